@@ -1,0 +1,42 @@
+#pragma once
+// The one process-wide record of the program's state. Every subsystem reads
+// and writes its fields directly; nothing is passed around.
+//
+// Threads: the main thread owns every field. The watcher thread reads only
+// stopEvent and watchEntries, and writes only the changeHandle of the entry
+// it re-arms; the main thread touches those only while no watcher runs
+// (see change_watcher.cpp), which is the whole synchronisation.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "app/window_geometry.h"
+#include "watch/folder_list.h"
+
+// One armed change notification and the folder it watches (its own copy,
+// so the list may change while the watcher runs).
+struct WatchEntry {
+    HANDLE changeHandle;
+    std::wstring folderPath;
+};
+
+struct ApplicationState {
+    HINSTANCE instance;
+    wchar_t windowClassName[100];
+    wchar_t title[100];
+    ULONG_PTR gdiplusToken;
+    HWND folderListBox;
+    HFONT listFont;
+    bool trayIconAdded;
+    HBITMAP aboutBitmap;
+    WindowGeometry geometry;
+    FolderList folders;
+    std::vector<WatchEntry> watchEntries;
+    HANDLE watcherThread;
+    HANDLE stopEvent;
+};
+
+// Constant-initialised to all zeros: no constructor runs before wWinMain.
+extern constinit ApplicationState AppState;

@@ -1,0 +1,26 @@
+# Native Linux: the pure logic's tests, the fuzzer, and the end-to-end
+# driver for the Windows build.
+
+if(LUMIVANE_FUZZ)
+  add_executable(settings_text_fuzzer tests/fuzz/settings_text_fuzzer.cpp)
+  target_compile_options(settings_text_fuzzer PRIVATE -fsanitize=fuzzer)
+  target_link_options(settings_text_fuzzer PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(settings_text_fuzzer PRIVATE lumivane_core)
+  return()
+endif()
+
+if(NOT BUILD_TESTING)
+  return()
+endif()
+
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+file(GLOB pure_test_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/pure/*.cpp)
+add_executable(pure_tests ${pure_test_sources})
+target_link_libraries(pure_tests PRIVATE lumivane_core GTest::gtest GTest::gtest_main)
+gtest_discover_tests(pure_tests)
+
+if(LUMIVANE_WINDOWS_BUILD AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/tests/e2e/CMakeLists.txt)
+  add_subdirectory(tests/e2e)
+endif()

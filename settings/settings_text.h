@@ -1,0 +1,44 @@
+#pragma once
+// The settings text: one line of JSON-like text holding the main window's
+// rectangle and the watched folders. Written by plain concatenation and read
+// back by a few searches over the whole text, not by a JSON parser, so that
+// hand-edited or damaged files still give whatever values can be found.
+// Pure: no platform headers; the file itself is handled in settings_store.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/window_geometry.h"
+#include "watch/folder_list.h"
+
+// {"x":..,"y":..,"width":..,"height":..,"folders":[..]} with no white space.
+std::wstring FormatSettingsText(const WindowGeometry& geometry, const FolderList& folders);
+
+// Appends text with tab, line feed, carriage return, quotation mark and
+// backslash escaped; every other code unit goes through unchanged.
+void AppendEscapedJsonString(std::wstring& out, std::wstring_view text);
+
+// The runtime's _wtoi, portably: optional white space and sign, then digits
+// up to the first other character; 0 without digits; saturates at the
+// 32-bit limits.
+int32_t ParseLeadingInt(std::wstring_view text);
+
+// Finds "key" anywhere in the text and converts the run of digits and '-'
+// after the first ':' that follows it. True, and value written, only when
+// such a run exists.
+bool ReadIntValue(std::wstring_view text, std::wstring_view key, int32_t& value);
+
+// The decoded strings of the "folders" array in text order, empty ones
+// included. True when the array's brackets were found.
+bool ReadFolderArray(std::wstring_view text, std::vector<std::wstring>& entries);
+
+// Decodes backslash pairs: \" \/ \\ \b \f \n \r \t; any other pair gives its
+// second character; a lone final backslash stays.
+std::wstring UnescapeJsonString(std::wstring_view raw);
+
+// Applies what the text holds on top of the caller's defaults: x and y as
+// found, width and height only when positive, and the first ten non-empty
+// folders in file order (only when the array is complete).
+void ApplySettingsText(std::wstring_view text, WindowGeometry& geometry, FolderList& folders);

@@ -1,0 +1,39 @@
+// Fuzzes the settings-text reader with arbitrary UTF-16 text. Besides not
+// crashing, whatever it reads must obey the list's rules and must survive a
+// write and a second read unchanged.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "settings/settings_text.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::wstring text;
+    text.reserve(size / 2);
+    for (size_t i = 0; i + 1 < size; i += 2) {
+        text += static_cast<wchar_t>(data[i] | (data[i + 1] << 8));
+    }
+
+    WindowGeometry geometry{1, 2, 3, 4};
+    FolderList folders;
+    ApplySettingsText(text, geometry, folders);
+    if (folders.size() > MAX_WATCHED_FOLDERS) std::abort();
+    for (const std::wstring& folder : folders) {
+        if (folder.empty()) std::abort();
+    }
+    if (geometry.width <= 0 || geometry.height <= 0) std::abort();
+
+    std::vector<std::wstring> entries;
+    ReadFolderArray(text, entries);
+
+    WindowGeometry again{9, 9, 9, 9};
+    FolderList againFolders{L"stale"};
+    ApplySettingsText(FormatSettingsText(geometry, folders), again, againFolders);
+    if (again.x != geometry.x || again.y != geometry.y || again.width != geometry.width ||
+        again.height != geometry.height || againFolders != folders) {
+        std::abort();
+    }
+    return 0;
+}

@@ -1,0 +1,42 @@
+// Keeping the main window on the primary screen, and the first-start place.
+
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "app/window_geometry.h"
+
+namespace {
+
+void ExpectGeometry(const WindowGeometry& g, int32_t x, int32_t y, int32_t w, int32_t h) {
+    EXPECT_EQ(g.x, x);
+    EXPECT_EQ(g.y, y);
+    EXPECT_EQ(g.width, w);
+    EXPECT_EQ(g.height, h);
+}
+
+TEST(ClampWindowGeometry, RaisesTinySizesTo100) {
+    ExpectGeometry(ClampWindowGeometry({10, 20, 50, 20}, 1280, 800), 10, 20, 100, 100);
+}
+
+TEST(ClampWindowGeometry, ShrinksOversizedWindowsToTheScreenAtTheOrigin) {
+    ExpectGeometry(ClampWindowGeometry({300, 300, 5000, 4000}, 1280, 800), 0, 0, 1280, 800);
+}
+
+TEST(ClampWindowGeometry, PullsPositionsOntoTheScreen) {
+    ExpectGeometry(ClampWindowGeometry({-300, -1, 400, 300}, 1280, 800), 0, 0, 400, 300);
+    ExpectGeometry(ClampWindowGeometry({1200, 700, 400, 300}, 1280, 800), 880, 500, 400, 300);
+    ExpectGeometry(ClampWindowGeometry({880, 500, 400, 300}, 1280, 800), 880, 500, 400, 300);
+}
+
+TEST(ClampWindowGeometry, SurvivesExtremeStoredValues) {
+    ExpectGeometry(ClampWindowGeometry({INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN}, 1280, 800), 0, 0, 1280, 100);
+    ExpectGeometry(ClampWindowGeometry({INT32_MIN, INT32_MAX, INT32_MIN, INT32_MAX}, 1280, 800), 0, 0, 100, 800);
+}
+
+TEST(DefaultWindowGeometry, SitsInTheBottomRightCorner) {
+    ExpectGeometry(DefaultWindowGeometry(416, 359, 1280, 800), 864, 441, 416, 359);
+    ExpectGeometry(DefaultWindowGeometry(416, 359, 300, 200), 0, 0, 416, 359);
+}
+
+}  // namespace

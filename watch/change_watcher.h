@@ -1,0 +1,19 @@
+#pragma once
+// The background watcher: one thread waiting on a change notification per
+// watched folder, activating that folder's window on each change.
+
+#include <windows.h>
+
+// File names, folder names, attributes, size, last write and creation time;
+// not last access and not security.
+constexpr DWORD WATCH_NOTIFY_FILTER = 0x5F;
+
+// Stops any running watcher, then arms every folder of AppState.folders and
+// starts a new worker if at least one could be armed. Main thread only.
+void StartWatching();
+
+// Signals the worker, waits for it to finish (including an activation in
+// progress) and releases every handle. Safe in any state. Main thread only.
+void StopWatching();
+
+DWORD WINAPI WatcherThread(LPVOID unused);
