@@ -68,4 +68,8 @@ file(GLOB pure_test_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/
 add_windows_test(pure_tests_win ${pure_test_sources})
 target_link_libraries(pure_tests_win PRIVATE lumivane_core)
 
-include(${CMAKE_CURRENT_SOURCE_DIR}/tests/win/tests.cmake OPTIONAL)
+# Each subsystem's tests list themselves in tests/win/<subsystem>.cmake.
+file(GLOB windows_test_lists CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/win/*.cmake)
+foreach(list ${windows_test_lists})
+  include(${list})
+endforeach()
