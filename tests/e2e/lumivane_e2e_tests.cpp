@@ -1,0 +1,537 @@
+// The real Lumivane.exe under Wine, used the way a person would: keys and
+// clicks through xdotool, what the windows show read by lvinspect, and the
+// settings file read byte for byte. Each test runs its own instance with a
+// Local AppData folder of its own.
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "driver.h"
+
+namespace {
+
+using namespace e2e;
+using std::chrono::milliseconds;
+
+const std::string kShellFolders = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+const std::string kBom = "\xEF\xBB\xBF";
+const std::string kAboutTitle = "\u30D0\u30FC\u30B8\u30E7\u30F3\u60C5\u5831";  // バージョン情報
+const std::string kFileBrowserClass = "ExplorerWClass";
+const milliseconds kShort(5000);
+const milliseconds kStart(20000);
+
+// The "Local AppData" value the prefix had before the suite changed it.
+struct PreviousValue {
+    bool present = false;
+    std::string type;
+    std::string data;
+};
+
+PreviousValue QueryLocalAppData() {
+    CommandResult query = WineReg({"query", kShellFolders, "/v", "Local AppData"});
+    std::smatch match;
+    static const std::regex line(R"(Local AppData\s+(REG_\w+)\s+([^\r\n]*))");
+    PreviousValue value;
+    if (query.exitCode == 0 && std::regex_search(query.output, match, line)) {
+        value.present = true;
+        value.type = match[1];
+        value.data = match[2];
+    }
+    return value;
+}
+
+// A path as the settings file writes it: between quotation marks, each
+// backslash doubled (the test's paths hold no other escaped character).
+std::string JsonString(const std::string& path) {
+    std::string out = "\"";
+    for (char c : path) {
+        if (c == '\\') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string JsonArray(const std::vector<std::string>& paths) {
+    std::string out;
+    for (const std::string& path : paths) out += (out.empty() ? "" : ",") + JsonString(path);
+    return out;
+}
+
+// The exact bytes of a settings file for this rectangle ("x y w h") and
+// folder entries.
+std::string SettingsBytes(const std::vector<int>& rect, const std::vector<std::string>& folders) {
+    if (rect.size() != 4) return "(no rectangle)";
+    return kBom + "{\"x\":" + std::to_string(rect[0]) + ",\"y\":" + std::to_string(rect[1]) + ",\"width\":" +
+           std::to_string(rect[2]) + ",\"height\":" + std::to_string(rect[3]) + ",\"folders\":[" + JsonArray(folders) +
+           "]}";
+}
+
+// The middle of a rectangle given as "x y w h".
+std::pair<int, int> Middle(const std::vector<int>& rect) {
+    if (rect.size() != 4) return {-1, -1};
+    return {rect[0] + rect[2] / 2, rect[1] + rect[3] / 2};
+}
+
+struct TopWindow {
+    std::string handle;
+    bool visible;
+    std::string className;
+    std::string title;
+};
+
+// "0x1234 visible 1 2 3 4 CLASS TITLE" lines of lvinspect windows.
+std::vector<TopWindow> TopWindows(const std::string& className) {
+    std::vector<TopWindow> windows;
+    static const std::regex line(R"(^(0x[0-9a-f]+) (visible|hidden) -?\d+ -?\d+ -?\d+ -?\d+ (\S+) ?(.*)$)");
+    for (const std::string& text : Inspect({"windows", className}).All("window")) {
+        std::smatch match;
+        if (std::regex_match(text, match, line)) windows.push_back({match[1], match[2] == "visible", match[3], match[4]});
+    }
+    return windows;
+}
+
+class LumivaneTest : public testing::Test {
+protected:
+    void SetUp() override {
+        std::string wine = PrepareWine();
+        ASSERT_TRUE(wine.empty()) << wine;
+        ASSERT_TRUE(FileExists(GetPaths().lumivane)) << "Lumivane.exe is not built in " << GetPaths().windowsBuild;
+        ASSERT_TRUE(FileExists(GetPaths().lvinspect)) << "lvinspect.exe is not built in " << GetPaths().windowsBuild;
+
+        for (const TopWindow& window : TopWindows("*")) {
+            ASSERT_NE(window.className, "VANTLY") << "a Lumivane window of an earlier run is still open";
+            if (window.className == kFileBrowserClass) fileBrowsersBefore_.insert(window.handle);
+        }
+
+        home_ = MakeTempFolder();
+        ASSERT_FALSE(home_.empty());
+        localAppData_ = home_ + "/LocalAppData";
+        std::filesystem::create_directories(localAppData_);
+        settingsFile_ = localAppData_ + "/Vantly/window.json";
+        static const PreviousValue previous = QueryLocalAppData();
+        previous_ = previous;
+        CommandResult set = WineReg({"add", kShellFolders, "/v", "Local AppData", "/t", "REG_EXPAND_SZ", "/d",
+                                     WindowsPath(localAppData_), "/f"});
+        ASSERT_EQ(set.exitCode, 0) << set.output;
+        registryChanged_ = true;
+    }
+
+    void TearDown() override {
+        if (program_ && program_->Running()) {
+            // The program's own way out, so that its icon goes too.
+            Inspect({"command", "105"});
+            if (!program_->WaitForExit(kShort)) program_->Kill();
+        }
+        CloseNewFileBrowsers();
+        if (registryChanged_) {
+            if (previous_.present)
+                WineReg({"add", kShellFolders, "/v", "Local AppData", "/t", previous_.type, "/d", previous_.data, "/f"});
+            else
+                WineReg({"delete", kShellFolders, "/v", "Local AppData", "/f"});
+        }
+        if (!home_.empty()) RemoveTree(home_);
+    }
+
+    // Starts Lumivane.exe and waits for its main window and settings file.
+    void Start() {
+        program_ = std::make_unique<WineProgram>(GetPaths().lumivane, home_ + "/lumivane.out");
+        std::vector<std::string> windows = FindXWindows("^Lumivane$", kStart);
+        ASSERT_FALSE(windows.empty()) << "no window titled Lumivane appeared; output:\n"
+                                      << ReadFileBytes(home_ + "/lumivane.out");
+        mainXWindow_ = windows.front();
+        ASSERT_TRUE(Eventually([&] { return Inspect({"main"})["visible"] == "1"; }, kShort));
+        ASSERT_TRUE(Eventually([&] { return FileExists(settingsFile_); }, kShort)) << "no settings file was written";
+    }
+
+    // A folder inside this test's home, created unless told otherwise.
+    std::string Folder(const std::string& name, bool create = true) {
+        std::string path = home_ + "/watch/" + name;
+        if (create) std::filesystem::create_directories(path);
+        return path;
+    }
+
+    void WriteSettings(const std::string& text) { WriteFileBytes(settingsFile_, kBom + text); }
+
+    std::vector<std::string> ListRows(const Facts& facts) {
+        std::vector<std::string> rows;
+        for (int i = 0; i < facts.Int("list.count"); ++i) rows.push_back(facts["list." + std::to_string(i)]);
+        return rows;
+    }
+
+    // The one icon in Wine's notification area, or an empty rectangle.
+    std::vector<int> TrayIcon() {
+        Facts tray = Inspect({"tray"});
+        if (tray.Int("tray.icons") != 1) return {};
+        std::vector<int> icon = tray.Ints("tray.icon");
+        icon.resize(4);
+        return icon;
+    }
+
+    int TrayIcons() {
+        Facts tray = Inspect({"tray"});
+        return tray["tray"] == "shown" ? tray.Int("tray.icons") : 0;
+    }
+
+    // Opens the list's context menu with a right-click or, when rightClick is
+    // false, from the keyboard, then picks its only item, "削除".
+    void DeleteRowByContextMenu(int row, bool rightClick) {
+        Facts before = Inspect({"main"});
+        auto [x, y] = Middle(before.Ints("list." + std::to_string(row) + ".rect"));
+        if (rightClick) {
+            Click(x, y, 3);
+        } else {
+            Click(x, y, 1);
+            ASSERT_TRUE(Eventually([&] { return Inspect({"main"}).Int("list.selection") == row; }, kShort));
+            Key(mainXWindow_, "shift+F10");
+        }
+        ASSERT_TRUE(Eventually([&] { return Inspect({"popup"})["popup"] == "open"; }, kShort)) << "no context menu";
+        Key(mainXWindow_, "Down Return");
+        ASSERT_TRUE(Eventually([&] { return Inspect({"popup"})["popup"] == "none"; }, kShort));
+    }
+
+    // Every file-browser window that appeared during the test is closed,
+    // and its process ended if the window does not go.
+    void CloseNewFileBrowsers() {
+        std::vector<std::string> handles;
+        std::set<std::string> titles;
+        for (const TopWindow& window : TopWindows(kFileBrowserClass)) {
+            if (fileBrowsersBefore_.count(window.handle)) continue;
+            handles.push_back(window.handle);
+            titles.insert(window.title);
+        }
+        if (handles.empty()) return;
+        std::vector<std::string> close = {"close"};
+        close.insert(close.end(), handles.begin(), handles.end());
+        Inspect(close);
+        bool gone = Eventually(
+            [&] {
+                for (const TopWindow& window : TopWindows(kFileBrowserClass))
+                    if (!fileBrowsersBefore_.count(window.handle)) return false;
+                return true;
+            },
+            kShort);
+        if (gone) return;
+        for (const std::string& title : titles)
+            for (const std::string& xWindow : FindXWindows("^" + title + "$", milliseconds(1000)))
+                if (pid_t pid = XWindowPid(xWindow); pid > 0) kill(pid, SIGKILL);
+    }
+
+    std::string home_;
+    std::string localAppData_;
+    std::string settingsFile_;
+    std::string mainXWindow_;
+    std::unique_ptr<WineProgram> program_;
+
+private:
+    PreviousValue previous_;
+    bool registryChanged_ = false;
+    std::set<std::string> fileBrowsersBefore_;
+};
+
+TEST_F(LumivaneTest, FirstStartShowsTopmostWindowInTheCornerAndWritesSettings) {
+    ASSERT_NO_FATAL_FAILURE(Start());
+    Facts main = Inspect({"main"});
+    EXPECT_EQ(main["title"], "Lumivane");
+    EXPECT_EQ(main["visible"], "1");
+    EXPECT_EQ(main["iconic"], "0");
+    EXPECT_EQ(main["topmost"], "1");
+    // Bottom-right corner: a 400 x 300 client area with caption, frame and
+    // menu bar, reaching the screen's right and bottom edges.
+    EXPECT_EQ(main["rect"], main["default.rect"]);
+    std::vector<int> rect = main.Ints("rect");
+    std::vector<int> screen = main.Ints("screen");
+    ASSERT_EQ(rect.size(), 4u);
+    ASSERT_EQ(screen.size(), 2u);
+    EXPECT_EQ(rect[0] + rect[2], screen[0]);
+    EXPECT_EQ(rect[1] + rect[3], screen[1]);
+
+    EXPECT_EQ(main["menu.count"], "2");
+    EXPECT_EQ(main["menu.0"], "ファイル(&F)");
+    EXPECT_EQ(main["menu.0.count"], "1");
+    EXPECT_EQ(main["menu.0.0"], "終了する(&X)");
+    EXPECT_EQ(main["menu.1"], "ヘルプ(&H)");
+    EXPECT_EQ(main["menu.1.count"], "1");
+    EXPECT_EQ(main["menu.1.0"], "バージョン情報(&A)...");
+    EXPECT_EQ(main["button"], "監視フォルダー選択");
+    EXPECT_EQ(main["list.count"], "0");
+    EXPECT_EQ(TrayIcons(), 1);
+
+    // Written at once, one line with no line break, matching the window.
+    EXPECT_EQ(ReadFileBytes(settingsFile_), SettingsBytes(rect, {}));
+}
+
+TEST_F(LumivaneTest, StoredFoldersAreListedInFileOrderAndGeometryIsMadeUsable) {
+    std::vector<std::string> folders = {
+        WindowsPath(Folder("写真フォルダー")),
+        WindowsPath(Folder("gone", false)),  // missing on disk: listed all the same
+        WindowsPath(Folder("Inbox")),
+        WindowsPath(Folder("Archive")),
+    };
+    // Too small, far right and above the screen.
+    WriteSettings("{\"x\":5000,\"y\":-300,\"width\":50,\"height\":20,\"folders\":[" + JsonArray(folders) + "]}");
+    ASSERT_NO_FATAL_FAILURE(Start());
+
+    Facts main = Inspect({"main"});
+    EXPECT_EQ(ListRows(main), folders);
+    EXPECT_EQ(main["list.selection"], "-1");
+
+    std::vector<int> rect = main.Ints("rect");
+    std::vector<int> screen = main.Ints("screen");
+    std::vector<int> minimum = main.Ints("mintrack");
+    ASSERT_EQ(rect.size(), 4u);
+    ASSERT_EQ(screen.size(), 2u);
+    ASSERT_EQ(minimum.size(), 2u);
+    // 100 x 100, unless the platform's smallest window is wider or taller.
+    int width = std::max(100, minimum[0]);
+    int height = std::max(100, minimum[1]);
+    EXPECT_EQ(rect[2], width);
+    EXPECT_EQ(rect[3], height);
+    // Pulled onto the screen: flush with its right edge, at its top.
+    EXPECT_EQ(rect[0], screen[0] - width) << "the window reaches " << rect[0] + rect[2] - screen[0]
+                                          << " px past the screen's right edge";
+    EXPECT_EQ(rect[1], 0);
+
+    // The start-up save stores what was made of the file.
+    EXPECT_EQ(ReadFileBytes(settingsFile_), SettingsBytes(rect, folders));
+}
+
+TEST_F(LumivaneTest, OversizedStoredWindowFillsTheScreen) {
+    WriteSettings("{\"x\":-300,\"y\":5000,\"width\":3000,\"height\":2000,\"folders\":[]}");
+    ASSERT_NO_FATAL_FAILURE(Start());
+    Facts main = Inspect({"main"});
+    std::vector<int> screen = main.Ints("screen");
+    ASSERT_EQ(screen.size(), 2u);
+    EXPECT_EQ(main.Ints("rect"), (std::vector<int>{0, 0, screen[0], screen[1]}));
+    EXPECT_EQ(ReadFileBytes(settingsFile_), SettingsBytes(main.Ints("rect"), {}));
+}
+
+TEST_F(LumivaneTest, ClosingHidesAndSavesAndTheIconShowsTheWindowAgain) {
+    std::vector<std::string> folders = {WindowsPath(Folder("Inbox"))};
+    WriteSettings("{\"x\":300,\"y\":200,\"width\":500,\"height\":400,\"folders\":[" + JsonArray(folders) + "]}");
+    ASSERT_NO_FATAL_FAILURE(Start());
+    std::vector<int> rect = Inspect({"main"}).Ints("rect");
+    EXPECT_EQ(rect, (std::vector<int>{300, 200, 500, 400}));
+
+    // Round one closes with Alt+F4, round two with a posted WM_CLOSE.
+    for (bool keyboard : {true, false}) {
+        SCOPED_TRACE(keyboard ? "Alt+F4" : "WM_CLOSE");
+        // Removed, so that only a save on closing can bring it back.
+        std::filesystem::remove(settingsFile_);
+        if (keyboard) Key(mainXWindow_, "alt+F4");
+        else Inspect({"close"});
+        ASSERT_TRUE(Eventually([&] { return Inspect({"main"})["visible"] == "0"; }, kShort)) << "still shown";
+        EXPECT_TRUE(program_->Running()) << "closing ended the program";
+        EXPECT_EQ(ReadFileBytes(settingsFile_), SettingsBytes(rect, folders));
+
+        std::vector<int> icon = TrayIcon();
+        ASSERT_EQ(icon.size(), 4u) << "no icon in the notification area";
+        auto [x, y] = Middle(icon);
+        Click(x, y, 1);
+        ASSERT_TRUE(Eventually([&] { return Inspect({"main"})["visible"] == "1"; }, kShort)) << "the icon did not show it";
+        Facts shown = Inspect({"main"});
+        EXPECT_EQ(shown["topmost"], "1");
+        EXPECT_EQ(shown["iconic"], "0");
+        EXPECT_EQ(shown.Ints("rect"), rect);
+    }
+}
+
+TEST_F(LumivaneTest, AboutBoxOpensWithItsImageAndClosesEveryWay) {
+    ASSERT_NO_FATAL_FAILURE(Start());
+    struct Case {
+        const char* name;
+        const char* open;   // keys to the main window
+        const char* close;  // keys to the About box; empty: its close button
+    };
+    const Case cases[] = {
+        {"Alt+? then Esc", "alt+shift+slash", "Escape"},
+        {"Alt+/ then Enter", "alt+slash", "Return"},
+        {"Alt+? then the close button", "alt+shift+slash", ""},
+        {"Help menu then Esc", "alt+h a", "Escape"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Key(mainXWindow_, c.open);
+        ASSERT_TRUE(Eventually([&] { return Inspect({"about"})["about"] == "open"; }, kShort)) << "did not open";
+        Facts about = Inspect({"about"});
+        EXPECT_EQ(about["about.owner"], "main");
+        EXPECT_EQ(about["about.image"], "1") << "no bitmap in the picture control";
+        std::vector<int> box = about.Ints("about.rect");
+        std::vector<int> picture = about.Ints("about.picture.rect");
+        ASSERT_EQ(box.size(), 4u);
+        ASSERT_EQ(picture.size(), 4u);
+        EXPECT_GT(picture[2], 0);
+        EXPECT_GT(picture[3], 0);
+        // In the strip left of the texts, inside the box.
+        EXPECT_GE(picture[0], box[0]);
+        EXPECT_LE(picture[0] + picture[2], box[0] + box[2]);
+        EXPECT_LE(picture[1] + picture[3], box[1] + box[3]);
+        std::vector<std::string> texts = about.All("about.text");
+        EXPECT_NE(std::find(texts.begin(), texts.end(), "Lumivane バージョン 1.0"), texts.end());
+        EXPECT_NE(std::find(texts.begin(), texts.end(), "OK"), texts.end());
+
+        if (*c.close) {
+            std::vector<std::string> dialog = FindXWindows("^" + kAboutTitle + "$", kShort);
+            ASSERT_FALSE(dialog.empty());
+            Key(dialog.front(), c.close);
+        } else {
+            auto button = Inspect({"close-button", kAboutTitle}).Ints("point");
+            ASSERT_EQ(button.size(), 2u);
+            Click(button[0], button[1], 1);
+        }
+        ASSERT_TRUE(Eventually([&] { return Inspect({"about"})["about"] == "closed"; }, kShort)) << "did not close";
+        EXPECT_EQ(Inspect({"main"})["visible"], "1");
+    }
+}
+
+TEST_F(LumivaneTest, ContextMenuDeleteRemovesTheSelectedFolderFromListAndFile) {
+    std::vector<std::string> folders = {WindowsPath(Folder("First")), WindowsPath(Folder("Second")),
+                                        WindowsPath(Folder("Third"))};
+    WriteSettings("{\"x\":300,\"y\":200,\"width\":500,\"height\":400,\"folders\":[" + JsonArray(folders) + "]}");
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_EQ(ListRows(Inspect({"main"})), folders);
+
+    struct Case {
+        const char* name;
+        int row;
+        bool rightClick;
+    };
+    const Case cases[] = {
+        {"first row, Shift+F10", 0, false},
+        {"second row, right-click", 1, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NO_FATAL_FAILURE(DeleteRowByContextMenu(c.row, c.rightClick));
+        folders.erase(folders.begin() + c.row);
+        ASSERT_TRUE(Eventually([&] { return ListRows(Inspect({"main"})) == folders; }, kShort))
+            << "list: " << Inspect({"main"}).text;
+        EXPECT_EQ(Inspect({"main"})["list.selection"], "-1");
+        std::vector<int> rect = Inspect({"main"}).Ints("rect");
+        EXPECT_TRUE(Eventually([&] { return ReadFileBytes(settingsFile_) == SettingsBytes(rect, folders); }, kShort))
+            << ReadFileBytes(settingsFile_);
+    }
+}
+
+TEST_F(LumivaneTest, ContextMenuKeyOpensTheListMenu) {
+    std::vector<std::string> folders = {WindowsPath(Folder("Only"))};
+    WriteSettings("{\"x\":300,\"y\":200,\"width\":500,\"height\":400,\"folders\":[" + JsonArray(folders) + "]}");
+    ASSERT_NO_FATAL_FAILURE(Start());
+    Facts main = Inspect({"main"});
+    auto [x, y] = Middle(main.Ints("list.0.rect"));
+    Click(x, y, 1);
+    ASSERT_TRUE(Eventually([&] { return Inspect({"main"})["focus"] == "list"; }, kShort));
+    Key(mainXWindow_, "Menu");
+    ASSERT_TRUE(Eventually([&] { return Inspect({"popup"})["popup"] == "open"; }, kShort)) << "no context menu";
+    // At the list's top-left corner.
+    std::vector<int> popup = Inspect({"popup"}).Ints("popup.rect");
+    std::vector<int> list = main.Ints("list.rect");
+    ASSERT_EQ(popup.size(), 4u);
+    ASSERT_EQ(list.size(), 4u);
+    EXPECT_NEAR(popup[0], list[0], 4);
+    EXPECT_NEAR(popup[1], list[1], 4);
+    Key(mainXWindow_, "Escape");
+    ASSERT_TRUE(Eventually([&] { return Inspect({"popup"})["popup"] == "none"; }, kShort));
+    EXPECT_EQ(ListRows(Inspect({"main"})), folders) << "Esc deleted something";
+}
+
+TEST_F(LumivaneTest, ChangeInAWatchedFolderOpensThatFolder) {
+    std::string inbox = Folder("Inbox");
+    WriteSettings("{\"x\":300,\"y\":200,\"width\":500,\"height\":400,\"folders\":[" +
+                  JsonArray({WindowsPath(Folder("Quiet")), WindowsPath(inbox)}) + "]}");
+    ASSERT_NO_FATAL_FAILURE(Start());
+    auto newBrowsers = [&](const std::string& title) {
+        std::vector<TopWindow> found;
+        for (const TopWindow& window : TopWindows(kFileBrowserClass))
+            if (window.title == title) found.push_back(window);
+        return found;
+    };
+    ASSERT_TRUE(newBrowsers("Inbox").empty());
+
+    WriteFileBytes(inbox + "/note.txt", "hello");
+    // The shell under Wine lists no windows, so the folder is opened anew.
+    std::vector<TopWindow> opened;
+    EXPECT_TRUE(Eventually([&] { return !(opened = newBrowsers("Inbox")).empty(); }, milliseconds(10000)))
+        << "no file-browser window for Inbox appeared";
+    EXPECT_TRUE(newBrowsers("Quiet").empty()) << "the unchanged folder was opened too";
+    if (opened.empty()) return;
+    EXPECT_TRUE(opened.front().visible);
+    EXPECT_FALSE(FindXWindows("^Inbox$", kShort).empty());
+
+    CloseNewFileBrowsers();
+    EXPECT_TRUE(newBrowsers("Inbox").empty()) << "the file browser did not close";
+    EXPECT_TRUE(program_->Running());
+}
+
+// Both ways out end the process with code 0, save the settings and remove
+// the icon.
+enum class ExitWay { MenuBar, IconMenu };
+
+class LumivaneExitTest : public LumivaneTest, public testing::WithParamInterface<ExitWay> {
+protected:
+    void Exit(ExitWay way) {
+        if (way == ExitWay::MenuBar) {
+            // "ファイル(&F)" then "終了する(&X)", by their mnemonics.
+            Key(mainXWindow_, "alt+f");
+            ASSERT_TRUE(Eventually([&] { return Inspect({"main"})["menumode"] == "1"; }, kShort)) << "no menu";
+            Key(mainXWindow_, "x");
+            return;
+        }
+        std::vector<int> icon = TrayIcon();
+        ASSERT_EQ(icon.size(), 4u) << "no icon in the notification area";
+        auto [x, y] = Middle(icon);
+        Click(x, y, 3);
+        ASSERT_TRUE(Eventually([&] { return Inspect({"popup"})["popup"] == "open"; }, kShort)) << "no icon menu";
+        // "Show Window" above "Exit": click the lower of the two items.
+        std::vector<int> menu = Inspect({"popup"}).Ints("popup.rect");
+        ASSERT_EQ(menu.size(), 4u);
+        Click(menu[0] + menu[2] / 2, menu[1] + menu[3] * 3 / 4, 1);
+    }
+};
+
+TEST_P(LumivaneExitTest, EndsTheProgramSavedAndWithoutIcon) {
+    std::vector<std::string> folders = {WindowsPath(Folder("Inbox"))};
+    WriteSettings("{\"x\":300,\"y\":200,\"width\":500,\"height\":400,\"folders\":[" + JsonArray(folders) + "]}");
+    ASSERT_NO_FATAL_FAILURE(Start());
+    std::vector<int> rect = Inspect({"main"}).Ints("rect");
+    ASSERT_EQ(TrayIcons(), 1);
+    std::filesystem::remove(settingsFile_);
+
+    ASSERT_NO_FATAL_FAILURE(Exit(GetParam()));
+    std::optional<int> code = program_->WaitForExit(milliseconds(10000));
+    ASSERT_TRUE(code.has_value()) << "the program is still running";
+    EXPECT_EQ(*code, 0);
+    EXPECT_EQ(ReadFileBytes(settingsFile_), SettingsBytes(rect, folders));
+    EXPECT_EQ(TrayIcons(), 0);
+    EXPECT_EQ(Inspect({"main"})["window"], "none");
+}
+
+INSTANTIATE_TEST_SUITE_P(Lumivane, LumivaneExitTest, testing::Values(ExitWay::MenuBar, ExitWay::IconMenu),
+                         [](const testing::TestParamInfo<ExitWay>& info) {
+                             return std::string(info.param == ExitWay::MenuBar ? "MenuBar" : "IconMenu");
+                         });
+
+TEST_F(LumivaneTest, TaskbarCreatedBringsTheIconBack) {
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_EQ(TrayIcons(), 1);
+    // As if the shell had restarted and lost every icon.
+    EXPECT_EQ(Inspect({"delete-icon"})["deleted"], "1");
+    ASSERT_TRUE(Eventually([&] { return TrayIcons() == 0; }, kShort));
+
+    EXPECT_EQ(Inspect({"taskbar-created"})["broadcast"], "1");
+    ASSERT_TRUE(Eventually([&] { return TrayIcons() == 1; }, kShort)) << "the icon did not come back";
+
+    // And it is the program's working icon: it shows the closed window.
+    Key(mainXWindow_, "alt+F4");
+    ASSERT_TRUE(Eventually([&] { return Inspect({"main"})["visible"] == "0"; }, kShort));
+    auto [x, y] = Middle(TrayIcon());
+    Click(x, y, 1);
+    EXPECT_TRUE(Eventually([&] { return Inspect({"main"})["visible"] == "1"; }, kShort));
+}
+
+}  // namespace

@@ -1,0 +1,9 @@
+# lvinspect: the end-to-end driver's eyes and hands inside Wine. A console
+# tool, not a test; the native driver in tests/e2e runs it next to
+# Lumivane.exe.
+add_executable(lvinspect ${CMAKE_CURRENT_SOURCE_DIR}/tests/e2e/lvinspect.cpp)
+target_link_libraries(lvinspect PRIVATE user32 shell32 gdi32)
+if(MINGW)
+  # wmain: arguments such as window titles arrive as UTF-16, not in the ANSI code page.
+  target_link_options(lvinspect PRIVATE -municode)
+endif()
