@@ -33,6 +33,8 @@ if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/app/main.cpp)
   endif()
 endif()
 
+include(${CMAKE_CURRENT_SOURCE_DIR}/bench/bench.cmake)
+
 if(NOT BUILD_TESTING)
   return()
 endif()
