@@ -13,3 +13,12 @@ if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/watch/change_watcher.cpp)
     target_link_options(watch_probe PRIVATE -municode)
   endif()
 endif()
+
+# The real window search over fake collections of growing size.
+if(TARGET lumivane_fake_shell)
+  add_executable(search_probe bench/search_probe.cpp)
+  target_link_libraries(search_probe PRIVATE lumivane_win lumivane_fake_shell)
+  if(MINGW)
+    target_link_options(search_probe PRIVATE -municode)
+  endif()
+endif()
