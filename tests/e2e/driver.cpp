@@ -2,7 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,8 +11,6 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
-
-extern char** environ;
 
 namespace e2e {
 
@@ -25,20 +23,28 @@ std::string Env(const char* name) {
     return value ? value : "";
 }
 
-// Starts argv with stdout and stderr going to outputFile and no stdin.
+// Starts argv with stdout and stderr going to outputFile and no stdin. The
+// child is killed if this process dies first (a test killed on its time
+// limit), so that no program outlives its test.
 pid_t Spawn(const std::vector<std::string>& argv, const std::string& outputFile) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
     std::vector<char*> args;
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+    pid_t parent = getpid();
+    pid_t pid = fork();
+    if (pid != 0) return pid;
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);
+    int input = open("/dev/null", O_RDONLY);
+    int output = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (input < 0 || output < 0) _exit(127);
+    dup2(input, 0);
+    dup2(output, 1);
+    dup2(output, 2);
+    if (input > 2) close(input);
+    if (output > 2) close(output);
+    execvp(args[0], args.data());
+    _exit(127);
 }
 
 // Waits for pid up to timeout; the exit code, -1 for a signal, nothing if
@@ -219,7 +225,7 @@ std::vector<int> Facts::Ints(const std::string& key) const {
 Facts Inspect(const std::vector<std::string>& args, int* exitCode) {
     std::vector<std::string> argv = {"wine", GetPaths().lvinspect};
     argv.insert(argv.end(), args.begin(), args.end());
-    CommandResult result = Run(argv, milliseconds(15000));
+    CommandResult result = Run(argv, milliseconds(10000));
     if (exitCode) *exitCode = result.exitCode;
     return Facts(result.output);
 }
@@ -245,7 +251,7 @@ void Key(const std::string& xWindow, const std::string& keys) {
 }
 
 void Click(int x, int y, int button) {
-    Run({"xdotool", "mousemove", "--sync", std::to_string(x), std::to_string(y), "click", std::to_string(button)},
+    Run({"xdotool", "mousemove", std::to_string(x), std::to_string(y), "click", std::to_string(button)},
         milliseconds(5000));
 }
 

@@ -472,6 +472,9 @@ TEST_F(LumivaneTest, ChangeInAWatchedFolderOpensThatFolder) {
 // the icon.
 enum class ExitWay { MenuBar, IconMenu };
 
+const char* Name(ExitWay way) { return way == ExitWay::MenuBar ? "MenuBar" : "IconMenu"; }
+void PrintTo(ExitWay way, std::ostream* out) { *out << Name(way); }
+
 class LumivaneExitTest : public LumivaneTest, public testing::WithParamInterface<ExitWay> {
 protected:
     void Exit(ExitWay way) {
@@ -512,9 +515,7 @@ TEST_P(LumivaneExitTest, EndsTheProgramSavedAndWithoutIcon) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lumivane, LumivaneExitTest, testing::Values(ExitWay::MenuBar, ExitWay::IconMenu),
-                         [](const testing::TestParamInfo<ExitWay>& info) {
-                             return std::string(info.param == ExitWay::MenuBar ? "MenuBar" : "IconMenu");
-                         });
+                         [](const testing::TestParamInfo<ExitWay>& info) { return std::string(Name(info.param)); });
 
 TEST_F(LumivaneTest, TaskbarCreatedBringsTheIconBack) {
     ASSERT_NO_FATAL_FAILURE(Start());
