@@ -25,6 +25,8 @@ const std::string kAboutTitle = "\u30D0\u30FC\u30B8\u30E7\u30F3\u60C5\u5831";  /
 const std::string kFileBrowserClass = "ExplorerWClass";
 const milliseconds kShort(5000);
 const milliseconds kStart(20000);
+// The window rectangle most tests store: well inside a 1280 x 800 screen.
+const std::vector<int> kStoredRect = {300, 200, 500, 400};
 
 // The "Local AppData" value the prefix had before the suite changed it.
 struct PreviousValue {
@@ -158,6 +160,11 @@ protected:
 
     void WriteSettings(const std::string& text) { WriteFileBytes(settingsFile_, kBom + text); }
 
+    // A settings file with kStoredRect and these folders.
+    void WriteSettingsWithFolders(const std::vector<std::string>& folders) {
+        WriteSettings("{\"x\":300,\"y\":200,\"width\":500,\"height\":400,\"folders\":[" + JsonArray(folders) + "]}");
+    }
+
     std::vector<std::string> ListRows(const Facts& facts) {
         std::vector<std::string> rows;
         for (int i = 0; i < facts.Int("list.count"); ++i) rows.push_back(facts["list." + std::to_string(i)]);
@@ -192,7 +199,8 @@ protected:
         }
         ASSERT_TRUE(Eventually([&] { return Inspect({"popup"})["popup"] == "open"; }, kShort)) << "no context menu";
         Key(mainXWindow_, "Down Return");
-        ASSERT_TRUE(Eventually([&] { return Inspect({"popup"})["popup"] == "none"; }, kShort));
+        ASSERT_TRUE(Eventually([&] { return Inspect({"popup"})["popup"] == "none"; }, kShort))
+            << "the menu stayed open:\n" << Inspect({"popup"}).text << Inspect({"main"}).text;
     }
 
     // Every file-browser window that appeared during the test is closed,
@@ -266,57 +274,76 @@ TEST_F(LumivaneTest, FirstStartShowsTopmostWindowInTheCornerAndWritesSettings) {
     EXPECT_EQ(ReadFileBytes(settingsFile_), SettingsBytes(rect, {}));
 }
 
-TEST_F(LumivaneTest, StoredFoldersAreListedInFileOrderAndGeometryIsMadeUsable) {
+TEST_F(LumivaneTest, StoredFoldersAreListedInFileOrder) {
     std::vector<std::string> folders = {
         WindowsPath(Folder("写真フォルダー")),
         WindowsPath(Folder("gone", false)),  // missing on disk: listed all the same
         WindowsPath(Folder("Inbox")),
         WindowsPath(Folder("Archive")),
     };
-    // Too small, far right and above the screen.
-    WriteSettings("{\"x\":5000,\"y\":-300,\"width\":50,\"height\":20,\"folders\":[" + JsonArray(folders) + "]}");
+    WriteSettingsWithFolders(folders);
     ASSERT_NO_FATAL_FAILURE(Start());
 
     Facts main = Inspect({"main"});
     EXPECT_EQ(ListRows(main), folders);
     EXPECT_EQ(main["list.selection"], "-1");
+    EXPECT_EQ(main.Ints("rect"), kStoredRect);
+    // The start-up save stores the list as it was read.
+    EXPECT_EQ(ReadFileBytes(settingsFile_), SettingsBytes(kStoredRect, folders));
+}
 
+// A stored rectangle that does not fit is made usable: at least 100 x 100
+// (or the platform's smallest window, if larger), at most the screen, and
+// moved so that all of it is on the screen.
+struct GeometryCase {
+    const char* name;
+    const char* stored;  // the four numbers of the settings file
+    // The expected "x y w h" on a screen of this size, for the platform's
+    // smallest window.
+    std::vector<int> (*expected)(int screenWidth, int screenHeight, int minimumWidth, int minimumHeight);
+};
+
+void PrintTo(const GeometryCase& c, std::ostream* out) { *out << c.name; }
+
+class LumivaneGeometryTest : public LumivaneTest, public testing::WithParamInterface<GeometryCase> {};
+
+TEST_P(LumivaneGeometryTest, StoredRectangleIsMadeWhollyVisible) {
+    WriteSettings(std::string("{") + GetParam().stored + ",\"folders\":[]}");
+    ASSERT_NO_FATAL_FAILURE(Start());
+    Facts main = Inspect({"main"});
     std::vector<int> rect = main.Ints("rect");
     std::vector<int> screen = main.Ints("screen");
     std::vector<int> minimum = main.Ints("mintrack");
     ASSERT_EQ(rect.size(), 4u);
     ASSERT_EQ(screen.size(), 2u);
     ASSERT_EQ(minimum.size(), 2u);
-    // 100 x 100, unless the platform's smallest window is wider or taller.
-    int width = std::max(100, minimum[0]);
-    int height = std::max(100, minimum[1]);
-    EXPECT_EQ(rect[2], width);
-    EXPECT_EQ(rect[3], height);
-    // Pulled onto the screen: flush with its right edge, at its top.
-    EXPECT_EQ(rect[0], screen[0] - width) << "the window reaches " << rect[0] + rect[2] - screen[0]
-                                          << " px past the screen's right edge";
-    EXPECT_EQ(rect[1], 0);
-
-    // The start-up save stores what was made of the file.
-    EXPECT_EQ(ReadFileBytes(settingsFile_), SettingsBytes(rect, folders));
+    EXPECT_EQ(rect, GetParam().expected(screen[0], screen[1], minimum[0], minimum[1]))
+        << "on a " << screen[0] << " x " << screen[1] << " screen, smallest window " << minimum[0] << " x "
+        << minimum[1] << "; right edge at " << rect[0] + rect[2] << ", bottom edge at " << rect[1] + rect[3];
+    EXPECT_EQ(ReadFileBytes(settingsFile_), SettingsBytes(rect, {}));
 }
 
-TEST_F(LumivaneTest, OversizedStoredWindowFillsTheScreen) {
-    WriteSettings("{\"x\":-300,\"y\":5000,\"width\":3000,\"height\":2000,\"folders\":[]}");
-    ASSERT_NO_FATAL_FAILURE(Start());
-    Facts main = Inspect({"main"});
-    std::vector<int> screen = main.Ints("screen");
-    ASSERT_EQ(screen.size(), 2u);
-    EXPECT_EQ(main.Ints("rect"), (std::vector<int>{0, 0, screen[0], screen[1]}));
-    EXPECT_EQ(ReadFileBytes(settingsFile_), SettingsBytes(main.Ints("rect"), {}));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Lumivane, LumivaneGeometryTest,
+    testing::Values(
+        GeometryCase{"TooSmallBeyondTheTopRight", "\"x\":5000,\"y\":-300,\"width\":50,\"height\":20",
+                     [](int screenWidth, int, int minimumWidth, int minimumHeight) {
+                         int width = std::max(100, minimumWidth);
+                         int height = std::max(100, minimumHeight);
+                         return std::vector<int>{screenWidth - width, 0, width, height};
+                     }},
+        GeometryCase{"LargerThanTheScreen", "\"x\":-300,\"y\":5000,\"width\":3000,\"height\":2000",
+                     [](int screenWidth, int screenHeight, int, int) {
+                         return std::vector<int>{0, 0, screenWidth, screenHeight};
+                     }}),
+    [](const testing::TestParamInfo<GeometryCase>& info) { return std::string(info.param.name); });
 
 TEST_F(LumivaneTest, ClosingHidesAndSavesAndTheIconShowsTheWindowAgain) {
     std::vector<std::string> folders = {WindowsPath(Folder("Inbox"))};
-    WriteSettings("{\"x\":300,\"y\":200,\"width\":500,\"height\":400,\"folders\":[" + JsonArray(folders) + "]}");
+    WriteSettingsWithFolders(folders);
     ASSERT_NO_FATAL_FAILURE(Start());
     std::vector<int> rect = Inspect({"main"}).Ints("rect");
-    EXPECT_EQ(rect, (std::vector<int>{300, 200, 500, 400}));
+    EXPECT_EQ(rect, kStoredRect);
 
     // Round one closes with Alt+F4, round two with a posted WM_CLOSE.
     for (bool keyboard : {true, false}) {
@@ -346,7 +373,7 @@ TEST_F(LumivaneTest, AboutBoxOpensWithItsImageAndClosesEveryWay) {
     struct Case {
         const char* name;
         const char* open;   // keys to the main window
-        const char* close;  // keys to the About box; empty: its close button
+        const char* close;  // keys while the About box is open; empty: its close button
     };
     const Case cases[] = {
         {"Alt+? then Esc", "alt+shift+slash", "Escape"},
@@ -357,8 +384,15 @@ TEST_F(LumivaneTest, AboutBoxOpensWithItsImageAndClosesEveryWay) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Key(mainXWindow_, c.open);
-        ASSERT_TRUE(Eventually([&] { return Inspect({"about"})["about"] == "open"; }, kShort)) << "did not open";
-        Facts about = Inspect({"about"});
+        // Open, and holding the keyboard: keys sent before would go elsewhere.
+        Facts about("");
+        ASSERT_TRUE(Eventually(
+            [&] {
+                about = Inspect({"about"});
+                return about["about"] == "open" && about["about.active"] == "1";
+            },
+            kShort))
+            << "did not open: " << about.text;
         EXPECT_EQ(about["about.owner"], "main");
         EXPECT_EQ(about["about.image"], "1") << "no bitmap in the picture control";
         std::vector<int> box = about.Ints("about.rect");
@@ -376,9 +410,12 @@ TEST_F(LumivaneTest, AboutBoxOpensWithItsImageAndClosesEveryWay) {
         EXPECT_NE(std::find(texts.begin(), texts.end(), "OK"), texts.end());
 
         if (*c.close) {
-            std::vector<std::string> dialog = FindXWindows("^" + kAboutTitle + "$", kShort);
-            ASSERT_FALSE(dialog.empty());
-            Key(dialog.front(), c.close);
+            ASSERT_FALSE(FindXWindows("^" + kAboutTitle + "$", kShort).empty());
+            // Through the main window's X window, like the other keys: Wine
+            // hands them to the thread's focus, now in the About box. Sent
+            // to the box's own X window, the first key after it opened was
+            // sometimes lost.
+            Key(mainXWindow_, c.close);
         } else {
             auto button = Inspect({"close-button", kAboutTitle}).Ints("point");
             ASSERT_EQ(button.size(), 2u);
@@ -392,7 +429,7 @@ TEST_F(LumivaneTest, AboutBoxOpensWithItsImageAndClosesEveryWay) {
 TEST_F(LumivaneTest, ContextMenuDeleteRemovesTheSelectedFolderFromListAndFile) {
     std::vector<std::string> folders = {WindowsPath(Folder("First")), WindowsPath(Folder("Second")),
                                         WindowsPath(Folder("Third"))};
-    WriteSettings("{\"x\":300,\"y\":200,\"width\":500,\"height\":400,\"folders\":[" + JsonArray(folders) + "]}");
+    WriteSettingsWithFolders(folders);
     ASSERT_NO_FATAL_FAILURE(Start());
     ASSERT_EQ(ListRows(Inspect({"main"})), folders);
 
@@ -420,7 +457,7 @@ TEST_F(LumivaneTest, ContextMenuDeleteRemovesTheSelectedFolderFromListAndFile) {
 
 TEST_F(LumivaneTest, ContextMenuKeyOpensTheListMenu) {
     std::vector<std::string> folders = {WindowsPath(Folder("Only"))};
-    WriteSettings("{\"x\":300,\"y\":200,\"width\":500,\"height\":400,\"folders\":[" + JsonArray(folders) + "]}");
+    WriteSettingsWithFolders(folders);
     ASSERT_NO_FATAL_FAILURE(Start());
     Facts main = Inspect({"main"});
     auto [x, y] = Middle(main.Ints("list.0.rect"));
@@ -442,8 +479,7 @@ TEST_F(LumivaneTest, ContextMenuKeyOpensTheListMenu) {
 
 TEST_F(LumivaneTest, ChangeInAWatchedFolderOpensThatFolder) {
     std::string inbox = Folder("Inbox");
-    WriteSettings("{\"x\":300,\"y\":200,\"width\":500,\"height\":400,\"folders\":[" +
-                  JsonArray({WindowsPath(Folder("Quiet")), WindowsPath(inbox)}) + "]}");
+    WriteSettingsWithFolders({WindowsPath(Folder("Quiet")), WindowsPath(inbox)});
     ASSERT_NO_FATAL_FAILURE(Start());
     auto newBrowsers = [&](const std::string& title) {
         std::vector<TopWindow> found;
@@ -499,7 +535,7 @@ protected:
 
 TEST_P(LumivaneExitTest, EndsTheProgramSavedAndWithoutIcon) {
     std::vector<std::string> folders = {WindowsPath(Folder("Inbox"))};
-    WriteSettings("{\"x\":300,\"y\":200,\"width\":500,\"height\":400,\"folders\":[" + JsonArray(folders) + "]}");
+    WriteSettingsWithFolders(folders);
     ASSERT_NO_FATAL_FAILURE(Start());
     std::vector<int> rect = Inspect({"main"}).Ints("rect");
     ASSERT_EQ(TrayIcons(), 1);

@@ -284,6 +284,10 @@ int AboutFacts() {
     Fact("about", IsWindowVisible(about) ? L"open" : L"hidden");
     Fact("about.window", Hex(about));
     Fact("about.owner", GetWindow(about, GW_OWNER) == main ? L"main" : L"other");
+    GUITHREADINFO gui = {};
+    gui.cbSize = sizeof gui;
+    if (GetGUIThreadInfo(GetWindowThreadProcessId(about, nullptr), &gui))
+        Fact("about.active", gui.hwndActive == about && gui.hwndFocus && (gui.hwndFocus == about || IsChild(about, gui.hwndFocus)) ? 1 : 0);
     RECT rect = {};
     GetWindowRect(about, &rect);
     Fact("about.rect", RectText(rect));
