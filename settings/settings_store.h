@@ -23,5 +23,5 @@ void LoadSettings();
 // temporary file left, when any step fails.
 bool WriteSettingsFile(const std::wstring& path, const std::wstring& text);
 
-// The whole content of the file as text; empty when it cannot be opened.
-std::wstring ReadSettingsFile(const std::wstring& path);
+// The whole content of the file as text. False when it cannot be opened.
+bool ReadSettingsFile(const std::wstring& path, std::wstring& text);

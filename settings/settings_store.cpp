@@ -1,0 +1,107 @@
+#include "settings/settings_store.h"
+
+#include <shlobj.h>
+
+#include <io.h>
+#include <stdio.h>
+#include <wchar.h>
+
+#include "app/app_state.h"
+#include "settings/settings_text.h"
+#include "watch/folder_commands.h"
+
+namespace {
+
+// The rectangle the window has when restored, in screen coordinates. The
+// placement's normal rectangle is relative to the work area, which differs
+// from the screen when a taskbar is docked at the top or left; the stored
+// position is later used as screen coordinates, so convert it here or the
+// window would creep by the taskbar's size at every start.
+bool GetRestoredWindowRect(HWND window, RECT& rect) {
+    WINDOWPLACEMENT placement{};
+    placement.length = sizeof(placement);
+    if (!GetWindowPlacement(window, &placement)) return GetWindowRect(window, &rect) != FALSE;
+    rect = placement.rcNormalPosition;
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    if (GetMonitorInfoW(MonitorFromRect(&rect, MONITOR_DEFAULTTOPRIMARY), &monitor)) {
+        OffsetRect(&rect, monitor.rcWork.left - monitor.rcMonitor.left, monitor.rcWork.top - monitor.rcMonitor.top);
+    }
+    return true;
+}
+
+// Differences of two LONGs, wrapping instead of overflowing.
+int32_t Span(LONG from, LONG to) {
+    return static_cast<int32_t>(static_cast<uint32_t>(to) - static_cast<uint32_t>(from));
+}
+
+}  // namespace
+
+std::wstring GetSettingsPath() {
+    wchar_t folder[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder))) return {};
+    std::wstring path = folder;
+    path += L"\\Vantly";
+    // Usually there already; any other failure shows up as a failed open.
+    CreateDirectoryW(path.c_str(), nullptr);
+    path += L"\\window.json";
+    return path;
+}
+
+bool WriteSettingsFile(const std::wstring& path, const std::wstring& text) {
+    // One fixed name: a temporary file left by a killed process is simply
+    // truncated by the next save instead of piling up. The runtime opens it
+    // without sharing, so a second instance saving at the same moment fails
+    // its open or its move rather than mixing two texts.
+    const std::wstring temp = path + L".tmp";
+    FILE* file = nullptr;
+    if (_wfopen_s(&file, temp.c_str(), L"w, ccs=UTF-8") != 0 || !file) return false;
+    // The runtimes disagree on what fputws returns on failure; the stream's
+    // error flag after the flush is what tells.
+    fputws(text.c_str(), file);
+    bool written = fflush(file) == 0 && !ferror(file) && _commit(_fileno(file)) == 0;
+    written = fclose(file) == 0 && written;
+    if (written && MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return true;
+    }
+    DeleteFileW(temp.c_str());
+    return false;
+}
+
+bool ReadSettingsFile(const std::wstring& path, std::wstring& text) {
+    text.clear();
+    FILE* file = nullptr;
+    if (_wfopen_s(&file, path.c_str(), L"r, ccs=UTF-8") != 0 || !file) return false;
+    // The UTF-8 text mode drops the byte-order mark and turns CR LF into LF.
+    // A read error ends the text where it is.
+    wchar_t piece[256];
+    while (fgetws(piece, 256, file)) text += piece;
+    fclose(file);
+    return true;
+}
+
+void SaveSettings(HWND window) {
+    RECT rect{};
+    if (!GetRestoredWindowRect(window, rect)) return;
+    const WindowGeometry geometry{rect.left, rect.top, Span(rect.left, rect.right), Span(rect.top, rect.bottom)};
+    const std::wstring path = GetSettingsPath();
+    if (path.empty()) return;
+    WriteSettingsFile(path, FormatSettingsText(geometry, AppState.folders));
+}
+
+void LoadSettings() {
+    // The outer size of a 400 x 300 client area with caption, frame and menu
+    // bar, in the bottom-right corner of the primary screen.
+    RECT frame{0, 0, 400, 300};
+    AdjustWindowRect(&frame, WS_OVERLAPPEDWINDOW, TRUE);
+    AppState.geometry = DefaultWindowGeometry(frame.right - frame.left, frame.bottom - frame.top,
+                                              GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    AppState.folders.clear();
+
+    const std::wstring path = GetSettingsPath();
+    if (path.empty()) return;
+    std::wstring text;
+    if (!ReadSettingsFile(path, text)) return;
+    ApplySettingsText(text, AppState.geometry, AppState.folders);
+    if (AppState.folderListBox) RefreshFolderListView();
+}

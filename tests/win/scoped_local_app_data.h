@@ -1,0 +1,28 @@
+#pragma once
+// Points this prefix's per-user Local AppData at a fresh folder for the
+// lifetime of the object, and back afterwards, so that a test's settings
+// file is its own. The shell reads the redirect at once.
+
+#include <windows.h>
+
+#include <string>
+
+class ScopedLocalAppData {
+public:
+    ScopedLocalAppData();
+    ~ScopedLocalAppData();
+    ScopedLocalAppData(const ScopedLocalAppData&) = delete;
+    ScopedLocalAppData& operator=(const ScopedLocalAppData&) = delete;
+
+    const std::wstring& folder() const { return folder_; }
+    std::wstring vantlyFolder() const { return folder_ + L"\\Vantly"; }
+    std::wstring settingsFile() const { return folder_ + L"\\Vantly\\window.json"; }
+
+private:
+    std::wstring folder_;
+    std::wstring previous_;
+    bool hadPrevious_ = false;
+};
+
+// Deletes a folder and everything below it.
+void DeleteTree(const std::wstring& folder);

@@ -1,0 +1,96 @@
+// A process that saves the settings in a loop is killed at random moments:
+// every time, the file must hold one complete text, the old or the new one,
+// and no temporary file may pile up.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "scoped_local_app_data.h"
+#include "settings/settings_store.h"
+#include "settings_save_texts.h"
+
+namespace {
+
+std::string ReadBytes(const std::wstring& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string Utf8WithBom(const std::wstring& text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(size, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
+    return "\xEF\xBB\xBF" + bytes;
+}
+
+std::vector<std::wstring> FilesIn(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..") names.push_back(name);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
+}
+
+std::wstring SaveLoopExe() {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring path = self;
+    return path.substr(0, path.find_last_of(L'\\') + 1) + L"settings_save_loop.exe";
+}
+
+TEST(SettingsCrashSafety, KilledSavesNeverLeaveACutFile) {
+    ScopedLocalAppData appData;
+    const std::wstring path = GetSettingsPath();
+    const std::string texts[2] = {Utf8WithBom(SaveLoopText(0)), Utf8WithBom(SaveLoopText(1))};
+    ASSERT_TRUE(WriteSettingsFile(path, SaveLoopText(0)));
+    ASSERT_EQ(ReadBytes(path), texts[0]);
+
+    std::mt19937 random(20261207);
+    std::uniform_int_distribution<int> delay(0, 40);
+    int killsDuringASave = 0;
+    int changes = 0;
+    std::string previous = texts[0];
+    for (int kill = 0; kill < 200; ++kill) {
+        std::wstring command = L"\"" + SaveLoopExe() + L"\" \"" + path + L"\"";
+        STARTUPINFOW startup{sizeof(startup)};
+        PROCESS_INFORMATION process{};
+        ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+        // Let the loop get going, then kill it somewhere inside a save.
+        while (ReadBytes(path) == previous && WaitForSingleObject(process.hProcess, 1) == WAIT_TIMEOUT) {
+        }
+        Sleep(delay(random));
+        TerminateProcess(process.hProcess, 9);
+        WaitForSingleObject(process.hProcess, INFINITE);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+
+        const std::string now = ReadBytes(path);
+        ASSERT_TRUE(now == texts[0] || now == texts[1]) << "kill " << kill << " left " << now.size() << " bytes";
+        changes += now != previous;
+        previous = now;
+        const std::vector<std::wstring> files = FilesIn(appData.vantlyFolder());
+        killsDuringASave += files.size() == 2;
+        for (const std::wstring& name : files) {
+            ASSERT_TRUE(name == L"window.json" || name == L"window.json.tmp") << "stray file after kill " << kill;
+        }
+    }
+    // A later save clears whatever temporary file the last kill left.
+    ASSERT_TRUE(WriteSettingsFile(path, SaveLoopText(0)));
+    EXPECT_EQ(FilesIn(appData.vantlyFolder()), std::vector<std::wstring>{L"window.json"});
+    std::printf("200 kills: %d left a temporary file behind, %d changed the file\n", killsDuringASave, changes);
+    EXPECT_GT(killsDuringASave, 0) << "no kill landed inside a save; the test proved nothing";
+}
+
+}  // namespace

@@ -1,0 +1,253 @@
+// The settings file on a real Windows API (under Wine): its place, the exact
+// bytes the writer leaves on disk, reading them back, and saves that cannot
+// complete.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <psapi.h>
+
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+
+#include "app/app_state.h"
+#include "scoped_local_app_data.h"
+#include "settings/settings_store.h"
+
+// The list box refill is a seam here: the settings store only has to ask
+// for it, and only when the list box exists.
+static int refreshCalls = 0;
+void RefreshFolderListView() {
+    ++refreshCalls;
+}
+
+namespace {
+
+std::string ReadBytes(const std::wstring& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const std::wstring& path, const std::string& bytes) {
+    std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+bool Exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::vector<std::wstring> FilesIn(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..") names.push_back(name);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
+}
+
+const std::string kBom = "\xEF\xBB\xBF";
+
+class SettingsStore : public ::testing::Test {
+protected:
+    void SetUp() override {
+        WNDCLASSEXW cls{sizeof(cls)};
+        cls.lpfnWndProc = DefWindowProcW;
+        cls.hInstance = GetModuleHandleW(nullptr);
+        cls.lpszClassName = L"LumivaneSettingsTest";
+        RegisterClassExW(&cls);
+        window_ = CreateWindowExW(0, cls.lpszClassName, L"settings test", WS_OVERLAPPEDWINDOW, 880, 410, 420, 350,
+                                  nullptr, nullptr, cls.hInstance, nullptr);
+        ASSERT_NE(window_, nullptr);
+        AppState.folders.clear();
+        AppState.folderListBox = nullptr;
+        refreshCalls = 0;
+    }
+    void TearDown() override {
+        DestroyWindow(window_);
+        AppState.folders.clear();
+        AppState.folderListBox = nullptr;
+    }
+
+    ScopedLocalAppData appData_;
+    HWND window_ = nullptr;
+};
+
+TEST_F(SettingsStore, PathIsVantlyWindowJsonUnderLocalAppDataAndTheFolderIsCreated) {
+    EXPECT_FALSE(Exists(appData_.vantlyFolder()));
+    EXPECT_EQ(GetSettingsPath(), appData_.settingsFile());
+    EXPECT_TRUE(GetFileAttributesW(appData_.vantlyFolder().c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_TRUE(Exists(appData_.vantlyFolder()));
+}
+
+TEST_F(SettingsStore, SaveWritesBomAndOneLineOfUtf8) {
+    AppState.folders = {L"C:\\\u65e5\u672c\\\u30d5\u30a9\u30eb\u30c0\u30fc", L"C:\\emoji\U0001F600", L"D:\\a]b \"q\"\t"};
+    SaveSettings(window_);
+    EXPECT_EQ(ReadBytes(appData_.settingsFile()),
+              kBom +
+                  "{\"x\":880,\"y\":410,\"width\":420,\"height\":350,\"folders\":["
+                  "\"C:\\\\\xE6\x97\xA5\xE6\x9C\xAC\\\\\xE3\x83\x95\xE3\x82\xA9\xE3\x83\xAB\xE3\x83\x80\xE3\x83\xBC\","
+                  "\"C:\\\\emoji\xF0\x9F\x98\x80\","
+                  "\"D:\\\\a]b \\\"q\\\"\\t\"]}");
+    EXPECT_EQ(FilesIn(appData_.vantlyFolder()), std::vector<std::wstring>{L"window.json"});
+}
+
+TEST_F(SettingsStore, EverySaveLeavesExactlyOneBom) {
+    SaveSettings(window_);
+    AppState.folders = {L"C:\\A"};
+    SaveSettings(window_);
+    EXPECT_EQ(ReadBytes(appData_.settingsFile()),
+              kBom + "{\"x\":880,\"y\":410,\"width\":420,\"height\":350,\"folders\":[\"C:\\\\A\"]}");
+}
+
+TEST_F(SettingsStore, MaximisedMinimisedAndHiddenWindowsStoreTheirRestoredRectangle) {
+    const std::string expected = kBom + "{\"x\":880,\"y\":410,\"width\":420,\"height\":350,\"folders\":[]}";
+    for (int show : {SW_SHOWMAXIMIZED, SW_SHOWMINIMIZED, SW_HIDE}) {
+        ShowWindow(window_, SW_SHOWNORMAL);
+        ShowWindow(window_, show);
+        SaveSettings(window_);
+        EXPECT_EQ(ReadBytes(appData_.settingsFile()), expected) << "show command " << show;
+    }
+}
+
+TEST_F(SettingsStore, LoadReadsBackWhatSaveWrote) {
+    AppState.folders = {L"C:\\\u65e5\u672c", L"C:\\emoji\U0001F600", L"E:\\[x],y", L"F:\\back\\"};
+    const FolderList saved = AppState.folders;
+    SaveSettings(window_);
+    AppState.geometry = {1, 2, 3, 4};
+    AppState.folders = {L"stale"};
+    LoadSettings();
+    EXPECT_EQ(AppState.geometry.x, 880);
+    EXPECT_EQ(AppState.geometry.y, 410);
+    EXPECT_EQ(AppState.geometry.width, 420);
+    EXPECT_EQ(AppState.geometry.height, 350);
+    EXPECT_EQ(AppState.folders, saved);
+    EXPECT_EQ(refreshCalls, 0) << "no list box yet, nothing to refill";
+}
+
+TEST_F(SettingsStore, LoadRefillsAnExistingListBox) {
+    SaveSettings(window_);
+    AppState.folderListBox = window_;
+    LoadSettings();
+    EXPECT_EQ(refreshCalls, 1);
+}
+
+TEST_F(SettingsStore, NoFileGivesTheBottomRightDefaultAndNoFolders) {
+    AppState.folders = {L"stale"};
+    LoadSettings();
+    const int screenWidth = GetSystemMetrics(SM_CXSCREEN);
+    const int screenHeight = GetSystemMetrics(SM_CYSCREEN);
+    const WindowGeometry& g = AppState.geometry;
+    EXPECT_GT(g.width, 400);
+    EXPECT_GT(g.height, 300);
+    EXPECT_EQ(g.x + g.width, screenWidth);
+    EXPECT_EQ(g.y + g.height, screenHeight);
+    EXPECT_TRUE(AppState.folders.empty());
+    EXPECT_FALSE(Exists(appData_.settingsFile())) << "loading never writes";
+}
+
+TEST_F(SettingsStore, SaveOverAFileHeldOpenWithoutSharingLeavesItIntact) {
+    AppState.folders = {L"C:\\Old"};
+    SaveSettings(window_);
+    const std::string before = ReadBytes(appData_.settingsFile());
+    HANDLE held = CreateFileW(appData_.settingsFile().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    AppState.folders = {L"C:\\New"};
+    SaveSettings(window_);
+    CloseHandle(held);
+    EXPECT_EQ(ReadBytes(appData_.settingsFile()), before);
+    EXPECT_EQ(FilesIn(appData_.vantlyFolder()), std::vector<std::wstring>{L"window.json"});
+}
+
+TEST_F(SettingsStore, SaveThatCannotCreateItsTemporaryFileLeavesTheOldFile) {
+    AppState.folders = {L"C:\\Old"};
+    SaveSettings(window_);
+    const std::string before = ReadBytes(appData_.settingsFile());
+    const std::wstring temp = appData_.settingsFile() + L".tmp";
+    ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr));
+    AppState.folders = {L"C:\\New"};
+    SaveSettings(window_);
+    EXPECT_EQ(ReadBytes(appData_.settingsFile()), before);
+    RemoveDirectoryW(temp.c_str());
+    EXPECT_EQ(FilesIn(appData_.vantlyFolder()), std::vector<std::wstring>{L"window.json"});
+}
+
+TEST_F(SettingsStore, ATemporaryFileLeftByAKilledSaveIsReplacedNotKept) {
+    GetSettingsPath();
+    WriteBytes(appData_.settingsFile() + L".tmp", "{\"x\":1,\"fold");
+    SaveSettings(window_);
+    EXPECT_EQ(FilesIn(appData_.vantlyFolder()), std::vector<std::wstring>{L"window.json"});
+    EXPECT_EQ(ReadBytes(appData_.settingsFile()),
+              kBom + "{\"x\":880,\"y\":410,\"width\":420,\"height\":350,\"folders\":[]}");
+}
+
+TEST_F(SettingsStore, FileEditedByHandWithCrLfAndSpacesLoads) {
+    GetSettingsPath();
+    WriteBytes(appData_.settingsFile(),
+               kBom + "{\r\n  \"folders\" : [ \"C:\\\\A\" ,\r\n \"\xE6\x97\xA5\" ],\r\n  \"x\" : -7, \"y\": 5,\r\n"
+                      "  \"width\": 640, \"height\": 480\r\n}\r\n");
+    LoadSettings();
+    EXPECT_EQ(AppState.geometry.x, -7);
+    EXPECT_EQ(AppState.geometry.y, 5);
+    EXPECT_EQ(AppState.geometry.width, 640);
+    EXPECT_EQ(AppState.geometry.height, 480);
+    EXPECT_EQ(AppState.folders, (FolderList{L"C:\\A", L"\u65e5"}));
+}
+
+// Whatever the file holds, loading finishes with usable values and bounded
+// memory.
+TEST_F(SettingsStore, AnyContentLoadsWithoutCrashHangOrRunawayMemory) {
+    std::mt19937 random(1234);
+    std::string junk(64 * 1024, '\0');
+    for (char& c : junk) c = static_cast<char>(random());
+    std::string manyEntries = "{\"x\":5,\"folders\":[";
+    while (manyEntries.size() < 10 * 1024 * 1024) manyEntries += "\"\",\"C:\\\\x\",";
+    manyEntries += "\"\"]}";
+    std::string utf16 = "\xFF\xFE";
+    for (char c : std::string("{\"x\":5,\"folders\":[\"C:\\\\A\"]}")) utf16 += std::string{c, '\0'};
+    const std::string contents[] = {
+        junk,
+        utf16,
+        manyEntries,
+        kBom + "{\"x\":5,\"folders\":[\"C:\\\\unterminated",
+        std::string(10 * 1024 * 1024, '['),
+        "",
+    };
+    for (const std::string& content : contents) {
+        GetSettingsPath();
+        WriteBytes(appData_.settingsFile(), content);
+        PROCESS_MEMORY_COUNTERS before{sizeof(before)};
+        GetProcessMemoryInfo(GetCurrentProcess(), &before, sizeof(before));
+        LoadSettings();
+        PROCESS_MEMORY_COUNTERS after{sizeof(after)};
+        GetProcessMemoryInfo(GetCurrentProcess(), &after, sizeof(after));
+        EXPECT_LE(AppState.folders.size(), MAX_WATCHED_FOLDERS);
+        for (const std::wstring& folder : AppState.folders) EXPECT_FALSE(folder.empty());
+        EXPECT_GT(AppState.geometry.width, 0);
+        EXPECT_GT(AppState.geometry.height, 0);
+        // The text itself may take twice the file's size as UTF-16 while it
+        // grows; anything far beyond that would be per-entry waste.
+        EXPECT_LT(after.PeakPagefileUsage - before.PagefileUsage, 128u * 1024 * 1024)
+            << "content of " << content.size() << " bytes";
+    }
+}
+
+TEST_F(SettingsStore, ManyEntriesGiveTheFirstTenNonEmpty) {
+    std::string text = "{\"folders\":[\"\"";
+    for (int i = 0; i < 5000; ++i) text += ",\"C:\\\\F" + std::to_string(i) + "\"";
+    text += "]}";
+    GetSettingsPath();
+    WriteBytes(appData_.settingsFile(), text);
+    LoadSettings();
+    ASSERT_EQ(AppState.folders.size(), 10u);
+    EXPECT_EQ(AppState.folders.front(), L"C:\\F0");
+    EXPECT_EQ(AppState.folders.back(), L"C:\\F9");
+}
+
+}  // namespace
