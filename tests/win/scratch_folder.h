@@ -14,7 +14,7 @@ public:
         static int serial = 0;
         wchar_t temp[MAX_PATH + 1]{};
         GetTempPathW(MAX_PATH + 1, temp);
-        path_ = std::wstring(temp) + L"lumivane-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+        path_ = std::wstring(temp) + L"lumivane-watch-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                 std::to_wstring(++serial);
         std::filesystem::remove_all(path_);
         CreateDirectoryW(path_.c_str(), nullptr);
