@@ -423,7 +423,14 @@ TEST_F(FolderCommands, FolderChosenInTheFolderDialogIsAdded) {
     // then returns that folder instead of browsing into it.
     constexpr int kFileNameBox = 0x480;
     DialogDriver driver(window_, [chosen](HWND dialog) {
-        SetDlgItemTextW(dialog, kFileNameBox, chosen.c_str());
+        // Set until it stays: the dialog writes the box itself while it
+        // fills its view.
+        wchar_t shown[MAX_PATH] = {};
+        for (int attempt = 0; attempt < 50 && chosen != shown; ++attempt) {
+            SetDlgItemTextW(dialog, kFileNameBox, chosen.c_str());
+            Sleep(100);
+            GetDlgItemTextW(dialog, kFileNameBox, shown, MAX_PATH);
+        }
         PressButton(dialog, IDOK);
     });
 
