@@ -6,3 +6,11 @@ add_windows_test(app_resource_tests
   app/app_state.cpp
   app/lumivane.rc)
 target_link_libraries(app_resource_tests PRIVATE lumivane_core)
+
+# The main window and its notification icon, created for real in the test
+# process with the program's own resources.
+add_windows_test(app_window_tests
+  tests/win/app_window_tests.cpp
+  tests/win/scoped_local_app_data.cpp
+  app/lumivane.rc)
+target_link_libraries(app_window_tests PRIVATE lumivane_win)
