@@ -9,6 +9,10 @@ if(LUMIVANE_FUZZ)
   return()
 endif()
 
+# The benchmark driver: runs the Windows build under Wine and measures it.
+add_executable(lumivane_bench bench/lumivane_bench.cpp)
+target_link_libraries(lumivane_bench PRIVATE lumivane_core)
+
 if(NOT BUILD_TESTING)
   return()
 endif()

@@ -73,3 +73,6 @@ file(GLOB windows_test_lists CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests
 foreach(list ${windows_test_lists})
   include(${list})
 endforeach()
+
+# Benchmark programs use the test fakes.
+include(${CMAKE_CURRENT_SOURCE_DIR}/bench/bench.cmake)

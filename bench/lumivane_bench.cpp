@@ -1,0 +1,503 @@
+// Measures Lumivane under Wine against references run on the same machine
+// in the same run, and prints a table (also written as Markdown to the file
+// given with --out). Run through tools/bench, which builds everything and
+// provides the Wine prefix and an Xvfb display.
+//
+//   1. change to wake-up: the watcher's wake-up against inotifywait's
+//   2. change to window: a file created until the folder's window shows
+//   3. idle cost: CPU time and voluntary context switches over a quiet minute
+//   4. memory: resident and private bytes, and growth after 10,000 changes
+//   5. start-up: process start to main window shown
+//   6. the search through shell windows over N fake windows
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "settings/settings_text.h"
+
+extern char** environ;
+
+namespace {
+
+struct Config {
+    std::string windowsBuild;  // holds Lumivane.exe, the probes and wineprefix
+    std::string out;
+    int wakeSamples = 200;
+    int windowSamples = 20;
+    int idleSeconds = 60;
+    int changes = 10000;
+    int startSamples = 10;
+};
+
+Config config;
+
+// One line of the results table.
+struct Row {
+    std::string what;
+    std::string ours;
+    std::string reference;
+    std::string ratio;
+    std::string target;
+    std::string verdict;
+};
+std::vector<Row> rows;
+
+int64_t NowNs() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+}
+
+void SleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void AddRow(Row row) {
+    std::printf("%s: %s | %s | %s | %s | %s\n", row.what.c_str(), row.ours.c_str(), row.reference.c_str(),
+                row.ratio.c_str(), row.target.c_str(), row.verdict.c_str());
+    std::fflush(stdout);
+    rows.push_back(std::move(row));
+}
+
+void Failed(const std::string& what, const std::string& why) {
+    AddRow({what, why, "", "", "", "not measured"});
+}
+
+std::string Met(bool met) {
+    return met ? "met" : "NOT met";
+}
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+    char buffer[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer, sizeof(buffer), format, args);
+    va_end(args);
+    return buffer;
+}
+
+std::string Capture(const std::string& command) {
+    std::string output;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        size_t n;
+        while ((n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) output.append(buffer, n);
+        pclose(pipe);
+    }
+    return output;
+}
+
+// A child process whose stdout we read line by line (or ignore).
+struct Child {
+    pid_t pid = -1;
+    int out = -1;
+    std::string pending;
+
+    bool ReadLine(std::string& line, int timeoutMs) {
+        const int64_t deadline = NowNs() + int64_t{timeoutMs} * 1000000;
+        for (;;) {
+            const size_t newline = pending.find('\n');
+            if (newline != std::string::npos) {
+                line = pending.substr(0, newline);
+                if (!line.empty() && line.back() == '\r') line.pop_back();
+                pending.erase(0, newline + 1);
+                return true;
+            }
+            const int64_t left = (deadline - NowNs()) / 1000000;
+            if (left <= 0 || out < 0) return false;
+            pollfd fd{out, POLLIN, 0};
+            if (poll(&fd, 1, static_cast<int>(left)) <= 0) return false;
+            char buffer[4096];
+            const ssize_t n = read(out, buffer, sizeof(buffer));
+            if (n <= 0) return false;
+            pending.append(buffer, static_cast<size_t>(n));
+        }
+    }
+
+    void Kill() {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        if (out >= 0) close(out);
+        pid = -1;
+        out = -1;
+    }
+};
+
+Child Spawn(const std::vector<std::string>& args, bool readOutput) {
+    Child child;
+    int fds[2] = {-1, -1};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (readOutput && pipe(fds) == 0) {
+        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+        posix_spawn_file_actions_addclose(&actions, fds[0]);
+        posix_spawn_file_actions_addclose(&actions, fds[1]);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    }
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> argv;
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    if (posix_spawnp(&child.pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) child.pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    if (fds[1] >= 0) close(fds[1]);
+    child.out = fds[0];
+    return child;
+}
+
+Child SpawnWine(const std::string& exe, std::vector<std::string> args, bool readOutput) {
+    args.insert(args.begin(), {"wine", config.windowsBuild + "/" + exe});
+    return Spawn(args, readOutput);
+}
+
+std::string WindowsPath(const std::string& linuxPath) {
+    std::string path = "Z:" + linuxPath;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+std::wstring Wide(const std::string& ascii) {
+    return std::wstring(ascii.begin(), ascii.end());
+}
+
+std::string MakeFolder(const std::string& path) {
+    mkdir(path.c_str(), 0755);
+    return path;
+}
+
+void TouchFile(const std::string& path) {
+    const int fd = open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+    if (fd >= 0) close(fd);
+}
+
+// Points Lumivane's Local AppData at root and writes a settings file there
+// watching the given folders.
+void PrepareSettings(const std::string& root, const std::vector<std::string>& folders) {
+    MakeFolder(root);
+    MakeFolder(root + "/Vantly");
+    Capture("wine reg add 'HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders' "
+            "/v 'Local AppData' /t REG_EXPAND_SZ /d '" + WindowsPath(root) + "' /f >/dev/null 2>&1");
+    FolderList list;
+    for (const std::string& folder : folders) list.push_back(Wide(WindowsPath(folder)));
+    const std::wstring text = FormatSettingsText({100, 100, 416, 359}, list);
+    std::ofstream file(root + "/Vantly/window.json", std::ios::binary);
+    file << "\xEF\xBB\xBF" << std::string(text.begin(), text.end());
+}
+
+std::vector<std::string> FindWindows(const std::string& searchArgs) {
+    std::istringstream lines(Capture("xdotool search " + searchArgs + " 2>/dev/null"));
+    std::vector<std::string> ids;
+    for (std::string id; std::getline(lines, id);) {
+        if (!id.empty()) ids.push_back(id);
+    }
+    return ids;
+}
+
+// Polls until a window matching searchArgs exists; the time it was first
+// seen, or -1 after timeoutMs.
+int64_t WaitForWindow(const std::string& searchArgs, int timeoutMs) {
+    const int64_t deadline = NowNs() + int64_t{timeoutMs} * 1000000;
+    while (NowNs() < deadline) {
+        if (!FindWindows(searchArgs).empty()) return NowNs();
+        SleepMs(2);
+    }
+    return -1;
+}
+
+void CloseFileBrowsers() {
+    for (const std::string& id : FindWindows("--class ExplorerWClass")) Capture("xdotool windowkill " + id);
+}
+
+struct ProcStats {
+    double cpuMs = 0;
+    long voluntarySwitches = 0;
+    long rssKb = 0;
+    long privateKb = 0;
+};
+
+ProcStats ReadProcStats(pid_t pid) {
+    ProcStats stats;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string content((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const size_t close = content.rfind(')');
+    if (close != std::string::npos) {
+        std::istringstream fields(content.substr(close + 2));
+        std::vector<std::string> values;
+        for (std::string value; fields >> value;) values.push_back(value);
+        // Fields 14 and 15 (utime, stime) sit at 11 and 12 after the name.
+        if (values.size() > 12) {
+            stats.cpuMs = (std::stod(values[11]) + std::stod(values[12])) * 1000.0 / sysconf(_SC_CLK_TCK);
+        }
+    }
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("voluntary_ctxt_switches:", 0) == 0) stats.voluntarySwitches = std::stol(line.substr(24));
+        if (line.rfind("VmRSS:", 0) == 0) stats.rssKb = std::stol(line.substr(6));
+    }
+    std::ifstream smaps("/proc/" + std::to_string(pid) + "/smaps_rollup");
+    for (std::string line; std::getline(smaps, line);) {
+        if (line.rfind("Private_Clean:", 0) == 0) stats.privateKb += std::stol(line.substr(14));
+        if (line.rfind("Private_Dirty:", 0) == 0) stats.privateKb += std::stol(line.substr(14));
+    }
+    return stats;
+}
+
+double Percentile(std::vector<double> values, double fraction) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const size_t index = std::min(values.size() - 1, static_cast<size_t>(fraction * (values.size() - 1) + 0.5));
+    return values[index];
+}
+
+std::string Ratio(double ours, double reference) {
+    return reference > 0 ? Format("%.2fx", ours / reference) : std::string("n/a");
+}
+
+std::string workRoot;
+
+// 1. Files created by this (Linux) process; the watcher's wake-up is
+// stamped inside the Wine process, inotifywait's when its line arrives here.
+void BenchWakeUp() {
+    const std::string folder = MakeFolder(workRoot + "/wake");
+    Child probe = SpawnWine("watch_probe.exe", {WindowsPath(folder)}, true);
+    Child inotify = Spawn({"stdbuf", "-oL", "inotifywait", "-m", "-q", "-e", "create", "--format", "%f", folder}, true);
+    std::string line;
+    if (!probe.ReadLine(line, 20000) || line != "ready") {
+        Failed("1. change to wake-up", "the watch probe did not start");
+        probe.Kill();
+        inotify.Kill();
+        return;
+    }
+    SleepMs(500);
+    std::vector<double> ours, reference;
+    std::mt19937 random(7);
+    for (int i = 0; i < config.wakeSamples; ++i) {
+        while (probe.ReadLine(line, 0) || inotify.ReadLine(line, 0)) {
+        }
+        const int64_t created = NowNs();
+        TouchFile(folder + "/f" + std::to_string(i));
+        int64_t ourWake = -1, theirWake = -1;
+        const int64_t deadline = created + 3000000000LL;
+        while ((ourWake < 0 || theirWake < 0) && NowNs() < deadline) {
+            pollfd fds[2] = {{probe.out, POLLIN, 0}, {inotify.out, POLLIN, 0}};
+            poll(fds, 2, 50);
+            if (theirWake < 0 && inotify.ReadLine(line, 0)) theirWake = NowNs();
+            while (ourWake < 0 && probe.ReadLine(line, 0)) {
+                long long stamp = 0;
+                if (std::sscanf(line.c_str(), "wake %lld", &stamp) == 1 && stamp >= created) ourWake = stamp;
+            }
+        }
+        if (ourWake > 0) ours.push_back((ourWake - created) / 1e6);
+        if (theirWake > 0) reference.push_back((theirWake - created) / 1e6);
+        SleepMs(20 + static_cast<int>(random() % 40));
+    }
+    probe.Kill();
+    inotify.Kill();
+    const double ourMedian = Percentile(ours, 0.5), theirMedian = Percentile(reference, 0.5);
+    AddRow({Format("1. change to wake-up, %d files", config.wakeSamples),
+            Format("median %.2f ms, p95 %.2f ms (%zu woke)", ourMedian, Percentile(ours, 0.95), ours.size()),
+            Format("inotifywait: median %.2f ms, p95 %.2f ms (%zu woke)", theirMedian, Percentile(reference, 0.95),
+                   reference.size()),
+            Ratio(ourMedian, theirMedian), "median <= 2x",
+            Met(!ours.empty() && ourMedian <= 2 * theirMedian)});
+}
+
+// 2. The real program: a file created in a watched folder until a window
+// showing that folder is on screen (under Wine: the file browser opened by
+// the activation, since Wine's shell lists no windows).
+void BenchChangeToWindow() {
+    const std::string name = "lvwindow" + std::to_string(getpid());
+    const std::string folder = MakeFolder(workRoot + "/" + name);
+    PrepareSettings(workRoot + "/appdata-window", {folder});
+    Child program = SpawnWine("Lumivane.exe", {}, false);
+    if (WaitForWindow("--name '^Lumivane$'", 20000) < 0) {
+        Failed("2. change to window", "Lumivane did not start");
+        program.Kill();
+        return;
+    }
+    SleepMs(1000);
+    std::vector<double> samples;
+    for (int i = 0; i < config.windowSamples; ++i) {
+        CloseFileBrowsers();
+        SleepMs(300);
+        const int64_t created = NowNs();
+        TouchFile(folder + "/f" + std::to_string(i));
+        const int64_t shown = WaitForWindow("--class ExplorerWClass", 5000);
+        if (shown > 0) samples.push_back((shown - created) / 1e6);
+        // Let the activation finish its polls before the next change.
+        SleepMs(1500);
+    }
+    CloseFileBrowsers();
+    program.Kill();
+    AddRow({Format("2. change to window, %d changes", config.windowSamples),
+            Format("median %.0f ms, worst %.0f ms (%zu windows seen)", Percentile(samples, 0.5),
+                   Percentile(samples, 1.0), samples.size()),
+            "poll budget after an open request: 10 x 100 ms", Ratio(Percentile(samples, 0.5), 1000),
+            "within the poll budget", Met(!samples.empty() && Percentile(samples, 1.0) <= 1000)});
+}
+
+// 3 and 4. Ten folders watched, nothing changing; then 10,000 changes.
+void BenchIdleAndMemory() {
+    std::vector<std::string> folders;
+    for (int i = 0; i < 10; ++i) folders.push_back(MakeFolder(workRoot + "/idle" + std::to_string(i)));
+    PrepareSettings(workRoot + "/appdata-idle", folders);
+    Child program = SpawnWine("Lumivane.exe", {}, false);
+    Child minimal = SpawnWine("minimal_window.exe", {}, false);
+    if (WaitForWindow("--name '^Lumivane$'", 20000) < 0 || WaitForWindow("--name '^Minimal$'", 20000) < 0) {
+        Failed("3. idle cost", "the programs did not start");
+        program.Kill();
+        minimal.Kill();
+        return;
+    }
+    SleepMs(5000);
+    const ProcStats ours0 = ReadProcStats(program.pid), theirs0 = ReadProcStats(minimal.pid);
+    SleepMs(config.idleSeconds * 1000);
+    const ProcStats ours1 = ReadProcStats(program.pid), theirs1 = ReadProcStats(minimal.pid);
+    const double ourCpu = ours1.cpuMs - ours0.cpuMs, theirCpu = theirs1.cpuMs - theirs0.cpuMs;
+    const long ourSwitches = ours1.voluntarySwitches - ours0.voluntarySwitches;
+    const long theirSwitches = theirs1.voluntarySwitches - theirs0.voluntarySwitches;
+    AddRow({Format("3. idle %d s, ten folders watched", config.idleSeconds),
+            Format("%.0f ms CPU, %ld voluntary switches", ourCpu, ourSwitches),
+            Format("minimal program: %.0f ms CPU, %ld voluntary switches", theirCpu, theirSwitches),
+            Ratio(ourSwitches, theirSwitches) + " switches", "no more than the minimal program",
+            Met(ourCpu <= theirCpu && ourSwitches <= theirSwitches)});
+    AddRow({"4. memory, ten folders watched",
+            Format("resident %ld KiB, private %ld KiB", ours1.rssKb, ours1.privateKb),
+            Format("minimal program: resident %ld KiB, private %ld KiB", theirs1.rssKb, theirs1.privateKb),
+            Ratio(ours1.rssKb, theirs1.rssKb) + " resident, " + Ratio(ours1.privateKb, theirs1.privateKb) + " private",
+            "<= 1.2x", Met(ours1.rssKb <= 1.2 * theirs1.rssKb && ours1.privateKb <= 1.2 * theirs1.privateKb)});
+    minimal.Kill();
+
+    // Bursts across the ten folders; the activations open file-browser
+    // windows, which are closed as they come.
+    const int bursts = 100;
+    for (int burst = 0; burst < bursts; ++burst) {
+        for (int i = 0; i < config.changes / bursts; ++i) {
+            TouchFile(folders[(burst + i) % folders.size()] + "/c" + std::to_string(burst) + "_" + std::to_string(i));
+        }
+        SleepMs(50);
+        if (burst % 20 == 0) CloseFileBrowsers();
+    }
+    // Quiet until no activation opens another window for three seconds.
+    for (int quiet = 0; quiet < 3;) {
+        SleepMs(1000);
+        quiet = FindWindows("--class ExplorerWClass").empty() ? quiet + 1 : 0;
+        CloseFileBrowsers();
+    }
+    const ProcStats ours2 = ReadProcStats(program.pid);
+    AddRow({Format("4. memory growth after %d changes", config.changes),
+            Format("resident %+ld KiB, private %+ld KiB", ours2.rssKb - ours1.rssKb, ours2.privateKb - ours1.privateKb),
+            "", "", "< 1024 KiB",
+            Met(ours2.rssKb - ours1.rssKb < 1024 && ours2.privateKb - ours1.privateKb < 1024)});
+    program.Kill();
+}
+
+// 5. Process start until the main window can be found on the display.
+void BenchStartUp() {
+    PrepareSettings(workRoot + "/appdata-start", {});
+    std::vector<double> ours, theirs;
+    for (int i = 0; i < config.startSamples; ++i) {
+        for (int which = 0; which < 2; ++which) {
+            const int64_t start = NowNs();
+            Child child = SpawnWine(which == 0 ? "Lumivane.exe" : "minimal_window.exe", {}, false);
+            const int64_t shown = WaitForWindow(which == 0 ? "--onlyvisible --name '^Lumivane$'"
+                                                           : "--onlyvisible --name '^Minimal$'", 20000);
+            child.Kill();
+            if (shown > 0) (which == 0 ? ours : theirs).push_back((shown - start) / 1e6);
+            SleepMs(300);
+        }
+    }
+    const double ourMedian = Percentile(ours, 0.5), theirMedian = Percentile(theirs, 0.5);
+    AddRow({Format("5. start-up to window shown, %d starts", config.startSamples),
+            Format("median %.0f ms", ourMedian), Format("minimal program: median %.0f ms", theirMedian),
+            Ratio(ourMedian, theirMedian), "<= 1.3x", Met(!ours.empty() && ourMedian <= 1.3 * theirMedian)});
+}
+
+// 6. The search probe prints its own lines.
+void BenchSearch() {
+    Child probe = SpawnWine("search_probe.exe", {}, true);
+    std::string line;
+    // Lines: "<windows> <microseconds per search>".
+    std::vector<std::pair<int, double>> figures;
+    while (probe.ReadLine(line, 120000)) {
+        int windows = 0;
+        double micros = 0;
+        if (std::sscanf(line.c_str(), "%d %lf", &windows, &micros) == 2) figures.emplace_back(windows, micros);
+    }
+    probe.Kill();
+    if (figures.empty()) {
+        Failed("6. search through shell windows", "the search probe gave no figures");
+        return;
+    }
+    // A search has a fixed part (creating the collection) and a part per
+    // window; the slope from the smallest collection shows the latter.
+    const auto [firstWindows, firstMicros] = figures.front();
+    for (const auto& [windows, micros] : figures) {
+        const bool first = windows == firstWindows;
+        const double perWindow = first ? 0 : (micros - firstMicros) / (windows - firstWindows);
+        AddRow({Format("6. one search over %d fake windows", windows), Format("%.1f us", micros),
+                first ? std::string("fixed cost of a search") : Format("%.2f us per added window", perWindow),
+                "", "linear in the windows", ""});
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::map<std::string, std::string> options;
+    for (int i = 1; i + 1 < argc; i += 2) options[argv[i]] = argv[i + 1];
+    config.windowsBuild = options["--windows-build"];
+    config.out = options["--out"];
+    if (options.count("--idle-seconds")) config.idleSeconds = std::stoi(options["--idle-seconds"]);
+    if (options.count("--samples")) config.wakeSamples = std::stoi(options["--samples"]);
+    const std::string only = options["--only"];
+    if (config.windowsBuild.empty() || !getenv("DISPLAY") || !getenv("WINEPREFIX")) {
+        std::fprintf(stderr, "usage: lumivane_bench --windows-build DIR [--out FILE] [--only 1..6]\n"
+                             "(needs DISPLAY and WINEPREFIX; tools/bench sets both)\n");
+        return 2;
+    }
+    char rootTemplate[] = "/tmp/lumivane-bench-XXXXXX";
+    workRoot = mkdtemp(rootTemplate);
+
+    auto wanted = [&](char which) { return only.empty() || only.find(which) != std::string::npos; };
+    if (wanted('1')) BenchWakeUp();
+    if (wanted('2')) BenchChangeToWindow();
+    if (wanted('3') || wanted('4')) BenchIdleAndMemory();
+    if (wanted('5')) BenchStartUp();
+    if (wanted('6')) BenchSearch();
+
+    Capture("rm -rf '" + workRoot + "'");
+    if (!config.out.empty()) {
+        std::ofstream out(config.out);
+        out << "| benchmark | Lumivane | reference | ratio | target | |\n|---|---|---|---|---|---|\n";
+        for (const Row& row : rows) {
+            out << "| " << row.what << " | " << row.ours << " | " << row.reference << " | " << row.ratio << " | "
+                << row.target << " | " << row.verdict << " |\n";
+        }
+    }
+    return 0;
+}

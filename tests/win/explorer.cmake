@@ -1,0 +1,10 @@
+# Explorer window activation: the real search and open request under Wine.
+
+# The fake shell window collection, for any test or benchmark that drives
+# the activation code (see tests/win/fake_shell.h).
+add_library(lumivane_fake_shell STATIC ${CMAKE_CURRENT_SOURCE_DIR}/tests/win/fake_shell.cpp)
+target_include_directories(lumivane_fake_shell PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/tests/win)
+target_link_libraries(lumivane_fake_shell PUBLIC ole32 oleaut32 uuid user32)
+
+add_windows_test(explorer_tests tests/win/explorer_tests.cpp)
+target_link_libraries(explorer_tests PRIVATE lumivane_win lumivane_fake_shell)

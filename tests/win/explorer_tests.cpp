@@ -1,0 +1,522 @@
+// Finding and activating the shell window that shows a folder, or opening
+// the folder: the real code under Wine, with the shell's window collection
+// served by FakeShell (Wine's own never lists a window), real top-level
+// windows for the handles, real folders, and Wine's own file browser for
+// the open requests.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "explorer/activate.h"
+#include "explorer/folder_identity.h"
+#include "explorer/window_folder_path.h"
+#include "fake_shell.h"
+
+namespace {
+
+// Class objects are registered per apartment: the code under test runs on
+// the apartment that the FakeShell registered in.
+class ComApartment {
+public:
+    ComApartment() : initialised_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
+    ~ComApartment() {
+        if (initialised_) CoUninitialize();
+    }
+
+private:
+    bool initialised_;
+};
+
+void ExpectBalanced(const FakeShell& shell) {
+    EXPECT_EQ(shell.OutstandingReferences(), 0) << "references left unreleased";
+    EXPECT_EQ(shell.OverReleases(), 0) << "references released twice";
+    EXPECT_EQ(shell.OutstandingLocations(), 0) << "location strings not freed";
+    EXPECT_EQ(shell.BadIndexVariants(), 0) << "index variant not VT_I4";
+}
+
+// A folder of the test's own under the temporary folder, removed with the
+// files made in it.
+class TempFolder {
+public:
+    explicit TempFolder(const std::wstring& name) {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        name_ = name + L"-" + std::to_wstring(GetCurrentProcessId());
+        path_ = std::wstring(temp) + name_;
+        CreateDirectoryW(path_.c_str(), nullptr);
+    }
+    ~TempFolder() {
+        for (const std::wstring& file : files_) DeleteFileW(file.c_str());
+        RemoveDirectoryW(path_.c_str());
+    }
+    const std::wstring& Path() const { return path_; }
+    const std::wstring& Name() const { return name_; }
+    // The same folder as a file URL, the way a shell window reports it.
+    std::wstring Url() const {
+        std::wstring url = L"file:///" + path_;
+        std::replace(url.begin(), url.end(), L'\\', L'/');
+        return url;
+    }
+    std::wstring MakeFile(const std::wstring& name) {
+        files_.push_back(path_ + L"\\" + name);
+        HANDLE file = CreateFileW(files_.back().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        return files_.back();
+    }
+
+private:
+    std::wstring name_;
+    std::wstring path_;
+    std::vector<std::wstring> files_;
+};
+
+std::vector<HWND> TopLevelWindows(const std::function<bool(HWND)>& keep) {
+    struct Search {
+        const std::function<bool(HWND)>* keep;
+        std::vector<HWND> found;
+    } search{&keep, {}};
+    EnumWindows(
+        [](HWND window, LPARAM context) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(context);
+            if ((*s->keep)(window)) s->found.push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+std::vector<HWND> VisibleWindows() {
+    return TopLevelWindows([](HWND window) { return IsWindowVisible(window) != FALSE; });
+}
+
+// Wine's file browser shows an opened folder in a window of this class,
+// titled with the folder's last name.
+std::vector<HWND> FileBrowserWindows(const std::wstring& title) {
+    return TopLevelWindows([&](HWND window) {
+        wchar_t className[64] = {};
+        wchar_t text[MAX_PATH] = {};
+        GetClassNameW(window, className, 64);
+        GetWindowTextW(window, text, MAX_PATH);
+        return std::wstring(className) == L"ExplorerWClass" && text == title;
+    });
+}
+
+bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    while (!condition()) {
+        if (GetTickCount64() > end) return false;
+        Sleep(50);
+    }
+    return true;
+}
+
+// Waits for the file browser that one open request starts, checks that it
+// is the only one for the folder, and closes it.
+void ExpectOneFileBrowserAndClose(const std::wstring& title) {
+    ASSERT_TRUE(WaitFor([&] { return !FileBrowserWindows(title).empty(); }, 10000))
+        << "no file browser window for the folder";
+    // A second request would show a second window about as fast.
+    Sleep(700);
+    const std::vector<HWND> windows = FileBrowserWindows(title);
+    EXPECT_EQ(windows.size(), 1u) << "more than one open request";
+    for (HWND window : windows) PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(WaitFor([&] { return FileBrowserWindows(title).empty(); }, 5000));
+}
+
+// ---------------------------------------------------------------------------
+// The fake's own counters: without these, the balance checks below could
+// pass for a fake that counted nothing.
+
+TEST(FakeShellCounters, SeeLeakedAndOverReleasedReferencesAndStrings) {
+    ComApartment apartment;
+    FakeShell shell;
+    FakeWindow& window = shell.AddWindow(L"file:///C:/Data");
+    IWebBrowser2* browser = window.Browser();
+
+    BSTR location = nullptr;
+    ASSERT_EQ(browser->get_LocationURL(&location), S_OK);
+    EXPECT_EQ(shell.OutstandingLocations(), 1);
+    SysFreeString(location);
+    EXPECT_EQ(shell.OutstandingLocations(), 0);
+
+    browser->AddRef();
+    EXPECT_EQ(shell.OutstandingReferences(), 1);
+    browser->Release();
+    EXPECT_EQ(shell.OutstandingReferences(), 0);
+    browser->Release();
+    EXPECT_EQ(shell.OverReleases(), 1);
+}
+
+// ---------------------------------------------------------------------------
+// GetWindowFolderPath
+
+TEST(GetWindowFolderPath, NullBrowserGivesNoPath) {
+    std::wstring path;
+    EXPECT_FALSE(GetWindowFolderPath(nullptr, path));
+    EXPECT_TRUE(path.empty());
+}
+
+TEST(GetWindowFolderPath, LocationsThatNameNoFolderLeaveThePathAlone) {
+    struct Case {
+        const wchar_t* location;
+        WindowFault fault;
+    } cases[] = {
+        {L"file:///C:/Data", WindowFault::LocationFails},
+        {L"file:///C:/Data", WindowFault::NullLocation},
+        {L"", WindowFault::None},
+        {L"file:/", WindowFault::None},
+        {L"FILE:///C:/Data", WindowFault::None},
+        {L"File:///C:/Data", WindowFault::None},
+        {L"https://example.com/C:/Data", WindowFault::None},
+        {L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}", WindowFault::None},
+    };
+    ComApartment apartment;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "location " << c.location << ", fault " << static_cast<int>(c.fault));
+        FakeShell shell;
+        FakeWindow& window = shell.AddWindow(c.location, nullptr, c.fault);
+        std::wstring path = L"untouched";
+        EXPECT_FALSE(GetWindowFolderPath(window.Browser(), path));
+        EXPECT_EQ(path, L"untouched");
+        EXPECT_EQ(window.LocationCalls(), 1);
+        ExpectBalanced(shell);
+    }
+}
+
+// The bare prefix passes the prefix test and goes to the conversion. Wine
+// turns it into \\ (an empty server name); whatever the platform makes
+// of it, it is only separators and so can never match a folder.
+TEST(GetWindowFolderPath, BarePrefixNeverNamesAFolder) {
+    ComApartment apartment;
+    FakeShell shell;
+    FakeWindow& window = shell.AddWindow(L"file://");
+    std::wstring path;
+    const bool converted = GetWindowFolderPath(window.Browser(), path);
+    EXPECT_EQ(converted, !path.empty());
+    EXPECT_TRUE(NormalizeFolderPath(path).empty()) << path;
+    ExpectBalanced(shell);
+}
+
+TEST(GetWindowFolderPath, FileLocationsConvertToWholeLocalPaths) {
+    struct Case {
+        const wchar_t* location;
+        const wchar_t* path;
+    } cases[] = {
+        {L"file:///C:/Users/Me/My%20Docs", L"C:\\Users\\Me\\My Docs"},
+        {L"file:///C:/Data", L"C:\\Data"},
+        {L"file:///c:/a", L"c:\\a"},
+        {L"file://server/share/x", L"\\\\server\\share\\x"},
+    };
+    ComApartment apartment;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "location " << c.location);
+        FakeShell shell;
+        FakeWindow& window = shell.AddWindow(c.location);
+        std::wstring path;
+        EXPECT_TRUE(GetWindowFolderPath(window.Browser(), path));
+        EXPECT_EQ(path, c.path);
+        ExpectBalanced(shell);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// ActivateExistingWindow and ActivateOrOpenFolder with the fake collection
+
+TEST(ActivateOrOpenFolder, MatchesDespiteCaseSlashesAndTrailingSeparators) {
+    struct Case {
+        const wchar_t* stored;
+        const wchar_t* location;
+    } cases[] = {
+        {L"C:\\Users\\Me\\Projects", L"file:///c:/users/me/projects"},
+        {L"c:/users/me/projects/", L"file:///C:/Users/Me/Projects"},
+        {L"C:\\Users\\Me\\Projects\\\\", L"file:///C:/Users/Me/Projects/"},
+        {L"C:\\", L"file:///C:/"},
+        {L"C:\\My Docs", L"file:///C:/My%20Docs"},
+        {L"\\\\Server\\Share\\Docs", L"file://server/share/docs"},
+    };
+    ComApartment apartment;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "stored " << c.stored << ", location " << c.location);
+        TestWindow shown(L"match", SW_SHOWMINIMIZED);
+        FakeShell shell;
+        FakeWindow& window = shell.AddWindow(c.location, shown.Handle());
+        ActivateOrOpenFolder(c.stored);
+        EXPECT_EQ(window.RefreshCalls(), 1);
+        EXPECT_EQ(window.GetWindowCalls(), 1);
+        EXPECT_FALSE(IsIconic(shown.Handle()));
+        EXPECT_EQ(shell.Creations(), 1) << "searched again after a match";
+        ExpectBalanced(shell);
+    }
+}
+
+TEST(ActivateOrOpenFolder, OtherFoldersDoNotMatch) {
+    // None of the stored paths exists, so nothing is opened either.
+    struct Case {
+        const wchar_t* stored;
+        const wchar_t* location;
+    } cases[] = {
+        {L"C:\\LumivaneMissing\\Data", L"file:///C:/LumivaneMissing/Data2"},
+        {L"C:\\LumivaneMissing\\Data2", L"file:///C:/LumivaneMissing/Data"},
+        {L"C:\\\\LumivaneMissing\\Data", L"file:///C:/LumivaneMissing/Data"},
+        {L"C:\\LumivaneMissing\\\u00c4", L"file:///C:/LumivaneMissing/\u00e4"},
+    };
+    ComApartment apartment;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "stored " << c.stored << ", location " << c.location);
+        TestWindow shown(L"other", SW_SHOWMINIMIZED);
+        FakeShell shell;
+        FakeWindow& window = shell.AddWindow(c.location, shown.Handle());
+        ActivateOrOpenFolder(c.stored);
+        EXPECT_EQ(window.LocationCalls(), 1);
+        EXPECT_EQ(window.RefreshCalls(), 0);
+        EXPECT_TRUE(IsIconic(shown.Handle()));
+        EXPECT_EQ(shell.Creations(), 1);
+        ExpectBalanced(shell);
+    }
+}
+
+TEST(ActivateExistingWindow, OnlyTheFirstMatchingWindowIsActivated) {
+    ComApartment apartment;
+    TestWindow first(L"first", SW_SHOWMINIMIZED);
+    TestWindow second(L"second", SW_SHOWMINIMIZED);
+    FakeShell shell;
+    FakeWindow& unrelated = shell.AddWindow(L"file:///C:/Other");
+    FakeWindow& firstMatch = shell.AddWindow(L"file:///C:/Data", first.Handle());
+    FakeWindow& secondMatch = shell.AddWindow(L"file:///C:/Data/", second.Handle());
+
+    EXPECT_TRUE(ActivateExistingWindow(L"c:\\data"));
+
+    EXPECT_EQ(unrelated.RefreshCalls(), 0);
+    EXPECT_EQ(firstMatch.RefreshCalls(), 1);
+    EXPECT_FALSE(IsIconic(first.Handle()));
+    EXPECT_EQ(secondMatch.LocationCalls(), 0);
+    EXPECT_EQ(secondMatch.RefreshCalls(), 0);
+    EXPECT_TRUE(IsIconic(second.Handle()));
+    EXPECT_EQ(shell.ItemRequests(), (std::vector<LONG>{0, 1}));
+    ExpectBalanced(shell);
+}
+
+TEST(ActivateExistingWindow, MatchWithoutHandleIsReloadedAndTheSearchGoesOn) {
+    const WindowFault faults[] = {WindowFault::NoOleWindow, WindowFault::NullOleWindow,
+                                  WindowFault::GetWindowFails, WindowFault::NullHandle};
+    ComApartment apartment;
+    for (WindowFault fault : faults) {
+        SCOPED_TRACE(testing::Message() << "fault " << static_cast<int>(fault));
+        TestWindow first(L"first", SW_SHOWMINIMIZED);
+        TestWindow second(L"second", SW_SHOWMINIMIZED);
+        FakeShell shell;
+        FakeWindow& handleless = shell.AddWindow(L"file:///C:/Data", first.Handle(), fault);
+        FakeWindow& complete = shell.AddWindow(L"file:///c:/data", second.Handle());
+
+        EXPECT_TRUE(ActivateExistingWindow(L"c:\\data"));
+
+        EXPECT_EQ(handleless.RefreshCalls(), 1);
+        EXPECT_TRUE(IsIconic(first.Handle()));
+        EXPECT_EQ(complete.RefreshCalls(), 1);
+        EXPECT_FALSE(IsIconic(second.Handle()));
+        ExpectBalanced(shell);
+    }
+}
+
+TEST(ActivateExistingWindow, LoneMatchWithoutHandleIsReloadedButNotFound) {
+    ComApartment apartment;
+    TestWindow shown(L"lone", SW_SHOWMINIMIZED);
+    FakeShell shell;
+    FakeWindow& window = shell.AddWindow(L"file:///C:/Data", shown.Handle(), WindowFault::NullHandle);
+    EXPECT_FALSE(ActivateExistingWindow(L"c:\\data"));
+    EXPECT_EQ(window.RefreshCalls(), 1);
+    EXPECT_TRUE(IsIconic(shown.Handle()));
+    ExpectBalanced(shell);
+}
+
+TEST(ActivateExistingWindow, FailureAtOneIndexOnlySkipsThatIndex) {
+    struct Case {
+        const wchar_t* location;
+        WindowFault fault;
+    } cases[] = {
+        {L"file:///C:/Data", WindowFault::ItemFails},
+        {L"file:///C:/Data", WindowFault::ItemNull},
+        {L"file:///C:/Data", WindowFault::NoBrowser},
+        {L"file:///C:/Data", WindowFault::NullBrowser},
+        {L"file:///C:/Data", WindowFault::LocationFails},
+        {L"file:///C:/Data", WindowFault::NullLocation},
+        {L"FILE:///C:/Data", WindowFault::None},
+        {L"https://example.com/", WindowFault::None},
+        {L"file://", WindowFault::None},
+        {L"", WindowFault::None},
+    };
+    ComApartment apartment;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "location " << c.location << ", fault " << static_cast<int>(c.fault));
+        TestWindow first(L"first", SW_SHOWMINIMIZED);
+        TestWindow second(L"second", SW_SHOWMINIMIZED);
+        FakeShell shell;
+        FakeWindow& broken = shell.AddWindow(c.location, first.Handle(), c.fault);
+        FakeWindow& good = shell.AddWindow(L"file:///C:/Data", second.Handle());
+
+        EXPECT_TRUE(ActivateExistingWindow(L"c:\\data"));
+
+        EXPECT_EQ(broken.RefreshCalls(), 0);
+        EXPECT_TRUE(IsIconic(first.Handle()));
+        EXPECT_EQ(good.RefreshCalls(), 1);
+        EXPECT_FALSE(IsIconic(second.Handle()));
+        EXPECT_EQ(shell.ItemRequests(), (std::vector<LONG>{0, 1}));
+        ExpectBalanced(shell);
+    }
+}
+
+TEST(ActivateExistingWindow, CollectionOrCountFailureEndsTheSearch) {
+    ComApartment apartment;
+    for (bool creationFails : {true, false}) {
+        SCOPED_TRACE(creationFails ? "creation fails" : "count fails");
+        FakeShell shell;
+        FakeWindow& window = shell.AddWindow(L"file:///C:/Data");
+        if (creationFails) {
+            shell.FailCreation(E_FAIL);
+        } else {
+            shell.FailCount(E_FAIL);
+        }
+        EXPECT_FALSE(ActivateExistingWindow(L"c:\\data"));
+        EXPECT_EQ(shell.Creations(), 1);
+        EXPECT_TRUE(shell.ItemRequests().empty());
+        EXPECT_EQ(window.LocationCalls(), 0);
+        ExpectBalanced(shell);
+    }
+}
+
+TEST(ActivateOrOpenFolder, RestoresAndForegroundsWhateverTheShowState) {
+    const int showStates[] = {SW_SHOWMINIMIZED, SW_SHOWMAXIMIZED, SW_SHOWNORMAL};
+    ComApartment apartment;
+    for (int showState : showStates) {
+        SCOPED_TRACE(testing::Message() << "shown with " << showState);
+        TestWindow shown(L"target", showState);
+        TestWindow elsewhere(L"elsewhere", SW_SHOWNORMAL);
+        SetForegroundWindow(elsewhere.Handle());
+        ASSERT_EQ(GetForegroundWindow(), elsewhere.Handle());
+        FakeShell shell;
+        shell.AddWindow(L"file:///C:/Data", shown.Handle());
+
+        ActivateOrOpenFolder(L"C:\\Data");
+
+        EXPECT_TRUE(IsWindowVisible(shown.Handle()));
+        EXPECT_FALSE(IsIconic(shown.Handle()));
+        EXPECT_FALSE(IsZoomed(shown.Handle()));
+        EXPECT_EQ(GetForegroundWindow(), shown.Handle());
+        ExpectBalanced(shell);
+    }
+}
+
+TEST(ActivateOrOpenFolder, EmptyOrSeparatorOnlyPathDoesNothing) {
+    const wchar_t* paths[] = {L"", L"\\", L"/", L"//\\"};
+    ComApartment apartment;
+    for (const wchar_t* path : paths) {
+        SCOPED_TRACE(testing::Message() << "path '" << path << "'");
+        FakeShell shell;
+        shell.AddWindow(L"file:///C:/");
+        ActivateOrOpenFolder(path);
+        EXPECT_EQ(shell.Creations(), 0);
+        ExpectBalanced(shell);
+    }
+}
+
+// A hand-edited settings file could name a program, a document or a URL;
+// "open" would launch it. Only existing folders are opened.
+TEST(ActivateOrOpenFolder, WhatIsNotAnExistingFolderIsNeverOpened) {
+    ComApartment apartment;
+    TempFolder folder(L"LumivaneNotFolders");
+    std::vector<std::wstring> paths = {
+        folder.MakeFile(L"notes.txt"),
+        folder.Path() + L"\\missing\\nowhere",
+        L"C:\\windows\\system32\\notepad.exe",
+        L"https://example.invalid/",
+    };
+    const std::vector<HWND> before = VisibleWindows();
+    for (const std::wstring& path : paths) {
+        SCOPED_TRACE(testing::Message() << "path " << path);
+        FakeShell shell;
+        shell.AddWindow(L"file:///C:/Other");
+        ActivateOrOpenFolder(path);
+        EXPECT_EQ(shell.Creations(), 1) << "polled after an open request";
+        ExpectBalanced(shell);
+    }
+    // An open request would have shown a file browser, an editor or
+    // something else by now.
+    Sleep(1500);
+    std::vector<HWND> appeared;
+    for (HWND window : VisibleWindows()) {
+        if (std::find(before.begin(), before.end(), window) == before.end()) appeared.push_back(window);
+    }
+    EXPECT_TRUE(appeared.empty()) << appeared.size() << " new windows";
+    for (HWND window : appeared) PostMessageW(window, WM_CLOSE, 0, 0);
+}
+
+TEST(ActivateOrOpenFolder, NoCollectionMeansOneOpenRequestAndTenSearches) {
+    ComApartment apartment;
+    for (bool creationFails : {true, false}) {
+        SCOPED_TRACE(creationFails ? "creation fails" : "count fails");
+        TempFolder folder(creationFails ? L"LumivaneNoCollection" : L"LumivaneNoCount");
+        FakeShell shell;
+        shell.AddWindow(folder.Url());
+        if (creationFails) {
+            shell.FailCreation(E_FAIL);
+        } else {
+            shell.FailCount(E_FAIL);
+        }
+
+        ActivateOrOpenFolder(folder.Path());
+
+        EXPECT_EQ(shell.Creations(), 11);
+        ExpectBalanced(shell);
+        ExpectOneFileBrowserAndClose(folder.Name());
+    }
+}
+
+TEST(ActivateOrOpenFolder, PollingStopsAtTheFirstSearchThatFindsTheNewWindow) {
+    ComApartment apartment;
+    TempFolder folder(L"LumivaneListedLater");
+    TestWindow shown(L"opened", SW_SHOWMINIMIZED);
+    FakeShell shell;
+    // Listed from the fourth creation: the first search and two polls miss
+    // it, the third poll finds it.
+    FakeWindow& window = shell.AddWindow(folder.Url(), shown.Handle(), WindowFault::None, 4);
+
+    const ULONGLONG start = GetTickCount64();
+    ActivateOrOpenFolder(folder.Path());
+    const ULONGLONG elapsed = GetTickCount64() - start;
+
+    EXPECT_EQ(shell.Creations(), 4);
+    EXPECT_EQ(window.RefreshCalls(), 1);
+    EXPECT_FALSE(IsIconic(shown.Handle()));
+    ExpectBalanced(shell);
+    ExpectOneFileBrowserAndClose(folder.Name());
+    std::printf("found on the third poll after %llu ms\n", elapsed);
+}
+
+// ---------------------------------------------------------------------------
+// Wine's own collection, no fake: it is created but never lists a window,
+// so every activation ends in an open request and ten searches.
+
+TEST(ActivateOrOpenFolderUnderWine, OpensTheFolderInTheFileBrowser) {
+    ComApartment apartment;
+    TempFolder folder(L"LumivaneRealShell");
+    ASSERT_TRUE(FileBrowserWindows(folder.Name()).empty());
+
+    const ULONGLONG start = GetTickCount64();
+    ActivateOrOpenFolder(folder.Path());
+    const ULONGLONG elapsed = GetTickCount64() - start;
+
+    std::printf("open request and ten searches took %llu ms\n", elapsed);
+    // Ten waits of 100 ms follow the open request, whatever the searches cost.
+    EXPECT_GE(elapsed, 950u);
+    ExpectOneFileBrowserAndClose(folder.Name());
+}
+
+}  // namespace

@@ -1,0 +1,497 @@
+// The fake shell window collection and its windows (see fake_shell.h).
+//
+// Every fake object starts with one reference of its own, held by the
+// FakeShell, and is deleted only with the FakeShell: a reference the code
+// under test forgets shows as a count above one, and a Release too many is
+// caught before it could free anything.
+//
+// Location strings are watched through an IMallocSpy: with the automation
+// string cache switched off, SysAllocString and SysFreeString go through
+// CoTaskMemAlloc and CoTaskMemFree, so the spy sees the block of each
+// string handed out and notices when it is freed.
+
+#include "fake_shell.h"
+
+#include <oleidl.h>
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <set>
+
+namespace {
+
+// Process-wide: a malloc spy can be registered only once per process, and
+// the COM runtime may keep spied blocks that would delay its revocation.
+class AllocationSpy final : public IMallocSpy {
+public:
+    static AllocationSpy& Instance() {
+        static AllocationSpy* spy = [] {
+            auto* created = new AllocationSpy;
+            // Otherwise freed strings go to a cache, not to CoTaskMemFree.
+            using SetOaNoCacheFn = void(WINAPI*)();
+            if (HMODULE oleaut = GetModuleHandleW(L"oleaut32.dll")) {
+                auto setNoCache = reinterpret_cast<SetOaNoCacheFn>(
+                    reinterpret_cast<void*>(GetProcAddress(oleaut, "SetOaNoCache")));
+                if (setNoCache) setNoCache();
+            }
+            created->registered_ = SUCCEEDED(CoRegisterMallocSpy(created));
+            return created;
+        }();
+        return *spy;
+    }
+
+    // A ticket for the block that holds text, or 0 if none is known (the
+    // string then counts as never freed).
+    std::uint64_t Watch(const void* text) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!registered_) return 0;
+        auto after = live_.upper_bound(const_cast<void*>(text));
+        if (after == live_.begin()) return 0;
+        auto block = std::prev(after);
+        const auto* start = static_cast<const char*>(block->first);
+        if (static_cast<const char*>(text) >= start + block->second) return 0;
+        const std::uint64_t ticket = ++lastTicket_;
+        watched_[block->first] = ticket;
+        open_.insert(ticket);
+        return ticket;
+    }
+
+    bool IsFreed(std::uint64_t ticket) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return ticket != 0 && !open_.count(ticket);
+    }
+
+    // IUnknown: a static object, never deleted.
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        if (!object) return E_POINTER;
+        if (riid == __uuidof(IUnknown) || riid == __uuidof(IMallocSpy)) {
+            *object = static_cast<IMallocSpy*>(this);
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+
+    // IMallocSpy: everything passes through unchanged; only the bookkeeping
+    // of live blocks is added. The runtime serialises these calls, but Watch
+    // comes from the test thread, hence the mutex.
+    SIZE_T STDMETHODCALLTYPE PreAlloc(SIZE_T size) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pendingSize_ = size;
+        return size;
+    }
+    void* STDMETHODCALLTYPE PostAlloc(void* actual) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (actual) live_[actual] = pendingSize_;
+        return actual;
+    }
+    void* STDMETHODCALLTYPE PreFree(void* request, BOOL) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        Forget(request);
+        return request;
+    }
+    void STDMETHODCALLTYPE PostFree(BOOL) override {}
+    SIZE_T STDMETHODCALLTYPE PreRealloc(void* request, SIZE_T size, void** newRequest, BOOL) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pendingOld_ = request;
+        pendingSize_ = size;
+        *newRequest = request;
+        return size;
+    }
+    void* STDMETHODCALLTYPE PostRealloc(void* actual, BOOL) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (pendingOld_) Forget(pendingOld_);
+        pendingOld_ = nullptr;
+        if (actual) live_[actual] = pendingSize_;
+        return actual;
+    }
+    void* STDMETHODCALLTYPE PreGetSize(void* request, BOOL) override { return request; }
+    SIZE_T STDMETHODCALLTYPE PostGetSize(SIZE_T actual, BOOL) override { return actual; }
+    void* STDMETHODCALLTYPE PreDidAlloc(void* request, BOOL) override { return request; }
+    int STDMETHODCALLTYPE PostDidAlloc(void*, BOOL, int actual) override { return actual; }
+    void STDMETHODCALLTYPE PreHeapMinimize() override {}
+    void STDMETHODCALLTYPE PostHeapMinimize() override {}
+
+private:
+    void Forget(void* block) {
+        live_.erase(block);
+        auto watched = watched_.find(block);
+        if (watched == watched_.end()) return;
+        open_.erase(watched->second);
+        watched_.erase(watched);
+    }
+
+    std::mutex mutex_;
+    bool registered_ = false;
+    SIZE_T pendingSize_ = 0;
+    void* pendingOld_ = nullptr;
+    std::map<void*, SIZE_T> live_;
+    std::map<void*, std::uint64_t> watched_;
+    std::set<std::uint64_t> open_;
+    std::uint64_t lastTicket_ = 0;
+};
+
+// What the fake objects report to their FakeShell.
+struct Tally {
+    HRESULT creationResult = S_OK;
+    HRESULT countResult = S_OK;
+    int creations = 0;
+    std::vector<LONG> itemRequests;
+    int badIndexVariants = 0;
+    int overReleases = 0;
+    std::vector<std::uint64_t> locationTickets;
+};
+
+// The reference count of one fake object; the FakeShell holds the first.
+class Counted {
+public:
+    explicit Counted(Tally& tally) : tally_(tally) {}
+    long Outstanding() const { return static_cast<long>(references_) - 1; }
+
+protected:
+    ULONG Acquire() { return ++references_; }
+    ULONG Drop() {
+        if (references_ <= 1) {
+            ++tally_.overReleases;
+            return references_;
+        }
+        return --references_;
+    }
+    Tally& tally_;
+
+private:
+    ULONG references_ = 1;
+};
+
+class FakeWindowImpl final : public FakeWindow, public IWebBrowser2, public IOleWindow, public Counted {
+public:
+    FakeWindowImpl(Tally& tally, std::wstring location, HWND handle, WindowFault fault, int listedFrom)
+        : Counted(tally), location_(std::move(location)), handle_(handle), fault_(fault), listedFrom_(listedFrom) {}
+
+    WindowFault Fault() const { return fault_; }
+    int ListedFrom() const { return listedFrom_; }
+    IDispatch* Dispatch() { return static_cast<IWebBrowser2*>(this); }
+
+    // FakeWindow
+    IWebBrowser2* Browser() override { return this; }
+    int LocationCalls() const override { return locationCalls_; }
+    int RefreshCalls() const override { return refreshCalls_; }
+    int GetWindowCalls() const override { return getWindowCalls_; }
+
+    // IUnknown, for both interfaces
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        if (!object) return E_POINTER;
+        *object = nullptr;
+        if (riid == __uuidof(IUnknown) || riid == __uuidof(IDispatch) || riid == __uuidof(IWebBrowser) ||
+            riid == __uuidof(IWebBrowserApp)) {
+            *object = static_cast<IWebBrowser2*>(this);
+        } else if (riid == __uuidof(IWebBrowser2)) {
+            if (fault_ == WindowFault::NoBrowser) return E_NOINTERFACE;
+            if (fault_ == WindowFault::NullBrowser) return S_OK;
+            *object = static_cast<IWebBrowser2*>(this);
+        } else if (riid == __uuidof(IOleWindow)) {
+            if (fault_ == WindowFault::NoOleWindow) return E_NOINTERFACE;
+            if (fault_ == WindowFault::NullOleWindow) return S_OK;
+            *object = static_cast<IOleWindow*>(this);
+        } else {
+            return E_NOINTERFACE;
+        }
+        Acquire();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return Acquire(); }
+    ULONG STDMETHODCALLTYPE Release() override { return Drop(); }
+
+    // IDispatch
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+        return E_NOTIMPL;
+    }
+
+    // IWebBrowser2 and its bases: the two methods the search uses...
+    HRESULT STDMETHODCALLTYPE Refresh() override {
+        ++refreshCalls_;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_LocationURL(BSTR* location) override {
+        ++locationCalls_;
+        if (!location) return E_POINTER;
+        *location = nullptr;
+        if (fault_ == WindowFault::LocationFails) return E_FAIL;
+        if (fault_ == WindowFault::NullLocation) return S_OK;
+        BSTR text = SysAllocStringLen(location_.data(), static_cast<UINT>(location_.size()));
+        if (!text) return E_OUTOFMEMORY;
+        tally_.locationTickets.push_back(AllocationSpy::Instance().Watch(text));
+        *location = text;
+        return S_OK;
+    }
+    // ...and every other one, unused.
+    HRESULT STDMETHODCALLTYPE GoBack() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GoForward() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GoHome() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GoSearch() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Navigate(BSTR, VARIANT*, VARIANT*, VARIANT*, VARIANT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Refresh2(VARIANT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Stop() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Application(IDispatch**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Parent(IDispatch**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Container(IDispatch**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Document(IDispatch**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_TopLevelContainer(VARIANT_BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Type(BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Left(LONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_Left(LONG) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Top(LONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_Top(LONG) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Width(LONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_Width(LONG) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Height(LONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_Height(LONG) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_LocationName(BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Busy(VARIANT_BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Quit() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ClientToWindow(int*, int*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE PutProperty(BSTR, VARIANT) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetProperty(BSTR, VARIANT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Name(BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_HWND(SHANDLE_PTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_FullName(BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Path(BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Visible(VARIANT_BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_Visible(VARIANT_BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_StatusBar(VARIANT_BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_StatusBar(VARIANT_BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_StatusText(BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_StatusText(BSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_ToolBar(int*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_ToolBar(int) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_MenuBar(VARIANT_BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_MenuBar(VARIANT_BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_FullScreen(VARIANT_BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_FullScreen(VARIANT_BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Navigate2(VARIANT*, VARIANT*, VARIANT*, VARIANT*, VARIANT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE QueryStatusWB(OLECMDID, OLECMDF*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ExecWB(OLECMDID, OLECMDEXECOPT, VARIANT*, VARIANT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ShowBrowserBar(VARIANT*, VARIANT*, VARIANT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_ReadyState(READYSTATE*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Offline(VARIANT_BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_Offline(VARIANT_BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Silent(VARIANT_BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_Silent(VARIANT_BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_RegisterAsBrowser(VARIANT_BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_RegisterAsBrowser(VARIANT_BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_RegisterAsDropTarget(VARIANT_BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_RegisterAsDropTarget(VARIANT_BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_TheaterMode(VARIANT_BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_TheaterMode(VARIANT_BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_AddressBar(VARIANT_BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_AddressBar(VARIANT_BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Resizable(VARIANT_BOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_Resizable(VARIANT_BOOL) override { return E_NOTIMPL; }
+
+    // IOleWindow
+    HRESULT STDMETHODCALLTYPE GetWindow(HWND* handle) override {
+        ++getWindowCalls_;
+        if (!handle) return E_POINTER;
+        *handle = nullptr;
+        if (fault_ == WindowFault::GetWindowFails) return E_FAIL;
+        if (fault_ != WindowFault::NullHandle) *handle = handle_;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+
+private:
+    std::wstring location_;
+    HWND handle_;
+    WindowFault fault_;
+    int listedFrom_;
+    int locationCalls_ = 0;
+    int refreshCalls_ = 0;
+    int getWindowCalls_ = 0;
+};
+
+// One created collection: the windows listed at its creation.
+class FakeCollection final : public IShellWindows, public Counted {
+public:
+    FakeCollection(Tally& tally, std::vector<FakeWindowImpl*> listed) : Counted(tally), listed_(std::move(listed)) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        if (!object) return E_POINTER;
+        *object = nullptr;
+        if (riid != __uuidof(IUnknown) && riid != __uuidof(IDispatch) && riid != __uuidof(IShellWindows)) {
+            return E_NOINTERFACE;
+        }
+        *object = static_cast<IShellWindows*>(this);
+        Acquire();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return Acquire(); }
+    ULONG STDMETHODCALLTYPE Release() override { return Drop(); }
+
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+        return E_NOTIMPL;
+    }
+
+    HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override {
+        if (!count) return E_POINTER;
+        if (FAILED(tally_.countResult)) return tally_.countResult;
+        *count = static_cast<LONG>(listed_.size());
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Item(VARIANT index, IDispatch** item) override {
+        if (!item) return E_POINTER;
+        *item = nullptr;
+        if (index.vt != VT_I4) {
+            ++tally_.badIndexVariants;
+            return E_INVALIDARG;
+        }
+        tally_.itemRequests.push_back(index.lVal);
+        // The shell answers S_FALSE and no item past the end.
+        if (index.lVal < 0 || index.lVal >= static_cast<LONG>(listed_.size())) return S_FALSE;
+        FakeWindowImpl* window = listed_[index.lVal];
+        if (window->Fault() == WindowFault::ItemFails) return E_FAIL;
+        if (window->Fault() == WindowFault::ItemNull) return S_OK;
+        *item = window->Dispatch();
+        window->AddRef();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE _NewEnum(IUnknown**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Register(IDispatch*, LONG, int, LONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE RegisterPending(LONG, VARIANT*, VARIANT*, int, LONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Revoke(LONG) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE OnNavigate(LONG, VARIANT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE OnActivated(LONG, VARIANT_BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE FindWindowSW(VARIANT*, VARIANT*, int, LONG*, int, IDispatch**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE OnCreated(LONG, IUnknown*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ProcessAttachDetach(VARIANT_BOOL) override { return E_NOTIMPL; }
+
+private:
+    std::vector<FakeWindowImpl*> listed_;
+};
+
+}  // namespace
+
+struct FakeShell::State {
+    // The class object registered for CLSID_ShellWindows.
+    class Factory final : public IClassFactory {
+    public:
+        explicit Factory(State& state) : state_(state) {}
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+            if (!object) return E_POINTER;
+            *object = nullptr;
+            if (riid != __uuidof(IUnknown) && riid != __uuidof(IClassFactory)) return E_NOINTERFACE;
+            *object = static_cast<IClassFactory*>(this);
+            AddRef();
+            return S_OK;
+        }
+        // Lives as long as its State; the runtime's references need no count.
+        ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+        ULONG STDMETHODCALLTYPE Release() override { return 1; }
+        HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
+            return state_.Create(outer, riid, object);
+        }
+        HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+
+    private:
+        State& state_;
+    };
+
+    HRESULT Create(IUnknown* outer, REFIID riid, void** object) {
+        ++tally.creations;
+        if (!object) return E_POINTER;
+        *object = nullptr;
+        if (outer) return CLASS_E_NOAGGREGATION;
+        if (FAILED(tally.creationResult)) return tally.creationResult;
+        std::vector<FakeWindowImpl*> listed;
+        for (const auto& window : windows) {
+            if (window->ListedFrom() <= tally.creations) listed.push_back(window.get());
+        }
+        collections.push_back(std::make_unique<FakeCollection>(tally, std::move(listed)));
+        return collections.back()->QueryInterface(riid, object);
+    }
+
+    Tally tally;
+    std::vector<std::unique_ptr<FakeWindowImpl>> windows;
+    std::vector<std::unique_ptr<FakeCollection>> collections;
+    Factory factory{*this};
+    DWORD cookie = 0;
+};
+
+FakeShell::FakeShell() : state_(std::make_unique<State>()) {
+    AllocationSpy::Instance();
+    CoRegisterClassObject(CLSID_ShellWindows, &state_->factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                          &state_->cookie);
+}
+
+FakeShell::~FakeShell() {
+    if (state_->cookie) CoRevokeClassObject(state_->cookie);
+}
+
+FakeWindow& FakeShell::AddWindow(std::wstring location, HWND handle, WindowFault fault, int listedFrom) {
+    state_->windows.push_back(
+        std::make_unique<FakeWindowImpl>(state_->tally, std::move(location), handle, fault, listedFrom));
+    return *state_->windows.back();
+}
+
+void FakeShell::FailCreation(HRESULT hr) { state_->tally.creationResult = hr; }
+void FakeShell::FailCount(HRESULT hr) { state_->tally.countResult = hr; }
+int FakeShell::Creations() const { return state_->tally.creations; }
+const std::vector<LONG>& FakeShell::ItemRequests() const { return state_->tally.itemRequests; }
+int FakeShell::BadIndexVariants() const { return state_->tally.badIndexVariants; }
+int FakeShell::OverReleases() const { return state_->tally.overReleases; }
+
+long FakeShell::OutstandingReferences() const {
+    long outstanding = 0;
+    for (const auto& window : state_->windows) outstanding += window->Outstanding();
+    for (const auto& collection : state_->collections) outstanding += collection->Outstanding();
+    return outstanding;
+}
+
+int FakeShell::OutstandingLocations() const {
+    int outstanding = 0;
+    for (std::uint64_t ticket : state_->tally.locationTickets) {
+        if (!AllocationSpy::Instance().IsFreed(ticket)) ++outstanding;
+    }
+    return outstanding;
+}
+
+namespace {
+
+LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+const wchar_t* TestWindowClass() {
+    static const wchar_t* name = [] {
+        WNDCLASSEXW windowClass = {};
+        windowClass.cbSize = sizeof(windowClass);
+        windowClass.lpfnWndProc = TestWindowProc;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+        windowClass.lpszClassName = L"LumivaneTestWindow";
+        RegisterClassExW(&windowClass);
+        return windowClass.lpszClassName;
+    }();
+    return name;
+}
+
+}  // namespace
+
+TestWindow::TestWindow(const wchar_t* title, int showCommand)
+    : handle_(CreateWindowExW(0, TestWindowClass(), title, WS_OVERLAPPEDWINDOW, 100, 100, 320, 200, nullptr,
+                              nullptr, GetModuleHandleW(nullptr), nullptr)) {
+    if (handle_) ShowWindow(handle_, showCommand);
+}
+
+TestWindow::~TestWindow() {
+    if (handle_) DestroyWindow(handle_);
+}

@@ -1,0 +1,117 @@
+#pragma once
+// A stand-in for the shell's collection of open windows, for tests and
+// benchmarks of the real activation code.
+//
+// Under Wine the shell's collection never lists a window, so a FakeShell
+// registers a class object for CLSID_ShellWindows on the calling thread:
+// from then on, until it is destroyed, CoCreateInstance(CLSID_ShellWindows)
+// made on that thread returns a fresh fake collection. The registration
+// belongs to the thread's apartment, so the code under test must run on the
+// same single-threaded apartment that constructed the FakeShell.
+//
+// Each fake window implements IWebBrowser2 (its location and Refresh) and
+// IOleWindow (its handle); a WindowFault makes one step of one window fail.
+// Every fake object counts its references: after a call under test,
+// OutstandingReferences() and OverReleases() are 0 when every reference the
+// code obtained was released exactly once, and OutstandingLocations() is 0
+// when every location string handed out was freed.
+//
+//     FakeShell shell;                                  // on an STA thread
+//     FakeWindow& w = shell.AddWindow(L"file:///C:/Data", handle);
+//     ActivateOrOpenFolder(L"C:\\Data");
+//     EXPECT_EQ(w.RefreshCalls(), 1);
+//     EXPECT_EQ(shell.OutstandingReferences(), 0);
+
+#include <windows.h>
+#include <exdisp.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// Which step fails for one window. Item and the two queries can fail with
+// an error or "succeed" with a null reference; the real code must treat
+// both alike.
+enum class WindowFault {
+    None,
+    ItemFails,       // IShellWindows::Item returns E_FAIL
+    ItemNull,        // Item returns S_OK and no object
+    NoBrowser,       // QueryInterface(IWebBrowser2) returns E_NOINTERFACE
+    NullBrowser,     // ... returns S_OK and no interface
+    LocationFails,   // get_LocationURL returns E_FAIL
+    NullLocation,    // get_LocationURL returns S_OK and a null string
+    NoOleWindow,     // QueryInterface(IOleWindow) returns E_NOINTERFACE
+    NullOleWindow,   // ... returns S_OK and no interface
+    GetWindowFails,  // IOleWindow::GetWindow returns E_FAIL
+    NullHandle,      // GetWindow returns S_OK and a null handle
+};
+
+// One listed window, owned by its FakeShell.
+class FakeWindow {
+public:
+    virtual ~FakeWindow() = default;
+    // The window's browser interface, borrowed: for calling
+    // GetWindowFolderPath directly. Ignores the Item and query faults.
+    virtual IWebBrowser2* Browser() = 0;
+    virtual int LocationCalls() const = 0;   // get_LocationURL
+    virtual int RefreshCalls() const = 0;    // Refresh
+    virtual int GetWindowCalls() const = 0;  // IOleWindow::GetWindow
+};
+
+class FakeShell {
+public:
+    // Registers the class object; the thread must have entered an STA.
+    FakeShell();
+    // Revokes the registration and destroys every fake object.
+    ~FakeShell();
+    FakeShell(const FakeShell&) = delete;
+    FakeShell& operator=(const FakeShell&) = delete;
+
+    // Appends a window. location is what get_LocationURL returns; handle
+    // what GetWindow returns. The window is listed by collections created
+    // from the listedFrom-th creation on (1: from the first), which lets a
+    // window appear only after an open request.
+    FakeWindow& AddWindow(std::wstring location, HWND handle = nullptr,
+                          WindowFault fault = WindowFault::None, int listedFrom = 1);
+
+    // From now on, creating the collection fails with hr (S_OK: succeeds).
+    void FailCreation(HRESULT hr);
+    // From now on, get_Count fails with hr (S_OK: succeeds).
+    void FailCount(HRESULT hr);
+
+    // Calls of the class object's CreateInstance, failed ones included.
+    int Creations() const;
+    // Every index passed to Item, over all collections, in call order.
+    const std::vector<LONG>& ItemRequests() const;
+    // Item calls whose index variant was not VT_I4.
+    int BadIndexVariants() const;
+
+    // References the code under test still holds on fake objects.
+    long OutstandingReferences() const;
+    // Release calls that found no reference of the code's to release.
+    int OverReleases() const;
+    // Location strings handed out and not yet freed with SysFreeString.
+    int OutstandingLocations() const;
+
+    struct State;
+
+private:
+    std::unique_ptr<State> state_;
+};
+
+// A real top-level window for a fake window's handle, so that ShowWindow
+// and SetForegroundWindow act on something a test can observe. Destroyed
+// with the object.
+class TestWindow {
+public:
+    // Created with the title and shown with showCommand (SW_HIDE leaves it
+    // hidden).
+    TestWindow(const wchar_t* title, int showCommand);
+    ~TestWindow();
+    TestWindow(const TestWindow&) = delete;
+    TestWindow& operator=(const TestWindow&) = delete;
+    HWND Handle() const { return handle_; }
+
+private:
+    HWND handle_;
+};
