@@ -2,6 +2,8 @@
 
 #include <wrl/client.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
