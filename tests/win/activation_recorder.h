@@ -1,0 +1,44 @@
+#pragma once
+// A stand-in for the Explorer activation, linked into the watcher's tests in
+// place of explorer/activate.cpp: it records every call (path, thread,
+// apartment, time) instead of searching for shell windows, and can hold a
+// call until the test releases it, to keep the worker busy on purpose.
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+struct RecordedActivation {
+    std::wstring path;
+    DWORD threadId;
+    APTTYPE apartment;  // the calling thread's apartment kind
+    std::chrono::steady_clock::time_point started;
+};
+
+namespace recorder {
+
+// Forgets every call and any hold.
+void Reset();
+
+// The next call for path (compared exactly) waits inside the activation
+// until Release.
+void HoldNextActivationOf(const std::wstring& path);
+// True once a held call has started waiting.
+bool WaitUntilHeld(std::chrono::milliseconds timeout);
+void Release();
+
+std::vector<RecordedActivation> Calls();
+std::vector<std::wstring> Paths();
+// Number of calls that have returned.
+std::size_t Finished();
+
+// True once at least count calls have started.
+bool WaitForCalls(std::size_t count, std::chrono::milliseconds timeout);
+// Waits until no call has started for quiet; false after timeout.
+bool WaitForQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds timeout);
+
+}  // namespace recorder

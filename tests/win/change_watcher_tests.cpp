@@ -1,0 +1,431 @@
+// The change watcher against real folders, real files and the platform's
+// real change notifications. Activations are observed through the recording
+// stand-in for ActivateOrOpenFolder (activation_recorder.cpp).
+//
+// Wine reports changes inside subfolders only for subfolders created after
+// the watch was armed, so every deep change here happens in folders the test
+// creates after StartWatching.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "activation_recorder.h"
+#include "app/app_state.h"
+#include "handle_count.h"
+#include "scratch_folder.h"
+#include "watch/change_watcher.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr auto kWake = 5s;       // far above the 10-20 ms a notification takes
+constexpr auto kQuiet = 400ms;   // no further activation for this long: settled
+
+bool IsIdle() {
+    return AppState.stopEvent == nullptr && AppState.watcherThread == nullptr && AppState.watchEntries.empty();
+}
+
+bool IsValidChangeHandle(HANDLE handle) {
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE;
+}
+
+long HandleCount() {
+    long count = ProcessHandleCount();
+    EXPECT_GE(count, 0) << "the handle table cannot be read";
+    return count;
+}
+
+// A notification is signalled when the platform has a change for it; waiting
+// on it from here does not consume the change.
+bool BecomesSignalled(HANDLE handle) {
+    return WaitForSingleObject(handle, static_cast<DWORD>(std::chrono::milliseconds(kWake).count())) ==
+           WAIT_OBJECT_0;
+}
+
+bool WorkerEnds() {
+    return WaitForSingleObject(AppState.watcherThread, static_cast<DWORD>(std::chrono::milliseconds(kWake).count())) ==
+           WAIT_OBJECT_0;
+}
+
+bool WorkerRunning() { return WaitForSingleObject(AppState.watcherThread, 0) == WAIT_TIMEOUT; }
+
+// Creating a folder is a single event for the platform, so one change gives
+// exactly one wake-up.
+void ChangeFolder(const std::wstring& folder, const wchar_t* name) {
+    CreateDirectoryW((folder + L"\\" + name).c_str(), nullptr);
+}
+
+void Watch(std::vector<std::wstring> folders) {
+    AppState.folders = std::move(folders);
+    StartWatching();
+}
+
+// The first worker of a process also sets up what every later one shares
+// (its apartment's machinery, the recorder's waits and holds): about ten handles that
+// stay for the life of the process. One full round before any test makes
+// the handle counts of the tests compare like with like.
+void WarmUpOnce() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    ScratchFolder scratch;
+    std::wstring folder = scratch.Make(L"warm-up");
+    Watch({folder});
+    recorder::HoldNextActivationOf(folder);
+    ChangeFolder(folder, L"x");
+    recorder::WaitUntilHeld(kWake);
+    recorder::Release();
+    StopWatching();
+    AppState.folders.clear();
+}
+
+class ChangeWatcher : public testing::Test {
+protected:
+    void SetUp() override {
+        WarmUpOnce();
+        recorder::Reset();
+        StopWatching();
+        AppState.folders.clear();
+    }
+    void TearDown() override {
+        recorder::Release();  // never leave the worker held, or the stop below would wait for ever
+        StopWatching();
+        AppState.folders.clear();
+        recorder::Reset();
+    }
+
+    // Holds the worker inside the activation of folder, so that the test can
+    // act while the worker is away from its wait.
+    void HoldWorkerIn(const std::wstring& folder) {
+        recorder::HoldNextActivationOf(folder);
+        ChangeFolder(folder, L"held");
+        ASSERT_TRUE(recorder::WaitUntilHeld(kWake));
+    }
+
+    // While the worker is held in entry's activation: makes renewing that
+    // entry's notification fail, by handing the worker an event in its place
+    // (not a directory notification, so the platform refuses to renew it).
+    // Returns the real notification, which the test closes itself.
+    HANDLE SpoilRenewal(std::size_t entry) {
+        HANDLE armed = AppState.watchEntries[entry].changeHandle;
+        AppState.watchEntries[entry].changeHandle = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        return armed;
+    }
+
+    ScratchFolder root;
+};
+
+TEST_F(ChangeWatcher, FileCreatedInWatchedFolderActivatesItWithThePathAsStored) {
+    std::wstring folder = root.Make(L"Alpha");
+    std::wstring stored = folder + L"\\";  // stored as given, trailing separator and all
+    Watch({stored});
+    ASSERT_EQ(AppState.watchEntries.size(), 1u);
+    ASSERT_NE(AppState.watcherThread, nullptr);
+
+    ASSERT_TRUE(WriteTextFile(folder + L"\\note.txt", "saved"));
+
+    ASSERT_TRUE(recorder::WaitForCalls(1, kWake));
+    RecordedActivation call = recorder::Calls()[0];
+    EXPECT_EQ(call.path, stored);
+    EXPECT_NE(call.threadId, GetCurrentThreadId());
+    EXPECT_TRUE(call.apartment == APTTYPE_STA || call.apartment == APTTYPE_MAINSTA) << call.apartment;
+}
+
+TEST_F(ChangeWatcher, ChangeDeepInsideActivatesTheWatchedFolder) {
+    std::wstring top = root.Make(L"Top");
+    Watch({top});
+
+    // One level at a time: each new folder is itself a change, and the
+    // platform starts reporting inside it once it has seen it created.
+    std::wstring deep = top;
+    std::size_t expected = 0;
+    for (const wchar_t* level : {L"one", L"two", L"three"}) {
+        deep += std::wstring(L"\\") + level;
+        ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr));
+        ASSERT_TRUE(recorder::WaitForCalls(++expected, kWake)) << "creating " << testing::PrintToString(deep);
+    }
+    ASSERT_TRUE(recorder::WaitForQuiet(kQuiet, kWake));
+    recorder::Reset();
+
+    ASSERT_TRUE(WriteTextFile(deep + L"\\saved.txt", "three levels down"));
+
+    ASSERT_TRUE(recorder::WaitForCalls(1, kWake));
+    ASSERT_TRUE(recorder::WaitForQuiet(kQuiet, kWake));
+    for (const std::wstring& path : recorder::Paths()) EXPECT_EQ(path, top);
+}
+
+TEST_F(ChangeWatcher, PendingFoldersAreHandledFrontFirst) {
+    std::wstring front = root.Make(L"front");
+    std::wstring middle = root.Make(L"middle");
+    std::wstring back = root.Make(L"back");
+    Watch({front, middle, back});
+    HoldWorkerIn(back);
+
+    // Changed back to front while the worker is busy; both wait for it.
+    ChangeFolder(middle, L"x");
+    ChangeFolder(front, L"x");
+    ASSERT_TRUE(BecomesSignalled(AppState.watchEntries[1].changeHandle));
+    ASSERT_TRUE(BecomesSignalled(AppState.watchEntries[0].changeHandle));
+    recorder::Release();
+
+    ASSERT_TRUE(recorder::WaitForCalls(3, kWake));
+    ASSERT_TRUE(recorder::WaitForQuiet(kQuiet, kWake));
+    EXPECT_EQ(recorder::Paths(), (std::vector<std::wstring>{back, front, middle}));
+}
+
+TEST_F(ChangeWatcher, FolderListedTwiceIsArmedTwiceAndActivatedTwice) {
+    std::wstring folder = root.Make(L"twice");
+    Watch({folder, folder});
+    ASSERT_EQ(AppState.watchEntries.size(), 2u);
+    EXPECT_NE(AppState.watchEntries[0].changeHandle, AppState.watchEntries[1].changeHandle);
+
+    ChangeFolder(folder, L"x");
+
+    ASSERT_TRUE(recorder::WaitForCalls(2, kWake));
+    ASSERT_TRUE(recorder::WaitForQuiet(kQuiet, kWake));
+    EXPECT_EQ(recorder::Paths(), (std::vector<std::wstring>{folder, folder}));
+}
+
+// Folders named "missing..." are never created; "" is an empty entry.
+struct ArmingCase {
+    const char* name;
+    std::vector<std::wstring> folders;
+    std::vector<std::wstring> armed;
+};
+
+void PrintTo(const ArmingCase& arming, std::ostream* out) { *out << arming.name; }
+
+class ArmingTest : public ChangeWatcher, public testing::WithParamInterface<ArmingCase> {};
+
+TEST_P(ArmingTest, OnlyFoldersThatCanBeArmedAreWatched) {
+    const ArmingCase& param = GetParam();
+    std::vector<std::wstring> folders;
+    for (const std::wstring& name : param.folders) {
+        if (name.empty()) folders.push_back(L"");
+        else folders.push_back(name.starts_with(L"missing") ? root.Child(name) : root.Make(name));
+    }
+    long handlesBefore = HandleCount();
+
+    Watch(folders);
+
+    std::vector<std::wstring> armed;
+    for (const WatchEntry& entry : AppState.watchEntries) {
+        EXPECT_TRUE(IsValidChangeHandle(entry.changeHandle));
+        armed.push_back(entry.folderPath.substr(root.Path().size() + 1));
+    }
+    EXPECT_EQ(armed, param.armed);
+    if (param.armed.empty()) {
+        EXPECT_TRUE(IsIdle());
+        EXPECT_EQ(HandleCount(), handlesBefore);  // the stop event was closed again
+        return;
+    }
+    ASSERT_NE(AppState.stopEvent, nullptr);
+    ASSERT_NE(AppState.watcherThread, nullptr);
+
+    // A missing folder created now stays unwatched until the next start;
+    // the armed ones are watched.
+    for (const std::wstring& name : param.folders) {
+        if (name.starts_with(L"missing")) ChangeFolder(root.Make(name), L"x");
+    }
+    for (const std::wstring& name : param.armed) ChangeFolder(root.Child(name), L"x");
+    ASSERT_TRUE(recorder::WaitForCalls(param.armed.size(), kWake));
+    ASSERT_TRUE(recorder::WaitForQuiet(kQuiet, kWake));
+    std::vector<std::wstring> activated;
+    for (const std::wstring& path : recorder::Paths()) activated.push_back(path.substr(root.Path().size() + 1));
+    EXPECT_EQ(activated, param.armed);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Watcher, ArmingTest,
+    testing::Values(ArmingCase{"EmptyList", {}, {}},
+                    ArmingCase{"MissingFolderSkipped", {L"missingA", L"b", L"missingC"}, {L"b"}},
+                    ArmingCase{"EmptyEntrySkipped", {L"", L"b"}, {L"b"}},
+                    ArmingCase{"AllMissing", {L"missingA", L"missingB"}, {}}),
+    [](const testing::TestParamInfo<ArmingCase>& info) { return std::string(info.param.name); });
+
+TEST_F(ChangeWatcher, StopWaitsForRunningActivationAndDropsPendingChanges) {
+    std::wstring first = root.Make(L"first");
+    std::wstring second = root.Make(L"second");
+    Watch({first, second});
+    HoldWorkerIn(first);
+    ChangeFolder(second, L"pending");
+    ASSERT_TRUE(BecomesSignalled(AppState.watchEntries[1].changeHandle));
+
+    std::chrono::steady_clock::time_point released;
+    std::thread releaser([&released] {
+        std::this_thread::sleep_for(300ms);
+        released = std::chrono::steady_clock::now();
+        recorder::Release();
+    });
+    StopWatching();
+    std::size_t finishedWhenStopped = recorder::Finished();
+    auto stopped = std::chrono::steady_clock::now();
+    releaser.join();
+
+    EXPECT_EQ(finishedWhenStopped, 1u);  // the held activation ran to its end first
+    EXPECT_GE(stopped, released);
+    EXPECT_EQ(recorder::Paths(), std::vector<std::wstring>{first});  // the pending change was never handled
+    EXPECT_TRUE(IsIdle());
+}
+
+// Deleting a folder that is being watched only marks it for deletion while
+// the notification holds it open. Windows then fails the notification and the
+// worker gives the folder up; Wine reports nothing. Either way the other
+// folders stay watched, and the folder goes once the watcher lets it go.
+TEST_F(ChangeWatcher, DeletedWatchedFolderLeavesTheOthersWatched) {
+    std::wstring doomed = root.Make(L"doomed");
+    std::wstring other = root.Make(L"other");
+    Watch({doomed, other});
+
+    ASSERT_TRUE(RemoveDirectoryW(doomed.c_str()));
+    ASSERT_TRUE(recorder::WaitForQuiet(kQuiet, kWake));
+    EXPECT_LE(recorder::Calls().size(), 1u);
+    recorder::Reset();
+    ChangeFolder(other, L"x");
+
+    ASSERT_TRUE(recorder::WaitForCalls(1, kWake));
+    EXPECT_EQ(recorder::Paths(), std::vector<std::wstring>{other});
+    EXPECT_TRUE(WorkerRunning());
+    StopWatching();
+    EXPECT_FALSE(FileExists(doomed));
+}
+
+// A folder that went away (moved elsewhere, or its drive gone): re-arming
+// fails for real because the path no longer names a folder. Wine still
+// renews the old notification of a moved folder, so renewal is handed a
+// handle the platform refuses, as Windows does for a vanished drive.
+TEST_F(ChangeWatcher, FolderThatCanBeNeitherRenewedNorRearmedIsDroppedAndTheOthersStayWatched) {
+    std::wstring doomed = root.Make(L"doomed");
+    std::wstring other = root.Make(L"other");
+    long handlesBefore = HandleCount();
+    Watch({doomed, other});
+    HoldWorkerIn(doomed);
+    ASSERT_TRUE(MoveFileW(doomed.c_str(), root.Child(L"moved away").c_str()));
+    HANDLE armed = SpoilRenewal(0);
+    recorder::Release();
+
+    ChangeFolder(other, L"x");
+
+    ASSERT_TRUE(recorder::WaitForCalls(2, kWake));
+    ASSERT_TRUE(recorder::WaitForQuiet(kQuiet, kWake));
+    // The dropped folder's own notification is still signalled; had it stayed
+    // in the wait it would be activated again and again.
+    EXPECT_EQ(recorder::Paths(), (std::vector<std::wstring>{doomed, other}));
+    ASSERT_EQ(AppState.watchEntries.size(), 2u);
+    EXPECT_EQ(AppState.watchEntries[0].changeHandle, nullptr);
+    EXPECT_TRUE(WorkerRunning());
+
+    ChangeFolder(other, L"y");
+    ASSERT_TRUE(recorder::WaitForCalls(3, kWake));
+    EXPECT_EQ(recorder::Paths().back(), other);
+
+    StopWatching();
+    FindCloseChangeNotification(armed);
+    EXPECT_TRUE(IsIdle());
+    EXPECT_EQ(HandleCount(), handlesBefore);  // the worker released the handle it gave up
+}
+
+TEST_F(ChangeWatcher, FolderThatCannotBeRenewedIsArmedAnew) {
+    std::wstring folder = root.Make(L"rearmed");
+    std::wstring other = root.Make(L"other");
+    long handlesBefore = HandleCount();
+    Watch({folder, other});
+    HoldWorkerIn(folder);
+    HANDLE armed = SpoilRenewal(0);
+    HANDLE spoiled = AppState.watchEntries[0].changeHandle;
+    recorder::Release();
+    ChangeFolder(other, L"x");
+    ASSERT_TRUE(recorder::WaitForCalls(2, kWake));
+    ASSERT_TRUE(recorder::WaitForQuiet(kQuiet, kWake));
+
+    HANDLE fresh = AppState.watchEntries[0].changeHandle;
+    EXPECT_TRUE(IsValidChangeHandle(fresh));
+    EXPECT_NE(fresh, spoiled);
+    EXPECT_NE(fresh, armed);
+    FindCloseChangeNotification(armed);
+
+    ChangeFolder(folder, L"again");
+    ASSERT_TRUE(recorder::WaitForCalls(3, kWake));
+    ASSERT_TRUE(recorder::WaitForQuiet(kQuiet, kWake));
+    EXPECT_EQ(recorder::Paths(), (std::vector<std::wstring>{folder, other, folder}));
+
+    StopWatching();
+    EXPECT_EQ(HandleCount(), handlesBefore);
+}
+
+TEST_F(ChangeWatcher, WorkerEndsOnItsOwnWhenNoFolderIsLeftAndStopIsHarmlessAfterwards) {
+    std::wstring only = root.Make(L"only");
+    long handlesBefore = HandleCount();
+    Watch({only});
+    HoldWorkerIn(only);
+    ASSERT_TRUE(MoveFileW(only.c_str(), root.Child(L"moved away").c_str()));
+    HANDLE armed = SpoilRenewal(0);
+    recorder::Release();
+
+    ASSERT_TRUE(WorkerEnds());
+    // Ended: the handles stay held until the next stop.
+    EXPECT_NE(AppState.stopEvent, nullptr);
+    ASSERT_EQ(AppState.watchEntries.size(), 1u);
+    EXPECT_EQ(AppState.watchEntries[0].changeHandle, nullptr);
+
+    StopWatching();
+    EXPECT_TRUE(IsIdle());
+    StopWatching();
+    EXPECT_TRUE(IsIdle());
+    FindCloseChangeNotification(armed);
+    EXPECT_EQ(HandleCount(), handlesBefore);
+}
+
+TEST_F(ChangeWatcher, WorkerEndsOnItsOwnWhenTheWaitFails) {
+    std::wstring first = root.Make(L"first");
+    std::wstring second = root.Make(L"second");
+    Watch({first, second});
+    HoldWorkerIn(first);
+    // Closed behind the worker's back: its next wait names a handle that no
+    // longer exists. Cleared so that the stop does not close it again.
+    FindCloseChangeNotification(AppState.watchEntries[1].changeHandle);
+    AppState.watchEntries[1].changeHandle = nullptr;
+    recorder::Release();
+
+    ASSERT_TRUE(WorkerEnds());
+    EXPECT_NE(AppState.stopEvent, nullptr);
+    EXPECT_TRUE(IsValidChangeHandle(AppState.watchEntries[0].changeHandle));
+    StopWatching();
+    EXPECT_TRUE(IsIdle());
+}
+
+TEST_F(ChangeWatcher, StopIsHarmlessWhenIdleAndTwiceInARow) {
+    StopWatching();
+    EXPECT_TRUE(IsIdle());
+
+    Watch({root.Make(L"a")});
+    ASSERT_NE(AppState.watcherThread, nullptr);
+    StopWatching();
+    EXPECT_TRUE(IsIdle());
+    StopWatching();
+    EXPECT_TRUE(IsIdle());
+    EXPECT_EQ(AppState.folders.size(), 1u);  // the list itself is not the watcher's to change
+}
+
+TEST_F(ChangeWatcher, StartAndStopLeakNoHandle) {
+    Watch({root.Make(L"a"), root.Make(L"b"), root.Make(L"c")});
+    StopWatching();
+
+    long before = HandleCount();
+    for (int cycle = 0; cycle < 100; ++cycle) {
+        StartWatching();
+        ASSERT_NE(AppState.watcherThread, nullptr) << "cycle " << cycle;
+        ASSERT_EQ(AppState.watchEntries.size(), 3u);
+        StopWatching();
+    }
+    EXPECT_EQ(HandleCount(), before);
+}
+
+}  // namespace

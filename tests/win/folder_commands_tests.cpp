@@ -1,0 +1,483 @@
+// The folder-list commands with a real list box in a test window, the real
+// settings file (Local AppData redirected to a folder of the test's own),
+// the real watcher over real folders, and the real folder dialogs driven
+// from a helper thread. The list rules themselves are tested natively in
+// tests/pure/folder_list_tests.cpp.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "activation_recorder.h"
+#include "app/app_state.h"
+#include "scoped_local_app_data.h"
+#include "scratch_folder.h"
+#include "settings/settings_store.h"
+#include "settings/settings_text.h"
+#include "watch/change_watcher.h"
+#include "watch/folder_commands.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr auto kWake = 5s;
+
+std::string ReadBytes(const std::wstring& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+FILETIME LastWriteTime(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
+    return data.ftLastWriteTime;
+}
+
+std::vector<std::wstring> ArmedFolders() {
+    std::vector<std::wstring> folders;
+    for (const WatchEntry& entry : AppState.watchEntries) folders.push_back(entry.folderPath);
+    return folders;
+}
+
+// The settings file and the watcher as they are, to show that a command
+// that should do nothing left both alone.
+class Untouched {
+public:
+    explicit Untouched(const std::wstring& settingsFile)
+        : file_(settingsFile), bytes_(ReadBytes(settingsFile)), written_(LastWriteTime(settingsFile)) {
+        // Our own reference to the stop event: a restart would signal it
+        // before closing it.
+        if (AppState.stopEvent) {
+            DuplicateHandle(GetCurrentProcess(), AppState.stopEvent, GetCurrentProcess(), &stopEvent_, 0, FALSE,
+                            DUPLICATE_SAME_ACCESS);
+        }
+    }
+    ~Untouched() {
+        if (stopEvent_) CloseHandle(stopEvent_);
+    }
+    Untouched(const Untouched&) = delete;
+    Untouched& operator=(const Untouched&) = delete;
+
+    bool SettingsUnchanged() const {
+        FILETIME now = LastWriteTime(file_);
+        return ReadBytes(file_) == bytes_ && CompareFileTime(&now, &written_) == 0;
+    }
+    bool WatcherLeftAlone() const {
+        return stopEvent_ != nullptr && WaitForSingleObject(stopEvent_, 0) == WAIT_TIMEOUT;
+    }
+
+private:
+    std::wstring file_;
+    std::string bytes_;
+    FILETIME written_;
+    HANDLE stopEvent_ = nullptr;
+};
+
+class FolderCommands : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+        recorder::Reset();
+        StopWatching();
+        AppState.folders.clear();
+
+        WNDCLASSEXW windowClass{sizeof(windowClass)};
+        windowClass.lpfnWndProc = DefWindowProcW;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"LumivaneFolderCommandsTest";
+        RegisterClassExW(&windowClass);
+        window_ = CreateWindowExW(0, windowClass.lpszClassName, L"folder commands test", WS_OVERLAPPEDWINDOW, 100, 100,
+                                  500, 300, nullptr, nullptr, windowClass.hInstance, nullptr);
+        ASSERT_NE(window_, nullptr);
+        // Like the main window's list: no sorting, one selection at most.
+        AppState.folderListBox =
+            CreateWindowExW(WS_EX_CLIENTEDGE, L"LISTBOX", nullptr, WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_NOTIFY, 0,
+                            0, 480, 250, window_, nullptr, windowClass.hInstance, nullptr);
+        ASSERT_NE(AppState.folderListBox, nullptr);
+    }
+    void TearDown() override {
+        StopWatching();
+        DestroyWindow(window_);
+        AppState.folderListBox = nullptr;
+        AppState.folders.clear();
+        recorder::Reset();
+        CoUninitialize();
+    }
+
+    std::vector<std::wstring> ListBoxItems() const {
+        std::vector<std::wstring> items;
+        LRESULT count = SendMessageW(AppState.folderListBox, LB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; i < count; ++i) {
+            std::wstring text(static_cast<std::size_t>(SendMessageW(AppState.folderListBox, LB_GETTEXTLEN, i, 0)), L'\0');
+            SendMessageW(AppState.folderListBox, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text.data()));
+            items.push_back(text);
+        }
+        return items;
+    }
+    LRESULT Selection() const { return SendMessageW(AppState.folderListBox, LB_GETCURSEL, 0, 0); }
+    void Select(int index) { SendMessageW(AppState.folderListBox, LB_SETCURSEL, static_cast<WPARAM>(index), 0); }
+
+    // The folders the settings file holds, read back by the program's reader.
+    FolderList SavedFolders() const {
+        std::wstring text;
+        EXPECT_TRUE(ReadSettingsFile(appData_.settingsFile(), text)) << "no settings file";
+        WindowGeometry geometry{};
+        FolderList folders;
+        ApplySettingsText(text, geometry, folders);
+        return folders;
+    }
+
+    // The list everywhere it shows: the list box, the settings file and the
+    // watcher (the folders that exist, in list order), with nothing selected.
+    void ExpectListEverywhere(const FolderList& expected) {
+        EXPECT_EQ(AppState.folders, expected);
+        EXPECT_EQ(ListBoxItems(), expected);
+        EXPECT_EQ(Selection(), LB_ERR);
+        EXPECT_EQ(SavedFolders(), expected);
+        FolderList existing;
+        for (const std::wstring& folder : expected) {
+            if (FileExists(folder)) existing.push_back(folder);
+        }
+        EXPECT_EQ(ArmedFolders(), existing);
+        EXPECT_EQ(AppState.watcherThread != nullptr, !existing.empty());
+    }
+
+    ScopedLocalAppData appData_;
+    ScratchFolder root;
+    HWND window_ = nullptr;
+};
+
+// Names in the table are folders under the test's scratch folder; those
+// starting with "missing" are never created.
+struct AddCase {
+    const char* name;
+    std::vector<std::wstring> before;
+    std::wstring added;
+    std::vector<std::wstring> after;
+};
+
+void PrintTo(const AddCase& add, std::ostream* out) { *out << add.name; }
+
+class AddFolderTest : public FolderCommands, public testing::WithParamInterface<AddCase> {
+protected:
+    FolderList Paths(const std::vector<std::wstring>& names) {
+        FolderList paths;
+        for (const std::wstring& name : names) {
+            paths.push_back(name.starts_with(L"missing") ? root.Child(name) : root.Make(name));
+        }
+        return paths;
+    }
+};
+
+TEST_P(AddFolderTest, ReachesListBoxSettingsAndWatcher) {
+    const AddCase& add = GetParam();
+    AppState.folders = Paths(add.before);
+    RefreshFolderListView();
+    if (!AppState.folders.empty()) Select(0);
+
+    AddFolder(window_, Paths({add.added}).front());
+
+    ExpectListEverywhere(Paths(add.after));
+}
+
+std::vector<std::wstring> Numbered(int from, int to) {
+    std::vector<std::wstring> names;
+    for (int i = from; i >= to; --i) names.push_back(L"f" + std::to_wstring(i));
+    return names;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FolderCommands, AddFolderTest,
+    testing::Values(AddCase{"IntoEmptyList", {}, L"a", {L"a"}},
+                    AddCase{"NewestFirst", {L"b", L"a"}, L"c", {L"c", L"b", L"a"}},
+                    AddCase{"MissingFolderListedButNotWatched", {L"a"}, L"missing", {L"missing", L"a"}},
+                    AddCase{"EleventhDropsTheOldest", Numbered(9, 0), L"f10", Numbered(10, 1)},
+                    AddCase{"OtherLetterCaseReplacesTheEntry", {L"x", L"y", L"Data", L"z"}, L"DATA",
+                            {L"DATA", L"x", L"y", L"z"}},
+                    AddCase{"AlreadyFirstIsStillSavedAndWatched", {L"a", L"b"}, L"a", {L"a", L"b"}}),
+    [](const testing::TestParamInfo<AddCase>& info) { return std::string(info.param.name); });
+
+TEST_F(FolderCommands, AddedFolderIsWatchedAtOnce) {
+    std::wstring folder = root.Make(L"new");
+    AddFolder(window_, folder);
+    ASSERT_TRUE(WriteTextFile(folder + L"\\file.txt", "x"));
+    ASSERT_TRUE(recorder::WaitForCalls(1, kWake));
+    EXPECT_EQ(recorder::Paths().front(), folder);
+}
+
+TEST_F(FolderCommands, EmptyPathChangesNothingAndSavesNothing) {
+    AddFolder(window_, L"");
+    EXPECT_TRUE(AppState.folders.empty());
+    EXPECT_TRUE(ListBoxItems().empty());
+    EXPECT_FALSE(FileExists(appData_.settingsFile()));
+    EXPECT_EQ(AppState.stopEvent, nullptr);
+
+    std::wstring folder = root.Make(L"a");
+    AddFolder(window_, folder);
+    Select(0);
+    Untouched before(appData_.settingsFile());
+    Sleep(20);  // a rewrite now would carry a later time stamp
+
+    AddFolder(window_, L"");
+
+    EXPECT_EQ(AppState.folders, FolderList{folder});
+    EXPECT_EQ(Selection(), 0) << "the list box was not refilled";
+    EXPECT_TRUE(before.SettingsUnchanged());
+    EXPECT_TRUE(before.WatcherLeftAlone());
+}
+
+// What the delete command must ignore, set up on a list of two watched folders.
+struct IgnoredDeleteCase {
+    const char* name;
+    void (*arrange)(HWND listBox);
+};
+
+void PrintTo(const IgnoredDeleteCase& ignored, std::ostream* out) { *out << ignored.name; }
+
+class IgnoredDeleteTest : public FolderCommands, public testing::WithParamInterface<IgnoredDeleteCase> {};
+
+TEST_P(IgnoredDeleteTest, ChangesNothing) {
+    AddFolder(window_, root.Make(L"a"));
+    AddFolder(window_, root.Make(L"b"));
+    FolderList folders = AppState.folders;
+    Untouched before(appData_.settingsFile());
+    HWND listBox = AppState.folderListBox;
+    GetParam().arrange(listBox);
+    Sleep(20);
+
+    RemoveSelectedFolder(window_);
+
+    AppState.folderListBox = listBox;
+    EXPECT_EQ(AppState.folders, folders);
+    EXPECT_TRUE(before.SettingsUnchanged());
+    EXPECT_TRUE(before.WatcherLeftAlone());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FolderCommands, IgnoredDeleteTest,
+    testing::Values(IgnoredDeleteCase{"NoSelection", [](HWND) {}},
+                    IgnoredDeleteCase{"NoListBox",
+                                      [](HWND listBox) {
+                                          SendMessageW(listBox, LB_SETCURSEL, 0, 0);
+                                          AppState.folderListBox = nullptr;
+                                      }},
+                    IgnoredDeleteCase{"SelectionBeyondTheList",
+                                      [](HWND listBox) {
+                                          // An item the list does not have.
+                                          SendMessageW(listBox, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"stray"));
+                                          SendMessageW(listBox, LB_SETCURSEL, 2, 0);
+                                      }}),
+    [](const testing::TestParamInfo<IgnoredDeleteCase>& info) { return std::string(info.param.name); });
+
+TEST_F(FolderCommands, DeleteRemovesTheSelectedEntry) {
+    std::wstring a = root.Make(L"a"), b = root.Make(L"b"), c = root.Make(L"c");
+    for (const std::wstring& folder : {a, b, c}) AddFolder(window_, folder);
+    Select(1);
+
+    RemoveSelectedFolder(window_);
+
+    ExpectListEverywhere({c, a});
+}
+
+TEST_F(FolderCommands, DeletingTheOnlyFolderSavesAnEmptyListAndLeavesTheWatcherIdle) {
+    AddFolder(window_, root.Make(L"only"));
+    ASSERT_NE(AppState.watcherThread, nullptr);
+    Select(0);
+
+    RemoveSelectedFolder(window_);
+
+    ExpectListEverywhere({});
+    EXPECT_NE(ReadBytes(appData_.settingsFile()).find("\"folders\":[]"), std::string::npos);
+    EXPECT_EQ(AppState.stopEvent, nullptr);
+    EXPECT_EQ(AppState.watcherThread, nullptr);
+}
+
+TEST_F(FolderCommands, ListReadFromTheSettingsFileFillsTheListBox) {
+    std::wstring a = root.Make(L"a"), b = root.Make(L"b");
+    AddFolder(window_, a);
+    AddFolder(window_, b);
+    AppState.folders.clear();
+    RefreshFolderListView();
+
+    LoadSettings();
+
+    EXPECT_EQ(ListBoxItems(), (FolderList{b, a}));
+}
+
+// --- The folder dialogs, driven from a helper thread --------------------
+
+// A visible top-level window owned by owner: the modal dialog it opened.
+HWND FindOwnedDialog(HWND owner) {
+    struct Search {
+        HWND owner;
+        HWND found;
+    } search{owner, nullptr};
+    EnumWindows(
+        [](HWND window, LPARAM param) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(param);
+            if (GetWindow(window, GW_OWNER) != s->owner || !IsWindowVisible(window)) return TRUE;
+            s->found = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+bool HasChildWithText(HWND dialog, const std::wstring& text) {
+    struct Search {
+        const std::wstring* text;
+        bool found;
+    } search{&text, false};
+    EnumChildWindows(
+        dialog,
+        [](HWND child, LPARAM param) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(param);
+            wchar_t buffer[256] = {};
+            GetWindowTextW(child, buffer, 256);
+            if (*s->text == buffer) s->found = true;
+            return !s->found;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+void PressButton(HWND dialog, int id) {
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+// Runs act on the dialog that PickFolder opens, from another thread while
+// the dialog's modal loop runs on this one. If no dialog shows up, closes
+// whatever the owner has open so that the test cannot hang.
+class DialogDriver {
+public:
+    template <typename Act>
+    DialogDriver(HWND owner, Act act)
+        : thread_([this, owner, act] {
+              auto deadline = std::chrono::steady_clock::now() + 10s;
+              HWND dialog = nullptr;
+              while (!(dialog = FindOwnedDialog(owner)) && std::chrono::steady_clock::now() < deadline) Sleep(50);
+              if (!dialog) return;
+              found_ = true;
+              Sleep(200);  // let it finish filling itself
+              act(dialog);
+              // A dialog that ignored what it was told is cancelled, so that
+              // a failing test fails instead of waiting for ever.
+              deadline = std::chrono::steady_clock::now() + 10s;
+              while (IsWindow(dialog) && std::chrono::steady_clock::now() < deadline) Sleep(50);
+              if (IsWindow(dialog)) PressButton(dialog, IDCANCEL);
+          }) {}
+    ~DialogDriver() { Join(); }
+    DialogDriver(const DialogDriver&) = delete;
+    DialogDriver& operator=(const DialogDriver&) = delete;
+
+    bool Join() {
+        if (thread_.joinable()) thread_.join();
+        return found_;
+    }
+
+private:
+    std::atomic<bool> found_{false};
+    std::thread thread_;
+};
+
+TEST_F(FolderCommands, CancellingTheFolderDialogChangesNothing) {
+    DialogDriver driver(window_, [](HWND dialog) { PressButton(dialog, IDCANCEL); });
+
+    PickFolder(window_);
+
+    ASSERT_TRUE(driver.Join()) << "no dialog was shown";
+    EXPECT_TRUE(AppState.folders.empty());
+    EXPECT_TRUE(ListBoxItems().empty());
+    EXPECT_FALSE(FileExists(appData_.settingsFile()));
+    EXPECT_EQ(AppState.stopEvent, nullptr);
+}
+
+TEST_F(FolderCommands, FolderChosenInTheFolderDialogIsAdded) {
+    std::wstring chosen = root.Make(L"chosen");
+    AddFolder(window_, root.Make(L"earlier"));
+    // The dialog's name box takes a full path; with folder picking on, OK
+    // then returns that folder instead of browsing into it.
+    constexpr int kFileNameBox = 0x480;
+    DialogDriver driver(window_, [chosen](HWND dialog) {
+        SetDlgItemTextW(dialog, kFileNameBox, chosen.c_str());
+        PressButton(dialog, IDOK);
+    });
+
+    PickFolder(window_);
+
+    ASSERT_TRUE(driver.Join()) << "no dialog was shown";
+    ExpectListEverywhere({chosen, root.Child(L"earlier")});
+}
+
+// The older folder browser stands in when the dialog object cannot be
+// created. Here the File Open dialog's class is redirected (TreatAs) to a
+// class nothing provides, as on a system where it is not registered: Wine
+// reads the redirect from the machine's classes, Windows from the user's.
+class FolderBrowserFallback : public FolderCommands {
+protected:
+    static constexpr wchar_t kTreatAs[] = L"Software\\Classes\\CLSID\\{DC1C5A9C-E88A-4DDE-A5A1-60F82A20AEF7}\\TreatAs";
+    static constexpr wchar_t kNobody[] = L"{6C756D69-7661-6E65-0000-6E6F626F6479}";
+
+    void SetUp() override {
+        FolderCommands::SetUp();
+        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+            HKEY existing = nullptr;
+            if (RegOpenKeyExW(root, kTreatAs, 0, KEY_READ, &existing) == ERROR_SUCCESS) {
+                RegCloseKey(existing);
+                continue;  // not ours to change
+            }
+            if (RegSetKeyValueW(root, kTreatAs, nullptr, REG_SZ, kNobody, sizeof(kNobody)) == ERROR_SUCCESS) {
+                redirected_.push_back(root);
+            }
+        }
+        CLSID treatedAs{};
+        ASSERT_EQ(CoGetTreatAsClass(CLSID_FileOpenDialog, &treatedAs), S_OK) << "the redirect did not take";
+    }
+    void TearDown() override {
+        for (HKEY root : redirected_) RegDeleteKeyW(root, kTreatAs);
+        FolderCommands::TearDown();
+    }
+
+    std::vector<HKEY> redirected_;
+};
+
+TEST_F(FolderBrowserFallback, ShowsTheTitleAndCancellingChangesNothing) {
+    std::atomic<bool> titled{false};
+    DialogDriver driver(window_, [&titled](HWND dialog) {
+        titled = HasChildWithText(dialog, L"フォルダーを選択");
+        PressButton(dialog, IDCANCEL);
+    });
+
+    PickFolder(window_);
+
+    ASSERT_TRUE(driver.Join()) << "no folder browser was shown";
+    EXPECT_TRUE(titled);
+    EXPECT_TRUE(AppState.folders.empty());
+    EXPECT_FALSE(FileExists(appData_.settingsFile()));
+}
+
+TEST_F(FolderBrowserFallback, FolderChosenInTheBrowserIsAdded) {
+    std::wstring chosen = root.Make(L"browsed");
+    DialogDriver driver(window_, [chosen](HWND dialog) {
+        SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(chosen.c_str()));
+        PressButton(dialog, IDOK);
+    });
+
+    PickFolder(window_);
+
+    ASSERT_TRUE(driver.Join()) << "no folder browser was shown";
+    ExpectListEverywhere({chosen});
+}
+
+}  // namespace
