@@ -29,4 +29,5 @@ int wmain(int argc, wchar_t** argv) {
     std::printf(AppState.watcherThread ? "ready\n" : "nothing armed\n");
     std::fflush(stdout);
     Sleep(INFINITE);
+    return 0;
 }

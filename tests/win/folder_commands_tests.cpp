@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <commctrl.h>
 #include <objbase.h>
 #include <shlobj.h>
 
@@ -303,18 +304,6 @@ TEST_F(FolderCommands, DeletingTheOnlyFolderSavesAnEmptyListAndLeavesTheWatcherI
     EXPECT_EQ(AppState.watcherThread, nullptr);
 }
 
-TEST_F(FolderCommands, ListReadFromTheSettingsFileFillsTheListBox) {
-    std::wstring a = root.Make(L"a"), b = root.Make(L"b");
-    AddFolder(window_, a);
-    AddFolder(window_, b);
-    AppState.folders.clear();
-    RefreshFolderListView();
-
-    LoadSettings();
-
-    EXPECT_EQ(ListBoxItems(), (FolderList{b, a}));
-}
-
 // --- The folder dialogs, driven from a helper thread --------------------
 
 // A visible top-level window owned by owner: the modal dialog it opened.
@@ -350,6 +339,30 @@ bool HasChildWithText(HWND dialog, const std::wstring& text) {
         },
         reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+// The text of the selected item of the first tree view in dialog.
+std::wstring SelectedTreeItem(HWND dialog) {
+    HWND tree = nullptr;
+    EnumChildWindows(
+        dialog,
+        [](HWND child, LPARAM param) -> BOOL {
+            wchar_t className[64] = {};
+            GetClassNameW(child, className, 64);
+            if (std::wstring(className) != WC_TREEVIEWW) return TRUE;
+            *reinterpret_cast<HWND*>(param) = child;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&tree));
+    if (!tree) return {};
+    wchar_t text[MAX_PATH] = {};
+    TVITEMW item{};
+    item.mask = TVIF_TEXT;
+    item.hItem = TreeView_GetSelection(tree);
+    item.pszText = text;
+    item.cchTextMax = MAX_PATH;
+    if (!item.hItem || !TreeView_GetItem(tree, &item)) return {};
+    return text;
 }
 
 void PressButton(HWND dialog, int id) {
@@ -410,7 +423,14 @@ TEST_F(FolderCommands, FolderChosenInTheFolderDialogIsAdded) {
     // then returns that folder instead of browsing into it.
     constexpr int kFileNameBox = 0x480;
     DialogDriver driver(window_, [chosen](HWND dialog) {
-        SetDlgItemTextW(dialog, kFileNameBox, chosen.c_str());
+        // Set until it stays: the dialog writes the box itself while it
+        // fills its view.
+        wchar_t shown[MAX_PATH] = {};
+        for (int attempt = 0; attempt < 50 && chosen != shown; ++attempt) {
+            SetDlgItemTextW(dialog, kFileNameBox, chosen.c_str());
+            Sleep(100);
+            GetDlgItemTextW(dialog, kFileNameBox, shown, MAX_PATH);
+        }
         PressButton(dialog, IDOK);
     });
 
@@ -470,7 +490,12 @@ TEST_F(FolderBrowserFallback, ShowsTheTitleAndCancellingChangesNothing) {
 TEST_F(FolderBrowserFallback, FolderChosenInTheBrowserIsAdded) {
     std::wstring chosen = root.Make(L"browsed");
     DialogDriver driver(window_, [chosen](HWND dialog) {
-        SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(chosen.c_str()));
+        // The browser fills its tree after it shows and may move the
+        // selection back to its start meanwhile: select until it stays.
+        for (int attempt = 0; attempt < 50 && SelectedTreeItem(dialog) != L"browsed"; ++attempt) {
+            SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(chosen.c_str()));
+            Sleep(100);
+        }
         PressButton(dialog, IDOK);
     });
 

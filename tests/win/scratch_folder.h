@@ -14,9 +14,11 @@ public:
         static int serial = 0;
         wchar_t temp[MAX_PATH + 1]{};
         GetTempPathW(MAX_PATH + 1, temp);
+        // Wine hands out the same small process ids run after run, so the
+        // time goes into the name too: a folder left by a killed run is
+        // never reused.
         path_ = std::wstring(temp) + L"lumivane-watch-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                std::to_wstring(++serial);
-        std::filesystem::remove_all(path_);
+                std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(++serial);
         CreateDirectoryW(path_.c_str(), nullptr);
     }
     ~ScratchFolder() {
