@@ -1,0 +1,214 @@
+#include "app/main_window.h"
+
+#include <windowsx.h>
+
+#include <algorithm>
+#include <string>
+
+#include "app/about_box.h"
+#include "app/app_state.h"
+#include "app/resource.h"
+#include "app/tray_icon.h"
+#include "app/window_geometry.h"
+#include "explorer/activate.h"
+#include "settings/settings_store.h"
+#include "watch/change_watcher.h"
+#include "watch/folder_commands.h"
+
+namespace {
+
+constexpr int kMargin = 10;
+constexpr int kListTop = 50;
+
+/* The list gets 8-point Segoe UI at the display's resolution; the button
+   keeps the system font. Without a device context or a font the list keeps
+   the system font too. */
+void CreateListFont(HWND window) {
+    HDC dc = GetDC(window);
+    if (!dc) return;
+    LOGFONTW description{};
+    description.lfHeight = -MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72);
+    description.lfWeight = FW_NORMAL;
+    description.lfQuality = CLEARTYPE_QUALITY;
+    lstrcpynW(description.lfFaceName, L"Segoe UI", LF_FACESIZE);
+    ReleaseDC(window, dc);
+
+    HFONT font = CreateFontIndirectW(&description);
+    if (!font) return;
+    if (AppState.listFont) DeleteObject(AppState.listFont);
+    AppState.listFont = font;
+    SendMessageW(AppState.folderListBox, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+}
+
+/* Ending the program: the settings are saved while the window still has
+   its rectangle, the watcher is stopped before anything it might use goes,
+   and the loop in wWinMain ends with the quit message. */
+void OnDestroy(HWND window) {
+    SaveSettings(window);
+    StopWatching();
+    RemoveTrayIcon(window);
+    if (AppState.listFont) {
+        DeleteObject(AppState.listFont);
+        AppState.listFont = nullptr;
+    }
+    PostQuitMessage(0);
+}
+
+/* Only the list's width follows the window; its height stays as created.
+   A minimised window (client width 0) neither saves nor moves anything. */
+void OnSize(HWND window, WPARAM sizeType, UINT clientWidth) {
+    if (sizeType == SIZE_RESTORED || sizeType == SIZE_MAXIMIZED) SaveSettings(window);
+    HWND list = AppState.folderListBox;
+    if (!list || clientWidth == 0) return;
+    RECT listRect{};
+    GetWindowRect(list, &listRect);
+    int width = std::max(static_cast<int>(clientWidth) - 40, 50);
+    MoveWindow(list, kMargin, kListTop, width, listRect.bottom - listRect.top, TRUE);
+}
+
+void OnPaint(HWND window) {
+    PAINTSTRUCT paint;
+    BeginPaint(window, &paint);
+    EndPaint(window, &paint);
+}
+
+/* Closing only hides the window: the program keeps watching, and the
+   notification icon brings the window back. */
+void OnClose(HWND window) {
+    SaveSettings(window);
+    ShowWindow(window, SW_HIDE);
+}
+
+/* The list's one-item menu, "削除", for the row under the click. */
+void OnContextMenu(HWND window, HWND target, LPARAM lParam) {
+    HWND list = AppState.folderListBox;
+    if (!list || target != list) return;
+    POINT point = ListContextMenuPoint(list, lParam);
+    SelectListRowAt(list, point);
+
+    HMENU menu = CreatePopupMenu();
+    if (!menu) return;
+    AppendMenuW(menu, MF_STRING, IDM_DELETE, L"削除");
+    // The menu only closes on a click elsewhere if our window is foreground.
+    SetForegroundWindow(window);
+    TrackPopupMenu(menu, TPM_RIGHTBUTTON, point.x, point.y, 0, window, nullptr);
+    DestroyMenu(menu);
+}
+
+LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
+    WORD notification = HIWORD(wParam);
+    switch (LOWORD(wParam)) {
+    case IDM_ABOUT:
+        DialogBoxParamW(AppState.instance, MAKEINTRESOURCEW(IDD_ABOUTBOX), window, AboutDialogProc, 0);
+        return 0;
+    case IDM_EXIT: DestroyWindow(window); return 0;
+    case IDM_SHOW_WINDOW: ShowMainWindow(window); return 0;
+    case IDC_SELECT_FOLDER:
+        if (notification == BN_CLICKED) PickFolder(window);
+        return 0;
+    case IDC_FOLDER_LIST:
+        if (notification == LBN_DBLCLK) OpenSelectedFolder();
+        return 0;
+    case IDM_DELETE: RemoveSelectedFolder(window); return 0;
+    }
+    return DefWindowProcW(window, WM_COMMAND, wParam, lParam);
+}
+
+}  // namespace
+
+void RegisterMainWindowClass(HINSTANCE instance) {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = MainWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_MAIN));
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszMenuName = MAKEINTRESOURCEW(IDC_MAIN);
+    windowClass.lpszClassName = AppState.windowClassName;
+    windowClass.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(IDI_SMALL));
+    // A failure shows up as a window that cannot be created.
+    RegisterClassExW(&windowClass);
+}
+
+bool CreateMainWindow(HINSTANCE instance, int showCommand) {
+    AppState.instance = instance;
+    WindowGeometry placed = ClampWindowGeometry(AppState.geometry, GetSystemMetrics(SM_CXSCREEN),
+                                                GetSystemMetrics(SM_CYSCREEN));
+    HWND window = CreateWindowExW(0, AppState.windowClassName, AppState.title, WS_OVERLAPPEDWINDOW, placed.x,
+                                  placed.y, placed.width, placed.height, nullptr, nullptr, instance, nullptr);
+    if (!window) return false;
+
+    CreateWindowExW(0, L"BUTTON", L"監視フォルダー選択", WS_CHILD | WS_VISIBLE, kMargin, kMargin, 150, 30, window,
+                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_SELECT_FOLDER)), instance, nullptr);
+    // Sized from the outer window size: the list ends short of the bottom
+    // and right edges by about the frame, menu and caption.
+    AppState.folderListBox = CreateWindowExW(
+        WS_EX_CLIENTEDGE, L"LISTBOX", nullptr, WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_NOTIFY, kMargin, kListTop,
+        placed.width - 40, placed.height - 100, window,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_FOLDER_LIST)), instance, nullptr);
+    RefreshFolderListView();
+    if (AppState.folderListBox) CreateListFont(window);
+
+    StartWatching();
+    SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    ShowWindow(window, showCommand);
+    UpdateWindow(window);
+    SaveSettings(window);
+    AddTrayIcon(window);
+    return true;
+}
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_DESTROY: OnDestroy(window); return 0;
+    case WM_SIZE: OnSize(window, wParam, LOWORD(lParam)); return 0;
+    case WM_PAINT: OnPaint(window); return 0;
+    case WM_CLOSE: OnClose(window); return 0;
+    case WM_CONTEXTMENU: OnContextMenu(window, reinterpret_cast<HWND>(wParam), lParam); return 0;
+    case WM_COMMAND: return OnCommand(window, wParam, lParam);
+    case WM_EXITSIZEMOVE: SaveSettings(window); return 0;
+    case WM_TRAYICON: OnTrayIcon(window, wParam, lParam); return 0;
+    }
+    // A registered message, not a constant: Explorer restarted and its new
+    // notification area knows none of our icons.
+    if (message != 0 && message == TaskbarCreatedMessage()) {
+        OnTaskbarCreated(window);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void OpenSelectedFolder() {
+    HWND list = AppState.folderListBox;
+    if (!list) return;
+    LRESULT selected = SendMessageW(list, LB_GETCURSEL, 0, 0);
+    if (selected == LB_ERR) return;
+    LRESULT length = SendMessageW(list, LB_GETTEXTLEN, selected, 0);
+    if (length < 1) return;
+    std::wstring path(static_cast<size_t>(length) + 1, L'\0');
+    if (SendMessageW(list, LB_GETTEXT, selected, reinterpret_cast<LPARAM>(path.data())) == LB_ERR) return;
+    path.resize(static_cast<size_t>(length));
+    ActivateOrOpenFolder(path);
+}
+
+POINT ListContextMenuPoint(HWND list, LPARAM lParam) {
+    POINT point{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+    if (point.x == -1 && point.y == -1) {
+        RECT client{};
+        GetClientRect(list, &client);
+        point = {client.left, client.top};
+        ClientToScreen(list, &point);
+    }
+    return point;
+}
+
+void SelectListRowAt(HWND list, POINT screenPoint) {
+    POINT client = screenPoint;
+    ScreenToClient(list, &client);
+    // The high word says whether the point lies outside the client area;
+    // the low word is then only the nearest row, not the one clicked.
+    LRESULT hit = SendMessageW(list, LB_ITEMFROMPOINT, 0, MAKELPARAM(client.x, client.y));
+    if (HIWORD(hit) == 0) SendMessageW(list, LB_SETCURSEL, LOWORD(hit), 0);
+}

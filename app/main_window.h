@@ -1,0 +1,28 @@
+#pragma once
+// The main window: an always-on-top frame with the folder button and the
+// list of watched folders. Closing it only hides it; the program ends by
+// the "Exit" commands, which destroy it.
+
+#include <windows.h>
+
+// The class of the main window, registered once at start-up.
+void RegisterMainWindowClass(HINSTANCE instance);
+
+// Creates and shows the main window at the stored geometry (kept on the
+// primary screen), fills the list, starts watching, saves the settings and
+// adds the notification icon. False when the window could not be created.
+bool CreateMainWindow(HINSTANCE instance, int showCommand);
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Double-click on a list row: bring up the folder it names.
+void OpenSelectedFolder();
+
+// Where the list's context menu opens, in screen coordinates: the point of
+// WM_CONTEXTMENU's lParam, or the list's top-left corner when the menu was
+// asked for from the keyboard (x and y both -1).
+POINT ListContextMenuPoint(HWND list, LPARAM lParam);
+
+// Selects the row the list reports at a screen point, so the menu acts on
+// what was clicked; a point outside the list's client area changes nothing.
+void SelectListRowAt(HWND list, POINT screenPoint);

@@ -1,0 +1,90 @@
+#include "app/tray_icon.h"
+
+#include <shellapi.h>
+
+#include "app/app_state.h"
+#include "app/resource.h"
+
+namespace {
+
+NOTIFYICONDATAW IconIdentity(HWND window) {
+    NOTIFYICONDATAW data{};
+    data.cbSize = sizeof(data);
+    data.hWnd = window;
+    data.uID = kTrayIconId;
+    return data;
+}
+
+}  // namespace
+
+void AddTrayIcon(HWND window) {
+    // An elevated instance would never hear the non-elevated shell's
+    // "TaskbarCreated" through the message filter.
+    if (UINT taskbarCreated = TaskbarCreatedMessage()) {
+        ChangeWindowMessageFilterEx(window, taskbarCreated, MSGFLT_ALLOW, nullptr);
+    }
+    if (AppState.trayIconAdded) return;
+    RegisterTrayIcon(window);
+}
+
+void RegisterTrayIcon(HWND window) {
+    NOTIFYICONDATAW data = IconIdentity(window);
+    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    data.uCallbackMessage = WM_TRAYICON;
+    data.hIcon = LoadIconW(AppState.instance, MAKEINTRESOURCEW(IDI_MAIN));
+    lstrcpynW(data.szTip, AppState.title, ARRAYSIZE(data.szTip));
+    // An add fails when the shell still holds an icon with this window and
+    // id (a "TaskbarCreated" sent while nothing was lost, or a shell that
+    // re-reads its icons itself); a modify that succeeds then tells us the
+    // icon is there.
+    AppState.trayIconAdded = Shell_NotifyIconW(NIM_ADD, &data) || Shell_NotifyIconW(NIM_MODIFY, &data);
+}
+
+void RemoveTrayIcon(HWND window) {
+    if (!AppState.trayIconAdded) return;
+    NOTIFYICONDATAW data = IconIdentity(window);
+    Shell_NotifyIconW(NIM_DELETE, &data);
+    AppState.trayIconAdded = false;
+}
+
+void OnTrayIcon(HWND window, WPARAM iconId, LPARAM mouseMessage) {
+    if (iconId != kTrayIconId) return;
+    switch (mouseMessage) {
+    case WM_LBUTTONUP:
+    case WM_LBUTTONDBLCLK: ShowMainWindow(window); break;
+    case WM_CONTEXTMENU:
+    case WM_RBUTTONUP: ShowTrayIconMenu(window); break;
+    }
+}
+
+void ShowTrayIconMenu(HWND window) {
+    HMENU menu = CreatePopupMenu();
+    if (!menu) return;
+    AppendMenuW(menu, MF_STRING, IDM_SHOW_WINDOW, L"Show Window");
+    AppendMenuW(menu, MF_STRING, IDM_EXIT, L"Exit");
+    POINT cursor{0, 0};
+    GetCursorPos(&cursor);
+    // The menu only closes on a click elsewhere if our window is foreground.
+    SetForegroundWindow(window);
+    TrackPopupMenu(menu, TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, nullptr);
+    DestroyMenu(menu);
+    // Without a message after the menu, the next click on the icon's menu
+    // can close it at once (a known shell quirk).
+    PostMessageW(window, WM_NULL, 0, 0);
+}
+
+void ShowMainWindow(HWND window) {
+    ShowWindow(window, SW_RESTORE);
+    ShowWindow(window, SW_SHOW);
+    SetForegroundWindow(window);
+    SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+}
+
+UINT TaskbarCreatedMessage() {
+    static const UINT message = RegisterWindowMessageW(L"TaskbarCreated");
+    return message;
+}
+
+void OnTaskbarCreated(HWND window) {
+    RegisterTrayIcon(window);
+}

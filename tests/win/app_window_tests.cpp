@@ -1,0 +1,405 @@
+// The real main window, created by CreateMainWindow in this process and
+// driven through its window procedure: controls, geometry, hiding, the
+// notification icon's callback and menu, the list's context menu, the
+// icon's return after the shell re-creates the notification area, and the
+// end. Menus are inspected and closed from a timer that their modal loop
+// dispatches.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/main_window.h"
+#include "app/resource.h"
+#include "app/tray_icon.h"
+#include "scoped_local_app_data.h"
+#include "settings/settings_store.h"
+
+namespace {
+
+HMODULE Self() {
+    return GetModuleHandleW(nullptr);
+}
+
+// True while the shell holds our icon: a modify of nothing succeeds only
+// for a registered icon.
+bool ShellHasIcon(HWND window) {
+    NOTIFYICONDATAW data{};
+    data.cbSize = sizeof(data);
+    data.hWnd = window;
+    data.uID = kTrayIconId;
+    return Shell_NotifyIconW(NIM_MODIFY, &data);
+}
+
+// What the shell does to every icon when its notification area is gone.
+void ShellForgetsIcon(HWND window) {
+    NOTIFYICONDATAW data{};
+    data.cbSize = sizeof(data);
+    data.hWnd = window;
+    data.uID = kTrayIconId;
+    Shell_NotifyIconW(NIM_DELETE, &data);
+}
+
+struct MenuItem {
+    std::wstring text;
+    UINT command;
+    bool operator==(const MenuItem&) const = default;
+};
+
+// A pop-up menu as it was on screen, and whether one appeared at all.
+struct ShownMenu {
+    bool seen = false;
+    std::vector<MenuItem> items;
+    LRESULT listSelection = LB_ERR;  // the list's selection while the menu was open
+};
+
+ShownMenu* watchedMenu = nullptr;
+
+void CALLBACK InspectAndCloseMenu(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND popup = FindWindowW(L"#32768", nullptr);
+    if (!popup || !IsWindowVisible(popup)) return;  // not open yet: look again
+    KillTimer(nullptr, timer);
+    ShownMenu& shown = *watchedMenu;
+    shown.seen = true;
+    HMENU menu = reinterpret_cast<HMENU>(SendMessageW(popup, MN_GETHMENU, 0, 0));
+    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+        wchar_t text[64] = {};
+        GetMenuStringW(menu, i, text, 64, MF_BYPOSITION);
+        shown.items.push_back({text, GetMenuItemID(menu, i)});
+    }
+    if (AppState.folderListBox) shown.listSelection = SendMessageW(AppState.folderListBox, LB_GETCURSEL, 0, 0);
+    EndMenu();
+}
+
+// Sends a message that may open a pop-up menu, and reports the menu.
+ShownMenu SendAndWatchForMenu(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    ShownMenu shown;
+    watchedMenu = &shown;
+    UINT_PTR timer = SetTimer(nullptr, 0, 20, InspectAndCloseMenu);
+    SendMessageW(window, message, wParam, lParam);
+    KillTimer(nullptr, timer);
+    watchedMenu = nullptr;
+    return shown;
+}
+
+// Removes everything queued for the thread; true if a WM_NULL to window
+// was among it.
+bool DrainQueueFindingNull(HWND window) {
+    bool found = false;
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.hwnd == window && message.message == WM_NULL) found = true;
+        if (message.message != WM_QUIT) DispatchMessageW(&message);
+    }
+    return found;
+}
+
+RECT ChildRect(HWND parent, HWND child) {
+    RECT rect{};
+    GetWindowRect(child, &rect);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+class MainWindow : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        LoadStringW(Self(), IDS_APP_TITLE, AppState.title, 100);
+        LoadStringW(Self(), IDC_MAIN, AppState.windowClassName, 100);
+        RegisterMainWindowClass(Self());
+    }
+
+    // Loads the settings of a fresh Local AppData (the defaults), lets the
+    // test adjust them, and creates the window as start-up does.
+    void Create(const std::function<void()>& adjust = [] {}) {
+        LoadSettings();
+        AppState.folders = {L"C:\\lumivane-test\\新しいフォルダー", L"C:\\lumivane-test\\b", L"C:\\lumivane-test\\c"};
+        adjust();
+        ASSERT_TRUE(CreateMainWindow(Self(), SW_SHOWNORMAL));
+        window_ = FindWindowW(AppState.windowClassName, AppState.title);
+        ASSERT_NE(window_, nullptr);
+        list_ = AppState.folderListBox;
+        ASSERT_NE(list_, nullptr);
+        DrainQueueFindingNull(window_);
+    }
+
+    void TearDown() override {
+        if (window_ && IsWindow(window_)) DestroyWindow(window_);
+        DrainQueueFindingNull(window_);
+        AppState.folders.clear();
+        AppState.folderListBox = nullptr;
+    }
+
+    ScopedLocalAppData appData_;
+    HWND window_ = nullptr;
+    HWND list_ = nullptr;
+};
+
+TEST_F(MainWindow, HasItsButtonListFontAndIcon) {
+    Create();
+    EXPECT_EQ(GetWindowLongW(window_, GWL_STYLE) & WS_OVERLAPPEDWINDOW, WS_OVERLAPPEDWINDOW);
+    EXPECT_TRUE(GetWindowLongW(window_, GWL_EXSTYLE) & WS_EX_TOPMOST);
+    EXPECT_TRUE(IsWindowVisible(window_));
+    EXPECT_NE(GetMenu(window_), nullptr) << "the class menu";
+
+    HWND button = GetDlgItem(window_, IDC_SELECT_FOLDER);
+    ASSERT_NE(button, nullptr);
+    wchar_t text[64] = {};
+    GetWindowTextW(button, text, 64);
+    EXPECT_STREQ(text, L"監視フォルダー選択");
+    EXPECT_EQ(static_cast<DWORD>(GetWindowLongW(button, GWL_STYLE)), static_cast<DWORD>(WS_CHILD | WS_VISIBLE));
+    RECT rect = ChildRect(window_, button);
+    EXPECT_EQ(rect.left, 10);
+    EXPECT_EQ(rect.top, 10);
+    EXPECT_EQ(rect.right - rect.left, 150);
+    EXPECT_EQ(rect.bottom - rect.top, 30);
+    EXPECT_EQ(SendMessageW(button, WM_GETFONT, 0, 0), 0) << "the button keeps the system font";
+
+    EXPECT_EQ(GetDlgItem(window_, IDC_FOLDER_LIST), list_);
+    // The list drops WS_VSCROLL by itself while all rows fit.
+    EXPECT_EQ(static_cast<DWORD>(GetWindowLongW(list_, GWL_STYLE)) & ~WS_VSCROLL,
+              static_cast<DWORD>(WS_CHILD | WS_VISIBLE | LBS_NOTIFY));
+    EXPECT_TRUE(GetWindowLongW(list_, GWL_EXSTYLE) & WS_EX_CLIENTEDGE);
+    // Created 40 pixels narrower than the window; showing it sized the list
+    // to the client width less 40. The list rounds its height down to whole
+    // rows.
+    RECT outer{}, client{};
+    GetWindowRect(window_, &outer);
+    GetClientRect(window_, &client);
+    rect = ChildRect(window_, list_);
+    EXPECT_EQ(rect.left, 10);
+    EXPECT_EQ(rect.top, 50);
+    EXPECT_EQ(rect.right - rect.left, client.right - 40);
+    const int height = rect.bottom - rect.top;
+    EXPECT_LE(height, (outer.bottom - outer.top) - 100);
+    EXPECT_GT(height, (outer.bottom - outer.top) - 100 - SendMessageW(list_, LB_GETITEMHEIGHT, 0, 0));
+    ASSERT_EQ(SendMessageW(list_, LB_GETCOUNT, 0, 0), 3);
+    GetWindowTextW(list_, text, 64);
+    EXPECT_STREQ(text, L"");
+    SendMessageW(list_, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(text));
+    EXPECT_STREQ(text, L"C:\\lumivane-test\\新しいフォルダー");
+
+    HFONT font = reinterpret_cast<HFONT>(SendMessageW(list_, WM_GETFONT, 0, 0));
+    ASSERT_NE(font, nullptr);
+    EXPECT_EQ(font, AppState.listFont);
+    LOGFONTW description{};
+    GetObjectW(font, sizeof(description), &description);
+    EXPECT_STREQ(description.lfFaceName, L"Segoe UI");
+    HDC dc = GetDC(window_);
+    EXPECT_EQ(description.lfHeight, -MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72));
+    ReleaseDC(window_, dc);
+    EXPECT_EQ(description.lfWeight, FW_NORMAL);
+    EXPECT_EQ(description.lfQuality, CLEARTYPE_QUALITY);
+    EXPECT_EQ(description.lfCharSet, 0);
+
+    EXPECT_TRUE(AppState.trayIconAdded);
+    EXPECT_TRUE(ShellHasIcon(window_));
+}
+
+TEST_F(MainWindow, OpensAtTheStoredGeometryKeptOnThePrimaryScreen) {
+    const int screenWidth = GetSystemMetrics(SM_CXSCREEN);
+    const int screenHeight = GetSystemMetrics(SM_CYSCREEN);
+    // The platform itself never makes a framed window smaller than this.
+    const int smallestWidth = std::max(100, GetSystemMetrics(SM_CXMINTRACK));
+    const int smallestHeight = std::max(100, GetSystemMetrics(SM_CYMINTRACK));
+    struct Case {
+        WindowGeometry stored;
+        RECT expected;  // left, top, right, bottom
+    };
+    const Case cases[] = {
+        {{120, 80, 420, 350}, {120, 80, 540, 430}},
+        {{-300, 40, 50, 20}, {0, 40, smallestWidth, 40 + smallestHeight}},
+        {{screenWidth - 100, 10, 400, 300}, {screenWidth - 400, 10, screenWidth, 310}},
+        {{50, 50, screenWidth + 500, screenHeight + 500}, {0, 0, screenWidth, screenHeight}},
+    };
+    for (const Case& c : cases) {
+        Create([&] { AppState.geometry = c.stored; });
+        RECT rect{};
+        GetWindowRect(window_, &rect);
+        EXPECT_EQ(rect.left, c.expected.left) << c.stored.x;
+        EXPECT_EQ(rect.top, c.expected.top) << c.stored.y;
+        EXPECT_EQ(rect.right, c.expected.right) << c.stored.width;
+        EXPECT_EQ(rect.bottom, c.expected.bottom) << c.stored.height;
+        TearDown();
+    }
+}
+
+TEST_F(MainWindow, ResizingWidensTheListButNeverHeightensIt) {
+    Create([] { AppState.geometry = {100, 100, 420, 350}; });
+    const RECT before = ChildRect(window_, list_);
+    for (int width : {600, 300, 120}) {
+        SetWindowPos(window_, nullptr, 0, 0, width, 500, SWP_NOMOVE | SWP_NOZORDER);
+        RECT client{};
+        GetClientRect(window_, &client);
+        RECT rect = ChildRect(window_, list_);
+        EXPECT_EQ(rect.left, 10);
+        EXPECT_EQ(rect.top, 50);
+        EXPECT_EQ(rect.right - rect.left, std::max<int>(client.right - 40, 50)) << width;
+        EXPECT_EQ(rect.bottom - rect.top, before.bottom - before.top) << width;
+    }
+}
+
+TEST_F(MainWindow, ClosingOnlyHidesTheWindowAndTheIconStays) {
+    Create();
+    SendMessageW(window_, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(IsWindow(window_));
+    EXPECT_FALSE(IsWindowVisible(window_));
+    EXPECT_TRUE(AppState.trayIconAdded);
+    EXPECT_TRUE(ShellHasIcon(window_));
+}
+
+TEST_F(MainWindow, IconClicksShowTheWindowAgain) {
+    Create();
+    struct Case {
+        const char* what;
+        WPARAM icon;
+        LPARAM mouse;
+        bool shows;
+    };
+    const Case cases[] = {
+        {"left button up", kTrayIconId, WM_LBUTTONUP, true},
+        {"left double-click", kTrayIconId, WM_LBUTTONDBLCLK, true},
+        {"left button down", kTrayIconId, WM_LBUTTONDOWN, false},
+        {"mouse move", kTrayIconId, WM_MOUSEMOVE, false},
+        {"another icon's click", kTrayIconId + 1, WM_LBUTTONUP, false},
+    };
+    for (const Case& c : cases) {
+        SendMessageW(window_, WM_CLOSE, 0, 0);
+        SetWindowPos(window_, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+        SendMessageW(window_, WM_TRAYICON, c.icon, c.mouse);
+        EXPECT_EQ(IsWindowVisible(window_) != FALSE, c.shows) << c.what;
+        EXPECT_EQ((GetWindowLongW(window_, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0, c.shows) << c.what;
+    }
+}
+
+TEST_F(MainWindow, ShowWindowRestoresAMinimisedWindowToItsPlace) {
+    Create([] { AppState.geometry = {150, 120, 420, 350}; });
+    ShowWindow(window_, SW_MINIMIZE);
+    ASSERT_TRUE(IsIconic(window_));
+    SendMessageW(window_, WM_COMMAND, IDM_SHOW_WINDOW, 0);
+    EXPECT_FALSE(IsIconic(window_));
+    EXPECT_TRUE(IsWindowVisible(window_));
+    RECT rect{};
+    GetWindowRect(window_, &rect);
+    EXPECT_EQ(rect.left, 150);
+    EXPECT_EQ(rect.top, 120);
+    EXPECT_EQ(rect.right - rect.left, 420);
+}
+
+TEST_F(MainWindow, IconMenuOffersShowWindowAndExitInEnglish) {
+    Create();
+    const std::vector<MenuItem> expected = {{L"Show Window", IDM_SHOW_WINDOW}, {L"Exit", IDM_EXIT}};
+    for (LPARAM request : {LPARAM{WM_RBUTTONUP}, LPARAM{WM_CONTEXTMENU}}) {
+        ShownMenu shown = SendAndWatchForMenu(window_, WM_TRAYICON, kTrayIconId, request);
+        EXPECT_TRUE(shown.seen) << request;
+        EXPECT_EQ(shown.items, expected) << request;
+        // The message that lets the next click on the icon work.
+        EXPECT_TRUE(DrainQueueFindingNull(window_)) << request;
+    }
+    ShownMenu other = SendAndWatchForMenu(window_, WM_TRAYICON, kTrayIconId + 1, WM_RBUTTONUP);
+    EXPECT_FALSE(other.seen);
+}
+
+TEST_F(MainWindow, ListContextMenuSelectsTheRowUnderThePoint) {
+    Create([] {
+        for (int i = 0; i < 30; ++i) AppState.folders.push_back(L"C:\\row" + std::to_wstring(i));
+    });
+    const LRESULT rowHeight = SendMessageW(list_, LB_GETITEMHEIGHT, 0, 0);
+    ASSERT_GT(rowHeight, 0);
+    auto screenPoint = [&](int clientX, int clientY) {
+        POINT point{clientX, clientY};
+        ClientToScreen(list_, &point);
+        return MAKELPARAM(point.x, point.y);
+    };
+    struct Case {
+        const char* what;
+        int topRow;
+        int selectedBefore;
+        std::function<LPARAM()> point;
+        int selectedAfter;
+    };
+    const Case cases[] = {
+        {"right click on row 2", 0, 0, [&] { return screenPoint(5, int(rowHeight * 2 + 1)); }, 2},
+        {"right click on the first visible row when scrolled", 5, 0, [&] { return screenPoint(5, 1); }, 5},
+        {"keyboard: the row at the top-left corner", 4, 1, [] { return MAKELPARAM(-1, -1); }, 4},
+        {"right click left of the list's client area", 0, 3, [&] { return screenPoint(-3, int(rowHeight)); }, 3},
+    };
+    const std::vector<MenuItem> expected = {{L"削除", IDM_DELETE}};
+    for (const Case& c : cases) {
+        SendMessageW(list_, LB_SETCURSEL, c.selectedBefore, 0);
+        SendMessageW(list_, LB_SETTOPINDEX, c.topRow, 0);
+        ShownMenu shown = SendAndWatchForMenu(window_, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list_), c.point());
+        EXPECT_TRUE(shown.seen) << c.what;
+        EXPECT_EQ(shown.items, expected) << c.what;
+        EXPECT_EQ(shown.listSelection, c.selectedAfter) << c.what;
+    }
+}
+
+TEST_F(MainWindow, NoContextMenuOutsideTheList) {
+    Create();
+    POINT centre{200, 20};
+    ClientToScreen(window_, &centre);
+    for (HWND target : {window_, GetDlgItem(window_, IDC_SELECT_FOLDER)}) {
+        ShownMenu shown = SendAndWatchForMenu(window_, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(target),
+                                              MAKELPARAM(centre.x, centre.y));
+        EXPECT_FALSE(shown.seen);
+    }
+}
+
+TEST_F(MainWindow, IconComesBackWhenTheShellRecreatesTheNotificationArea) {
+    Create();
+    const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+    ASSERT_NE(taskbarCreated, 0u);
+    struct Case {
+        const char* what;
+        bool shellLostIcon;
+        bool flagBefore;  // what the program believed before the announcement
+    };
+    const Case cases[] = {
+        {"Explorer restarted: the icon is gone", true, true},
+        {"the first add had failed", true, false},
+        {"announcement while the icon is still there", false, true},
+    };
+    for (const Case& c : cases) {
+        if (c.shellLostIcon) ShellForgetsIcon(window_);
+        ASSERT_EQ(ShellHasIcon(window_), !c.shellLostIcon) << c.what;
+        AppState.trayIconAdded = c.flagBefore;
+        SendMessageW(window_, taskbarCreated, 0, 0);
+        EXPECT_TRUE(ShellHasIcon(window_)) << c.what;
+        EXPECT_TRUE(AppState.trayIconAdded) << c.what;
+        // And the re-added icon works: a click shows the hidden window.
+        SendMessageW(window_, WM_CLOSE, 0, 0);
+        SendMessageW(window_, WM_TRAYICON, kTrayIconId, WM_LBUTTONUP);
+        EXPECT_TRUE(IsWindowVisible(window_)) << c.what;
+    }
+}
+
+TEST_F(MainWindow, ExitRemovesTheIconFreesTheFontAndEndsTheLoop) {
+    Create();
+    SendMessageW(window_, WM_COMMAND, IDM_EXIT, 0);
+    EXPECT_FALSE(IsWindow(window_));
+    EXPECT_FALSE(AppState.trayIconAdded);
+    EXPECT_FALSE(ShellHasIcon(window_));
+    EXPECT_EQ(AppState.listFont, nullptr);
+    MSG message{};
+    bool quit = false;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            quit = true;
+            EXPECT_EQ(message.wParam, 0u);
+        }
+    }
+    EXPECT_TRUE(quit);
+    window_ = nullptr;
+}
+
+}  // namespace
