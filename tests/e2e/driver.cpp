@@ -250,8 +250,9 @@ void Key(const std::string& xWindow, const std::string& keys) {
     Run(argv, milliseconds(5000));
 }
 
-void Click(int x, int y, int button) {
-    Run({"xdotool", "mousemove", std::to_string(x), std::to_string(y), "click", std::to_string(button)},
+void Click(int x, int y, int button, int count) {
+    Run({"xdotool", "mousemove", std::to_string(x), std::to_string(y), "click", "--repeat", std::to_string(count),
+         std::to_string(button)},
         milliseconds(5000));
 }
 

@@ -89,7 +89,7 @@ CommandResult WineReg(const std::vector<std::string>& args);
 // up to timeout (empty when none came).
 std::vector<std::string> FindXWindows(const std::string& nameRegex, milliseconds timeout);
 void Key(const std::string& xWindow, const std::string& keys);
-void Click(int x, int y, int button = 1);
+void Click(int x, int y, int button = 1, int count = 1);
 // The process id that an X window's _NET_WM_PID names, or -1.
 pid_t XWindowPid(const std::string& xWindow);
 
