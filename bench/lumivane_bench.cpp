@@ -123,8 +123,9 @@ struct Child {
                 pending.erase(0, newline + 1);
                 return true;
             }
-            const int64_t left = (deadline - NowNs()) / 1000000;
-            if (left <= 0 || out < 0) return false;
+            if (out < 0) return false;
+            // A timeout of 0 still takes whatever is already in the pipe.
+            const int64_t left = std::max<int64_t>((deadline - NowNs()) / 1000000, 0);
             pollfd fd{out, POLLIN, 0};
             if (poll(&fd, 1, static_cast<int>(left)) <= 0) return false;
             char buffer[4096];
