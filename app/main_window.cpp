@@ -84,7 +84,11 @@ void OnContextMenu(HWND window, HWND target, LPARAM lParam) {
     HWND list = AppState.folderListBox;
     if (!list || target != list) return;
     POINT point = ListContextMenuPoint(list, lParam);
-    SelectListRowAt(list, point);
+    // From the keyboard the menu is for the row the user has selected: taking
+    // the row at the corner instead would delete a folder the user never
+    // chose. Only with nothing selected does that row become the selection.
+    const bool fromKeyboard = GET_X_LPARAM(lParam) == -1 && GET_Y_LPARAM(lParam) == -1;
+    if (!fromKeyboard || SendMessageW(list, LB_GETCURSEL, 0, 0) == LB_ERR) SelectListRowAt(list, point);
 
     HMENU menu = CreatePopupMenu();
     if (!menu) return;
@@ -134,8 +138,12 @@ void RegisterMainWindowClass(HINSTANCE instance) {
 
 bool CreateMainWindow(HINSTANCE instance, int showCommand) {
     AppState.instance = instance;
+    // Placed for the size the platform will really give it: a framed window
+    // is never narrower than its minimum tracking width, so a stored 50 x 20
+    // placed as 100 wide at the right edge would stick out past it.
     WindowGeometry placed = ClampWindowGeometry(AppState.geometry, GetSystemMetrics(SM_CXSCREEN),
-                                                GetSystemMetrics(SM_CYSCREEN));
+                                                GetSystemMetrics(SM_CYSCREEN), GetSystemMetrics(SM_CXMINTRACK),
+                                                GetSystemMetrics(SM_CYMINTRACK));
     HWND window = CreateWindowExW(0, AppState.windowClassName, AppState.title, WS_OVERLAPPEDWINDOW, placed.x,
                                   placed.y, placed.width, placed.height, nullptr, nullptr, instance, nullptr);
     if (!window) return false;

@@ -10,8 +10,9 @@ constexpr int32_t kMinimumWindowSide = 100;
 // clamped size and is itself never below 0, so a window as wide as the
 // screen sits at 0. Done in 64 bits so that extreme stored values cannot
 // overflow the subtraction.
-void ClampSpan(int32_t storedPos, int32_t storedSize, int32_t screenSize, int32_t& pos, int32_t& size) {
-    int64_t s = std::max<int64_t>(storedSize, kMinimumWindowSide);
+void ClampSpan(int32_t storedPos, int32_t storedSize, int32_t screenSize, int32_t smallest, int32_t& pos,
+               int32_t& size) {
+    int64_t s = std::max<int64_t>({storedSize, kMinimumWindowSide, smallest});
     s = std::min<int64_t>(s, screenSize);
     int64_t p = std::max<int64_t>(storedPos, 0);
     p = std::min<int64_t>(p, std::max<int64_t>(int64_t{screenSize} - s, 0));
@@ -21,10 +22,11 @@ void ClampSpan(int32_t storedPos, int32_t storedSize, int32_t screenSize, int32_
 
 }  // namespace
 
-WindowGeometry ClampWindowGeometry(const WindowGeometry& stored, int32_t screenWidth, int32_t screenHeight) {
+WindowGeometry ClampWindowGeometry(const WindowGeometry& stored, int32_t screenWidth, int32_t screenHeight,
+                                   int32_t smallestWidth, int32_t smallestHeight) {
     WindowGeometry clamped{};
-    ClampSpan(stored.x, stored.width, screenWidth, clamped.x, clamped.width);
-    ClampSpan(stored.y, stored.height, screenHeight, clamped.y, clamped.height);
+    ClampSpan(stored.x, stored.width, screenWidth, smallestWidth, clamped.x, clamped.width);
+    ClampSpan(stored.y, stored.height, screenHeight, smallestHeight, clamped.y, clamped.height);
     return clamped;
 }
 

@@ -13,8 +13,12 @@ struct WindowGeometry {
 
 // The stored geometry made usable on a screen of the given size: at least
 // 100 x 100, at most the screen, and moved so that the whole window is on it.
-// Only the primary screen counts.
-WindowGeometry ClampWindowGeometry(const WindowGeometry& stored, int32_t screenWidth, int32_t screenHeight);
+// Only the primary screen counts. The platform makes no framed window
+// smaller than its minimum tracking size, so the position is worked out
+// for the size the window will really have: at least smallestWidth x
+// smallestHeight as well.
+WindowGeometry ClampWindowGeometry(const WindowGeometry& stored, int32_t screenWidth, int32_t screenHeight,
+                                   int32_t smallestWidth = 0, int32_t smallestHeight = 0);
 
 // The first-start geometry: a window of the given outer size in the
 // bottom-right corner of the screen (never left of or above its origin).

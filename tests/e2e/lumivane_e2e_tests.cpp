@@ -462,7 +462,7 @@ TEST_F(LumivaneTest, AboutBoxOpensWithItsImageAndClosesEveryWay) {
 
 TEST_F(LumivaneTest, ContextMenuDeleteRemovesTheSelectedFolderFromListAndFile) {
     std::vector<std::string> folders = {WindowsPath(Folder("First")), WindowsPath(Folder("Second")),
-                                        WindowsPath(Folder("Third"))};
+                                        WindowsPath(Folder("Third")), WindowsPath(Folder("Fourth"))};
     WriteSettingsWithFolders(folders);
     ASSERT_NO_FATAL_FAILURE(Start());
     ASSERT_EQ(ListRows(Inspect({"main"})), folders);
@@ -473,6 +473,9 @@ TEST_F(LumivaneTest, ContextMenuDeleteRemovesTheSelectedFolderFromListAndFile) {
         bool rightClick;
     };
     const Case cases[] = {
+        // From the keyboard the selected row goes, not the one at the
+        // list's top-left corner.
+        {"second row, Shift+F10", 1, false},
         {"first row, Shift+F10", 0, false},
         {"second row, right-click", 1, true},
     };

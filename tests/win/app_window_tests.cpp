@@ -330,7 +330,8 @@ TEST_F(MainWindow, ListContextMenuSelectsTheRowUnderThePoint) {
     const Case cases[] = {
         {"right click on row 2", 0, 0, [&] { return screenPoint(5, int(rowHeight * 2 + 1)); }, 2},
         {"right click on the first visible row when scrolled", 5, 0, [&] { return screenPoint(5, 1); }, 5},
-        {"keyboard: the row at the top-left corner", 4, 1, [] { return MAKELPARAM(-1, -1); }, 4},
+        {"keyboard with a row selected: that row stays", 4, 1, [] { return MAKELPARAM(-1, -1); }, 1},
+        {"keyboard with nothing selected: the row at the top-left corner", 4, -1, [] { return MAKELPARAM(-1, -1); }, 4},
         {"right click left of the list's client area", 0, 3, [&] { return screenPoint(-3, int(rowHeight)); }, 3},
     };
     const std::vector<MenuItem> expected = {{L"削除", IDM_DELETE}};
