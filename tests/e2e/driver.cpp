@@ -307,4 +307,16 @@ std::string WindowsPath(const std::string& linuxPath) {
     return path;
 }
 
+long WineProgram::PrivateKiB() const {
+    // wine runs the program in the process it was started as.
+    std::ifstream smaps("/proc/" + std::to_string(pid_) + "/smaps_rollup");
+    long total = -1;
+    for (std::string line; std::getline(smaps, line);) {
+        if (line.rfind("Private_Clean:", 0) == 0 || line.rfind("Private_Dirty:", 0) == 0) {
+            total = std::max(total, 0L) + std::stol(line.substr(14));
+        }
+    }
+    return total;
+}
+
 }  // namespace e2e

@@ -54,6 +54,9 @@ public:
     WineProgram& operator=(const WineProgram&) = delete;
 
     bool Running();
+    // The program's private memory in KiB as Linux counts it (Wine reports
+    // no private bytes of another process); -1 when it cannot be read.
+    long PrivateKiB() const;
     // The exit code, or nothing if it still runs after timeout.
     std::optional<int> WaitForExit(milliseconds timeout);
     void Kill();

@@ -16,6 +16,8 @@
 //   lvinspect delete-icon      removes the main window's icon (id 1), as a
 //                              shell that lost its icons would have
 //   lvinspect taskbar-created  broadcasts the shell's "TaskbarCreated"
+//   lvinspect health           whether the main window answers a message
+//                              within a second, and its process's handles
 //
 // Exit code 0 on success, 1 when the window an action needs is missing,
 // 2 for a usage error.
@@ -29,6 +31,8 @@
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "handle_count.h"
 
 namespace {
 
@@ -437,8 +441,22 @@ int TaskbarCreated() {
     return 0;
 }
 
+int HealthFacts() {
+    HWND window = MainWindow();
+    if (!window) return 1;
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    const ULONGLONG start = GetTickCount64();
+    DWORD_PTR ignored = 0;
+    const bool answered = SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored) != 0;
+    Fact("answers", answered ? L"yes" : L"no");
+    Fact("answer.ms", std::to_wstring(GetTickCount64() - start));
+    Fact("handles", std::to_wstring(ProcessHandleCount(processId)));
+    return 0;
+}
+
 int Usage() {
-    fputs("usage: lvinspect main|about|popup|tray|windows CLASS|close-button TITLE|close [HWND...]|command ID|delete-icon|taskbar-created\n",
+    fputs("usage: lvinspect main|about|popup|tray|windows CLASS|close-button TITLE|close [HWND...]|command ID|delete-icon|taskbar-created|health\n",
           stderr);
     return 2;
 }
@@ -464,6 +482,7 @@ int wmain(int argc, wchar_t** argv) {
     else if (command == L"command" && argc > 2) result = PostCommand(argv[2]);
     else if (command == L"delete-icon") result = DeleteIcon();
     else if (command == L"taskbar-created") result = TaskbarCreated();
+    else if (command == L"health") result = HealthFacts();
     else return Usage();
     fflush(stdout);
     return result;

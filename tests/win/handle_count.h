@@ -34,8 +34,8 @@ using QuerySystemInformation = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
 
 }  // namespace handle_count_detail
 
-// -1 when the table cannot be read.
-inline long ProcessHandleCount() {
+// The handles process processId holds; -1 when the table cannot be read.
+inline long ProcessHandleCount(DWORD processId = GetCurrentProcessId()) {
     using namespace handle_count_detail;
     auto query = reinterpret_cast<QuerySystemInformation>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
@@ -52,7 +52,7 @@ inline long ProcessHandleCount() {
         break;
     }
     const auto* table = reinterpret_cast<const HandleTable*>(buffer.data());
-    const auto self = static_cast<USHORT>(GetCurrentProcessId());
+    const auto self = static_cast<USHORT>(processId);
     long count = 0;
     for (ULONG i = 0; i < table->count; ++i) {
         if (table->entries[i].processId == self) ++count;
