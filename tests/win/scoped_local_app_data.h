@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 class ScopedLocalAppData {
 public:
@@ -26,3 +27,9 @@ private:
 
 // Deletes a folder and everything below it.
 void DeleteTree(const std::wstring& folder);
+
+// A file's bytes as they are on disk (empty when it cannot be read).
+std::string ReadBytes(const std::wstring& path);
+
+// The names in a folder, without "." and "..".
+std::vector<std::wstring> FilesIn(const std::wstring& folder);
