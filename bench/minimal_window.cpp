@@ -1,8 +1,14 @@
 // The reference for the start-up, idle and memory figures: the least a
 // Windows program with a window can be (one window, a message loop), run
-// under the same Wine as Lumivane.
+// under the same Wine as Lumivane. With --platform it also sets up what any
+// program with Lumivane's duties needs before its first line of logic (a COM
+// apartment, the image library, the shell and COM libraries), which tells
+// how much of Lumivane's memory those take.
 
 #include <windows.h>
+
+#include <cwchar>
+#include <initializer_list>
 
 namespace {
 
@@ -16,7 +22,29 @@ LRESULT CALLBACK MinimalWindowProc(HWND window, UINT message, WPARAM wParam, LPA
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCommand) {
+    // Loaded by name, so that without --platform the program imports
+    // nothing beyond the window basics.
+    if (std::wcsstr(commandLine, L"--platform")) {
+        using CoInitializeExFunction = HRESULT(WINAPI*)(void*, DWORD);
+        if (auto init = reinterpret_cast<CoInitializeExFunction>(
+                reinterpret_cast<void*>(GetProcAddress(LoadLibraryW(L"ole32.dll"), "CoInitializeEx")))) {
+            init(nullptr, 0x2 /* COINIT_APARTMENTTHREADED */);
+        }
+        struct GdiplusStartupInput {
+            UINT32 GdiplusVersion = 1;
+            void* DebugEventCallback = nullptr;
+            BOOL SuppressBackgroundThread = FALSE;
+            BOOL SuppressExternalCodecs = FALSE;
+        } input;
+        using GdiplusStartupFunction = int(WINAPI*)(ULONG_PTR*, const GdiplusStartupInput*, void*);
+        ULONG_PTR token = 0;
+        if (auto startup = reinterpret_cast<GdiplusStartupFunction>(
+                reinterpret_cast<void*>(GetProcAddress(LoadLibraryW(L"gdiplus.dll"), "GdiplusStartup")))) {
+            startup(&token, &input, nullptr);
+        }
+        for (const wchar_t* library : {L"shell32.dll", L"shlwapi.dll", L"oleaut32.dll"}) LoadLibraryW(library);
+    }
     WNDCLASSEXW cls{sizeof(cls)};
     cls.lpfnWndProc = MinimalWindowProc;
     cls.hInstance = instance;
