@@ -146,6 +146,19 @@ struct Tally {
 };
 
 // The reference count of one fake object; the FakeShell holds the first.
+// The automation half of a dual interface, which the code under test never
+// calls.
+template <typename Interface>
+class WithoutDispatch : public Interface {
+public:
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+        return E_NOTIMPL;
+    }
+};
+
 class Counted {
 public:
     explicit Counted(Tally& tally) : tally_(tally) {}
@@ -166,7 +179,7 @@ private:
     ULONG references_ = 1;
 };
 
-class FakeWindowImpl final : public FakeWindow, public IWebBrowser2, public IOleWindow, public Counted {
+class FakeWindowImpl final : public FakeWindow, public WithoutDispatch<IWebBrowser2>, public IOleWindow, public Counted {
 public:
     FakeWindowImpl(Tally& tally, std::wstring location, HWND handle, WindowFault fault, int listedFrom)
         : Counted(tally), location_(std::move(location)), handle_(handle), fault_(fault), listedFrom_(listedFrom) {}
@@ -205,13 +218,6 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override { return Acquire(); }
     ULONG STDMETHODCALLTYPE Release() override { return Drop(); }
 
-    // IDispatch
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
-    }
 
     // IWebBrowser2 and its bases: the two methods the search uses...
     HRESULT STDMETHODCALLTYPE Refresh() override {
@@ -316,7 +322,7 @@ private:
 };
 
 // One created collection: the windows listed at its creation.
-class FakeCollection final : public IShellWindows, public Counted {
+class FakeCollection final : public WithoutDispatch<IShellWindows>, public Counted {
 public:
     FakeCollection(Tally& tally, std::vector<FakeWindowImpl*> listed) : Counted(tally), listed_(std::move(listed)) {}
 
@@ -333,12 +339,6 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override { return Acquire(); }
     ULONG STDMETHODCALLTYPE Release() override { return Drop(); }
 
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
-    }
 
     HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override {
         if (!count) return E_POINTER;
