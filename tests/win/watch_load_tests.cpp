@@ -35,11 +35,13 @@ namespace {
 constexpr auto kWake = 5s;
 constexpr auto kQuiet = 500ms;
 
+// The process's commit charge: what PrivateUsage reports on Windows. Wine 8
+// reports PrivateUsage as 0 but keeps this one.
 size_t PrivateBytes() {
-    PROCESS_MEMORY_COUNTERS_EX counters{};
+    PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof(counters);
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof(counters));
-    return counters.PrivateUsage;
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));
+    return counters.PagefileUsage;
 }
 
 int ThreadCount() {
@@ -53,6 +55,17 @@ int ThreadCount() {
     }
     CloseHandle(snapshot);
     return count;
+}
+
+// Expects count() to come back to expected within ten seconds.
+template <typename Count, typename Value>
+void ReturnsTo(Count count, Value expected) {
+    Value now = count();
+    for (int i = 0; i < 100 && now != expected; ++i) {
+        Sleep(100);
+        now = count();
+    }
+    EXPECT_EQ(now, expected);
 }
 
 // Names the file uniquely within the process.
@@ -167,12 +180,16 @@ TEST_F(WatchLoad, TenThousandChangesInBurstsAcrossTenFoldersLeakNothing) {
     ScratchFolder scratch;
     std::vector<std::wstring> folders;
     for (int i = 0; i < 10; ++i) folders.push_back(scratch.Make(L"burst" + std::to_wstring(i)));
-    // A small round first: the first storm of a process sets up machinery
-    // that stays (the platform's and the recorder's), which is no leak.
-    Bursts(folders, 2, 100);
+    // One storm first: the first storm of a process sets up what stays (the
+    // platform's buffers, and the recorder's record of some ten thousand
+    // calls, which it keeps the room for), which is no leak. The second,
+    // measured storm then shows whether anything grows per change.
+    Bursts(folders, 20, 500);
     StopWatching();
+    recorder::Reset();
     const long handlesBefore = ProcessHandleCount();
     const size_t privateBefore = PrivateBytes();
+    ASSERT_GT(privateBefore, 0u);
     const int threadsBefore = ThreadCount();
 
     const size_t burstCalls = Bursts(folders, 20, 500);
@@ -186,8 +203,10 @@ TEST_F(WatchLoad, TenThousandChangesInBurstsAcrossTenFoldersLeakNothing) {
     EXPECT_EQ(woken, folders);
 
     StopWatching();
-    EXPECT_EQ(ProcessHandleCount(), handlesBefore);
-    EXPECT_EQ(ThreadCount(), threadsBefore);
+    // A worker thread of the platform's own thread pool may linger a few
+    // seconds after the storm before it ends with its handle.
+    ReturnsTo([] { return ProcessHandleCount(); }, handlesBefore);
+    ReturnsTo(ThreadCount, threadsBefore);
     EXPECT_LT(PrivateBytes(), privateBefore + 1024 * 1024) << "private bytes grew by more than 1 MB";
     // Each new file is two platform events (its creation, its first write),
     // and the stand-in activation returns at once, so most events find the
@@ -231,8 +250,8 @@ TEST_F(WatchLoad, FiveHundredListChangesWhileChangesKeepComing) {
     ASSERT_TRUE(ReadSettingsFile(appData.settingsFile(), text));
     EXPECT_NE(text.find(L"\"folders\":[]"), std::wstring::npos);
     StopWatching();
-    EXPECT_EQ(ProcessHandleCount(), handlesBefore);
-    EXPECT_EQ(ThreadCount(), threadsBefore);
+    ReturnsTo([] { return ProcessHandleCount(); }, handlesBefore);
+    ReturnsTo(ThreadCount, threadsBefore);
 }
 
 TEST_F(WatchLoad, DeletedRenamedAndRecreatedFoldersLeaveTheOthersWatched) {
