@@ -18,6 +18,12 @@
 namespace {
 
 constexpr int kMargin = 10;
+
+// WM_CONTEXTMENU asked for from the keyboard (Shift+F10, the menu key)
+// carries no point: x and y are both -1.
+bool IsKeyboardContextMenu(LPARAM lParam) {
+    return GET_X_LPARAM(lParam) == -1 && GET_Y_LPARAM(lParam) == -1;
+}
 constexpr int kListTop = 50;
 
 /* The list gets 8-point Segoe UI at the display's resolution; the button
@@ -87,8 +93,9 @@ void OnContextMenu(HWND window, HWND target, LPARAM lParam) {
     // From the keyboard the menu is for the row the user has selected: taking
     // the row at the corner instead would delete a folder the user never
     // chose. Only with nothing selected does that row become the selection.
-    const bool fromKeyboard = GET_X_LPARAM(lParam) == -1 && GET_Y_LPARAM(lParam) == -1;
-    if (!fromKeyboard || SendMessageW(list, LB_GETCURSEL, 0, 0) == LB_ERR) SelectListRowAt(list, point);
+    if (!IsKeyboardContextMenu(lParam) || SendMessageW(list, LB_GETCURSEL, 0, 0) == LB_ERR) {
+        SelectListRowAt(list, point);
+    }
 
     HMENU menu = CreatePopupMenu();
     if (!menu) return;
@@ -203,7 +210,7 @@ void OpenSelectedFolder() {
 
 POINT ListContextMenuPoint(HWND list, LPARAM lParam) {
     POINT point{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-    if (point.x == -1 && point.y == -1) {
+    if (IsKeyboardContextMenu(lParam)) {
         RECT client{};
         GetClientRect(list, &client);
         point = {client.left, client.top};

@@ -25,13 +25,17 @@ list(FILTER lumivane_win_sources EXCLUDE REGEX "/app/main\\.cpp$|/app/window_geo
 add_library(lumivane_win STATIC ${lumivane_win_sources})
 target_link_libraries(lumivane_win PUBLIC lumivane_core ${lumivane_system_libs})
 
-if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/app/main.cpp)
-  add_executable(Lumivane WIN32 app/main.cpp app/lumivane.rc)
-  target_link_libraries(Lumivane PRIVATE lumivane_win)
+# Entry points wWinMain and wmain take UTF-16: MSVC finds them by itself,
+# mingw-w64 has to be told.
+function(use_wide_entry_point target)
   if(MINGW)
-    target_link_options(Lumivane PRIVATE -municode)
+    target_link_options(${target} PRIVATE -municode)
   endif()
-endif()
+endfunction()
+
+add_executable(Lumivane WIN32 app/main.cpp app/lumivane.rc)
+target_link_libraries(Lumivane PRIVATE lumivane_win)
+use_wide_entry_point(Lumivane)
 
 if(NOT BUILD_TESTING)
   return()

@@ -4,7 +4,5 @@
 add_executable(lvinspect ${CMAKE_CURRENT_SOURCE_DIR}/tests/e2e/lvinspect.cpp)
 target_link_libraries(lvinspect PRIVATE user32 shell32 gdi32)
 target_include_directories(lvinspect PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests/win)
-if(MINGW)
-  # wmain: arguments such as window titles arrive as UTF-16, not in the ANSI code page.
-  target_link_options(lvinspect PRIVATE -municode)
-endif()
+# wmain: arguments such as window titles arrive as UTF-16, not in the ANSI code page.
+use_wide_entry_point(lvinspect)
