@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include <errno.h>
 #include <io.h>
 #include <stdio.h>
 #include <wchar.h>
@@ -11,6 +12,18 @@
 #include "watch/folder_commands.h"
 
 namespace {
+
+// A backup tool, a virus scanner or a synchronisation client may hold the
+// file without sharing for a moment, typically at logon when this program
+// starts too: the open is tried again every 100 ms for about two seconds.
+constexpr int kUnreadableRetries = 20;
+constexpr DWORD kRetryIntervalMs = 100;
+
+// Set when the settings file existed at start-up but could not be read: the
+// program then runs on the defaults, and a save of those would replace the
+// user's stored folders through no action of theirs. Saves are skipped until
+// the user changes the folder list, whose save replaces the file on purpose.
+bool keepUnreadFile = false;
 
 // The rectangle the window has when restored, in screen coordinates. The
 // placement's normal rectangle is relative to the work area, which differs
@@ -48,7 +61,7 @@ std::wstring GetSettingsPath() {
     return path;
 }
 
-bool WriteSettingsFile(const std::wstring& path, const std::wstring& text) {
+bool WriteSettingsFile(const std::wstring& path, const std::wstring& text, SaveDurability durability) {
     // One fixed name: a temporary file left by a killed process is simply
     // truncated by the next save instead of piling up. The runtime opens it
     // without sharing, so a second instance saving at the same moment fails
@@ -59,34 +72,48 @@ bool WriteSettingsFile(const std::wstring& path, const std::wstring& text) {
     // The runtimes disagree on what fputws returns on failure; the stream's
     // error flag after the flush is what tells.
     fputws(text.c_str(), file);
-    bool written = fflush(file) == 0 && !ferror(file) && _commit(_fileno(file)) == 0;
+    const bool flushed = durability == SaveDurability::Flushed;
+    bool written = fflush(file) == 0 && !ferror(file) && (!flushed || _commit(_fileno(file)) == 0);
     written = fclose(file) == 0 && written;
-    if (written && MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        return true;
-    }
+    // Either way the whole text is in the temporary file before the move,
+    // so the settings file is always the old one or the new one.
+    const DWORD moveFlags = MOVEFILE_REPLACE_EXISTING | (flushed ? MOVEFILE_WRITE_THROUGH : 0);
+    if (written && MoveFileExW(temp.c_str(), path.c_str(), moveFlags)) return true;
     DeleteFileW(temp.c_str());
     return false;
 }
 
-bool ReadSettingsFile(const std::wstring& path, std::wstring& text) {
+SettingsFileRead ReadSettingsFile(const std::wstring& path, std::wstring& text) {
     text.clear();
     FILE* file = nullptr;
-    if (_wfopen_s(&file, path.c_str(), L"r, ccs=UTF-8") != 0 || !file) return false;
+    // The runtime maps a missing file or folder to ENOENT; a sharing
+    // violation, a lock or a denied access all mean the file is there.
+    const errno_t error = _wfopen_s(&file, path.c_str(), L"r, ccs=UTF-8");
+    if (error == ENOENT) return SettingsFileRead::Missing;
+    if (error != 0 || !file) return SettingsFileRead::Unreadable;
     // The UTF-8 text mode drops the byte-order mark and turns CR LF into LF.
     // A read error ends the text where it is.
     wchar_t piece[256];
     while (fgetws(piece, 256, file)) text += piece;
     fclose(file);
-    return true;
+    return SettingsFileRead::Read;
 }
 
-void SaveSettings(HWND window) {
+void SaveSettings(HWND window, SaveDurability durability) {
+    if (keepUnreadFile) return;
     RECT rect{};
     if (!GetRestoredWindowRect(window, rect)) return;
     const WindowGeometry geometry{rect.left, rect.top, Span(rect.left, rect.right), Span(rect.top, rect.bottom)};
     const std::wstring path = GetSettingsPath();
     if (path.empty()) return;
-    WriteSettingsFile(path, FormatSettingsText(geometry, AppState.folders));
+    WriteSettingsFile(path, FormatSettingsText(geometry, AppState.folders), durability);
+}
+
+void SaveChangedFolderList(HWND window) {
+    // Whether or not this save gets through, the list in memory is now the
+    // user's own choice, and every later save may store it.
+    keepUnreadFile = false;
+    SaveSettings(window);
 }
 
 void LoadSettings() {
@@ -97,11 +124,18 @@ void LoadSettings() {
     AppState.geometry = DefaultWindowGeometry(frame.right - frame.left, frame.bottom - frame.top,
                                               GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
     AppState.folders.clear();
+    keepUnreadFile = false;
 
     const std::wstring path = GetSettingsPath();
     if (path.empty()) return;
     std::wstring text;
-    if (!ReadSettingsFile(path, text)) return;
+    SettingsFileRead read = ReadSettingsFile(path, text);
+    for (int retry = 0; read == SettingsFileRead::Unreadable && retry < kUnreadableRetries; ++retry) {
+        Sleep(kRetryIntervalMs);
+        read = ReadSettingsFile(path, text);
+    }
+    if (read == SettingsFileRead::Unreadable) keepUnreadFile = true;
+    if (read != SettingsFileRead::Read) return;
     ApplySettingsText(text, AppState.geometry, AppState.folders);
     if (AppState.folderListBox) RefreshFolderListView();
 }

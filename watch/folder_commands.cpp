@@ -20,10 +20,12 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-// The list changed: show it, store it, watch it.
+// The list changed: show it, store it, watch it. The user's own change is
+// the one thing that may replace a settings file that could not be read at
+// start-up.
 void ApplyFolderListChange(HWND window) {
     RefreshFolderListView();
-    SaveSettings(window);
+    SaveChangedFolderList(window);
     StartWatching();
 }
 

@@ -132,7 +132,7 @@ protected:
     // The folders the settings file holds, read back by the program's reader.
     FolderList SavedFolders() const {
         std::wstring text;
-        EXPECT_TRUE(ReadSettingsFile(appData_.settingsFile(), text)) << "no settings file";
+        EXPECT_EQ(ReadSettingsFile(appData_.settingsFile(), text), SettingsFileRead::Read) << "no settings file";
         WindowGeometry geometry{};
         FolderList folders;
         ApplySettingsText(text, geometry, folders);

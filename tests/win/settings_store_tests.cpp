@@ -134,6 +134,28 @@ TEST_F(SettingsStore, NoFileGivesTheBottomRightDefaultAndNoFolders) {
     EXPECT_FALSE(Exists(appData_.settingsFile())) << "loading never writes";
 }
 
+// Only a file that is not there may be taken as "nothing stored yet"; one
+// that is there but cannot be opened now must not be replaced by defaults.
+TEST_F(SettingsStore, ReadTellsAMissingFileFromOneThatCannotBeOpened) {
+    const std::wstring file = GetSettingsPath();
+    std::wstring text = L"stale";
+    EXPECT_EQ(ReadSettingsFile(file, text), SettingsFileRead::Missing);
+    EXPECT_EQ(ReadSettingsFile(appData_.vantlyFolder() + L"\\gone\\window.json", text), SettingsFileRead::Missing);
+
+    WriteBytes(file, kBom + "{\"x\":1}");
+    EXPECT_EQ(ReadSettingsFile(file, text), SettingsFileRead::Read);
+    EXPECT_EQ(text, L"{\"x\":1}");
+    HANDLE held = CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(ReadSettingsFile(file, text), SettingsFileRead::Unreadable) << "held without sharing";
+    CloseHandle(held);
+
+    const std::wstring folderInItsPlace = appData_.vantlyFolder() + L"\\folder.json";
+    ASSERT_TRUE(CreateDirectoryW(folderInItsPlace.c_str(), nullptr));
+    EXPECT_EQ(ReadSettingsFile(folderInItsPlace, text), SettingsFileRead::Unreadable);
+    RemoveDirectoryW(folderInItsPlace.c_str());
+}
+
 TEST_F(SettingsStore, SaveOverAFileHeldOpenWithoutSharingLeavesItIntact) {
     AppState.folders = {L"C:\\Old"};
     SaveSettings(window_);

@@ -247,7 +247,7 @@ TEST_F(WatchLoad, FiveHundredListChangesWhileChangesKeepComing) {
     EXPECT_TRUE(AppState.folders.empty());
     EXPECT_EQ(SendMessageW(AppState.folderListBox, LB_GETCOUNT, 0, 0), 0);
     std::wstring text;
-    ASSERT_TRUE(ReadSettingsFile(appData.settingsFile(), text));
+    ASSERT_EQ(ReadSettingsFile(appData.settingsFile(), text), SettingsFileRead::Read);
     EXPECT_NE(text.find(L"\"folders\":[]"), std::wstring::npos);
     StopWatching();
     ReturnsTo([] { return ProcessHandleCount(); }, handlesBefore);
