@@ -26,6 +26,10 @@ bool IsKeyboardContextMenu(LPARAM lParam) {
 }
 constexpr int kListTop = 50;
 
+// Between WM_ENTERSIZEMOVE and WM_EXITSIZEMOVE the user is dragging the
+// window's frame or caption: WM_SIZE then comes dozens of times a second.
+bool inSizeMoveLoop = false;
+
 /* The list gets 8-point Segoe UI at the display's resolution; the button
    keeps the system font. Without a device context or a font the list keeps
    the system font too. */
@@ -61,9 +65,14 @@ void OnDestroy(HWND window) {
 }
 
 /* Only the list's width follows the window; its height stays as created.
-   A minimised window (client width 0) neither saves nor moves anything. */
+   A minimised window (client width 0) neither saves nor moves anything.
+   During a drag the saves skip the flush to the disk: flushing each of them
+   on this thread makes the resize stutter on a disk that a scanner watches,
+   and the save when the drag ends flushes the final rectangle. */
 void OnSize(HWND window, WPARAM sizeType, UINT clientWidth) {
-    if (sizeType == SIZE_RESTORED || sizeType == SIZE_MAXIMIZED) SaveSettings(window);
+    if (sizeType == SIZE_RESTORED || sizeType == SIZE_MAXIMIZED) {
+        SaveSettings(window, inSizeMoveLoop ? SaveDurability::Cached : SaveDurability::Flushed);
+    }
     HWND list = AppState.folderListBox;
     if (!list || clientWidth == 0) return;
     RECT listRect{};
@@ -76,6 +85,11 @@ void OnPaint(HWND window) {
     PAINTSTRUCT paint;
     BeginPaint(window, &paint);
     EndPaint(window, &paint);
+}
+
+void OnExitSizeMove(HWND window) {
+    inSizeMoveLoop = false;
+    SaveSettings(window);
 }
 
 /* Closing only hides the window: the program keeps watching, and the
@@ -183,7 +197,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_CLOSE: OnClose(window); return 0;
     case WM_CONTEXTMENU: OnContextMenu(window, reinterpret_cast<HWND>(wParam), lParam); return 0;
     case WM_COMMAND: return OnCommand(window, wParam, lParam);
-    case WM_EXITSIZEMOVE: SaveSettings(window); return 0;
+    case WM_ENTERSIZEMOVE: inSizeMoveLoop = true; return 0;
+    case WM_EXITSIZEMOVE: OnExitSizeMove(window); return 0;
     case WM_TRAYICON: OnTrayIcon(window, wParam, lParam); return 0;
     }
     // A registered message, not a constant: Explorer restarted and its new
