@@ -57,7 +57,9 @@ bool ActivateIfShowing(IShellWindows* windows, const VARIANT& index, const std::
 // A path from the settings file can be edited by hand; "open" would run a
 // program, open a document or follow a URL just as readily as a folder.
 bool IsExistingDirectory(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
+    // A folder path of MAX_PATH characters or more fails in its plain form
+    // without long-path support, though the folder is there.
+    const DWORD attributes = GetFileAttributesW(ExtendedLengthPath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 

@@ -1,5 +1,25 @@
 #include "explorer/folder_identity.h"
 
+namespace {
+
+bool IsSeparator(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
+
+bool IsDriveLetter(wchar_t c) {
+    return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
+}
+
+std::wstring WithBackslashes(std::wstring_view path) {
+    std::wstring converted(path);
+    for (wchar_t& c : converted) {
+        if (c == L'/') c = L'\\';
+    }
+    return converted;
+}
+
+}  // namespace
+
 std::wstring NormalizeFolderPath(std::wstring_view path) {
     std::wstring normal(path);
     for (wchar_t& c : normal) {
@@ -20,4 +40,18 @@ bool FolderPathsEqual(std::wstring_view a, std::wstring_view b) {
 
 bool IsFileLocation(std::wstring_view location) {
     return location.substr(0, 7) == L"file://";
+}
+
+std::wstring ExtendedLengthPath(std::wstring_view path) {
+    if (path.size() < kClassicPathLimit) return std::wstring(path);
+    // "C:\..." (not "C:..." relative to that drive's current folder).
+    if (IsDriveLetter(path[0]) && path[1] == L':' && IsSeparator(path[2])) {
+        return L"\\\\?\\" + WithBackslashes(path);
+    }
+    if (IsSeparator(path[0]) && IsSeparator(path[1])) {
+        const bool device = (path[2] == L'?' || path[2] == L'.') && IsSeparator(path[3]);
+        if (device) return std::wstring(path);
+        return L"\\\\?\\UNC\\" + WithBackslashes(path.substr(2));
+    }
+    return std::wstring(path);  // relative to a current folder: no extended form
 }

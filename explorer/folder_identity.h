@@ -3,6 +3,7 @@
 // that shows a watched folder. Pure text operations on UTF-16 code units;
 // the shell side (a window's location URL) is in window_folder_path.h.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -16,3 +17,19 @@ bool FolderPathsEqual(std::wstring_view a, std::wstring_view b);
 // Only a location that starts with exactly "file://" (lower case) can name
 // a folder on disk; web pages and virtual folders do not.
 bool IsFileLocation(std::wstring_view location);
+
+// A path this long or longer (the platform's MAX_PATH) fails the kernel's
+// file calls unless the process is long-path aware, which takes both the
+// manifest and a system setting, or the path is given in extended form.
+constexpr std::size_t kClassicPathLimit = 260;
+
+// The path as the kernel's file calls (change notifications, attributes)
+// take it whatever its length: a drive path of kClassicPathLimit characters
+// or more gets "\\?\" in front, a share's "\\server\share" becomes
+// "\\?\UNC\server\share", and every slash becomes a backslash, since the
+// extended form also turns off the kernel's own conversion of slashes.
+// Shorter paths, relative paths (which have no extended form) and paths
+// already in a device form ("\\?\", "\\.\") come back unchanged. Only
+// for handing to the kernel: the path stored, shown, opened and compared is
+// always the one the user chose.
+std::wstring ExtendedLengthPath(std::wstring_view path);

@@ -38,6 +38,7 @@
 
 #include "app/app_state.h"
 #include "explorer/activate.h"
+#include "explorer/folder_identity.h"
 
 // The stop event and every folder must fit in one wait.
 static_assert(MAX_WATCHED_FOLDERS + 1 <= MAXIMUM_WAIT_OBJECTS);
@@ -51,8 +52,12 @@ bool IsValidChangeHandle(HANDLE handle) {
 }
 
 // A notification over the folder and everything below it; null on failure.
+// A folder path of MAX_PATH characters or more (the picker returns them)
+// goes to the kernel in extended form: without long-path support the plain
+// form fails, and the folder would be listed but never watched.
 HANDLE ArmFolder(const std::wstring& path) {
-    HANDLE handle = FindFirstChangeNotificationW(path.c_str(), TRUE, WATCH_NOTIFY_FILTER);
+    const std::wstring kernelPath = ExtendedLengthPath(path);
+    HANDLE handle = FindFirstChangeNotificationW(kernelPath.c_str(), TRUE, WATCH_NOTIFY_FILTER);
     return IsValidChangeHandle(handle) ? handle : nullptr;
 }
 

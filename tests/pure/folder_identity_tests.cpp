@@ -58,4 +58,44 @@ TEST(IsFileLocation, NeedsTheExactLowerCasePrefix) {
     EXPECT_FALSE(IsFileLocation(L""));
 }
 
+// start, then "\segment" pieces of x up to exactly length characters (the
+// last piece cut), separated with sep.
+std::wstring Padded(std::wstring_view start, std::size_t length, wchar_t sep = L'\\') {
+    std::wstring path(start);
+    while (path.size() < length) path += path.size() % 40 == 0 ? sep : L'x';
+    path.resize(length);
+    return path;
+}
+
+TEST(ExtendedLengthPath, LongAbsolutePathsGetTheExtendedFormOthersStayAsGiven) {
+    const std::size_t kLong = kClassicPathLimit;
+    const std::wstring driveLong = Padded(L"C:\\Data", kLong);
+    const std::wstring shareLong = Padded(L"\\\\Server\\Share", kLong);
+    struct Case {
+        const char* what;
+        std::wstring path;
+        std::wstring kernel;
+    } cases[] = {
+        {"empty", L"", L""},
+        {"short drive path, slashes kept", L"C:/Data/x", L"C:/Data/x"},
+        {"one short of the limit", Padded(L"C:\\Data", kLong - 1), Padded(L"C:\\Data", kLong - 1)},
+        {"drive path at the limit", driveLong, L"\\\\?\\" + driveLong},
+        {"lower-case drive letter", Padded(L"d:\\Data", kLong + 40), L"\\\\?\\" + Padded(L"d:\\Data", kLong + 40)},
+        {"drive path with slashes", Padded(L"C:/Data", kLong, L'/'), L"\\\\?\\" + Padded(L"C:\\Data", kLong)},
+        {"share", shareLong, L"\\\\?\\UNC\\" + shareLong.substr(2)},
+        {"share with slashes", Padded(L"//Server/Share", kLong, L'/'), L"\\\\?\\UNC\\" + shareLong.substr(2)},
+        {"already extended", Padded(L"\\\\?\\C:\\Data", kLong + 10), Padded(L"\\\\?\\C:\\Data", kLong + 10)},
+        {"extended share", Padded(L"\\\\?\\UNC\\S\\T", kLong), Padded(L"\\\\?\\UNC\\S\\T", kLong)},
+        {"device namespace", Padded(L"\\\\.\\C:\\Data", kLong), Padded(L"\\\\.\\C:\\Data", kLong)},
+        {"relative", Padded(L"Data\\Sub", kLong, L'/'), Padded(L"Data\\Sub", kLong, L'/')},
+        {"rooted, no drive", Padded(L"\\Data", kLong), Padded(L"\\Data", kLong)},
+        {"relative to a drive's current folder", Padded(L"C:Data", kLong), Padded(L"C:Data", kLong)},
+        {"not a drive letter", Padded(L"1:\\Data", kLong), Padded(L"1:\\Data", kLong)},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ExtendedLengthPath(c.path), c.kernel) << c.what;
+        EXPECT_EQ(ExtendedLengthPath(c.kernel), c.kernel) << "not idempotent: " << c.what;
+    }
+}
+
 }  // namespace

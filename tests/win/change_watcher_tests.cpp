@@ -441,4 +441,28 @@ TEST_F(ChangeWatcher, StartAndStopLeakNoHandle) {
     EXPECT_EQ(HandleCount(), before);
 }
 
+// --- Folders with long paths ---------------------------------------------
+
+// The picker returns paths past MAX_PATH; such a folder is armed through the
+// extended form, while the worker keeps and reports the path as stored (here
+// with slashes, which the extended form must not be given).
+TEST_F(ChangeWatcher, FolderPathLongerThanMaxPathIsArmedAndReportedAsStored) {
+    std::wstring stored = root.Path();
+    std::wstring created = L"\\\\?\\" + root.Path();
+    for (int level = 0; stored.size() <= MAX_PATH + 40; ++level) {
+        const std::wstring name = L"level-" + std::to_wstring(level) + std::wstring(40, L'x');
+        stored += L"/" + name;
+        created += L"\\" + name;
+        ASSERT_TRUE(CreateDirectoryW(created.c_str(), nullptr)) << GetLastError();
+    }
+    Watch({stored});
+    ASSERT_EQ(AppState.watchEntries.size(), 1u) << "the long path was not armed";
+    EXPECT_EQ(AppState.watchEntries[0].folderPath, stored);
+
+    ASSERT_TRUE(WriteTextFile(created + L"\\note.txt", "saved"));
+
+    ASSERT_TRUE(recorder::WaitForCalls(1, kWake));
+    EXPECT_EQ(recorder::Calls()[0].path, stored);
+}
+
 }  // namespace
