@@ -1,3 +1,3 @@
 #include "app/app_state.h"
 
-constinit ApplicationState AppState{};
+ApplicationState AppState{};

@@ -38,5 +38,8 @@ struct ApplicationState {
     HANDLE stopEvent;
 };
 
-// Constant-initialised to all zeros: no constructor runs before wWinMain.
-extern constinit ApplicationState AppState;
+// Zero-initialised before anything runs. Not constinit: in MSVC's debug
+// runtime the default constructors of std::vector and std::wstring allocate,
+// so they are not constant expressions there; with gcc this is still
+// initialised at compile time, and with MSVC before wWinMain runs.
+extern ApplicationState AppState;

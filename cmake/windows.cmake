@@ -8,6 +8,14 @@ if(MINGW)
   add_link_options(-static -static-libgcc -static-libstdc++)
 endif()
 
+if(MSVC)
+  # lumivane.rc embeds the program's own manifest; the linker's generated
+  # one would be a second manifest resource and fail the link (CVT1100).
+  # Executables without the resource script run without one, as mingw-w64
+  # builds do.
+  add_link_options(/MANIFEST:NO)
+endif()
+
 if(CMAKE_CROSSCOMPILING)
   set(CMAKE_CROSSCOMPILING_EMULATOR
       ${CMAKE_CURRENT_SOURCE_DIR}/tools/wine-run --prefix ${CMAKE_BINARY_DIR}/wineprefix)

@@ -5,7 +5,7 @@ add_windows_test(app_resource_tests
   app/about_box.cpp
   app/app_state.cpp
   app/lumivane.rc)
-target_link_libraries(app_resource_tests PRIVATE lumivane_core)
+target_link_libraries(app_resource_tests PRIVATE lumivane_core version)
 
 # The main window and its notification icon, created for real in the test
 # process with the program's own resources.

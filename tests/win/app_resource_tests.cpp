@@ -15,6 +15,7 @@
 #include "app/app_state.h"
 #include "app/gdiplus_include.h"
 #include "app/resource.h"
+#include "app/version.h"
 
 namespace {
 
@@ -60,6 +61,7 @@ TEST(Resources, EachResourceExistsOnceInItsLanguage) {
         {"dialog 103", RT_DIALOG, MAKEINTRESOURCEW(IDD_ABOUTBOX), kJapanese},
         {"PNG 129", L"PNG", MAKEINTRESOURCEW(IDB_ABOUT_PNG), kJapanese},
         {"manifest 1", RT_MANIFEST, MAKEINTRESOURCEW(1), kEnglishUs},
+        {"version 1", RT_VERSION, MAKEINTRESOURCEW(VS_VERSION_INFO), kJapanese},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(Languages(c.type, c.name), std::vector<WORD>{c.language}) << c.what;
@@ -359,6 +361,57 @@ TEST(Resources, ManifestAsksForAsInvokerAndNothingElse) {
     }
     EXPECT_EQ(elements, (std::vector<std::string>{"assembly", "trustInfo", "security", "requestedPrivileges",
                                                   "requestedExecutionLevel"}));
+}
+
+// The file's properties as the platform's version API reads them from the
+// file on disk: numbers and texts from version.h, the program's name and
+// the company of the About box.
+TEST(Resources, VersionResourceNamesTheProgramItsCompanyAndVersion) {
+    wchar_t self[MAX_PATH] = {};
+    ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+    DWORD ignored = 0;
+    std::vector<BYTE> info(GetFileVersionInfoSizeW(self, &ignored));
+    ASSERT_FALSE(info.empty()) << "no version resource";
+    ASSERT_TRUE(GetFileVersionInfoW(self, 0, static_cast<DWORD>(info.size()), info.data()));
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT size = 0;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &size));
+    ASSERT_GE(size, sizeof(VS_FIXEDFILEINFO));
+    EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+    const DWORD high = MAKELONG(LUMIVANE_VERSION_MINOR, LUMIVANE_VERSION_MAJOR);
+    const DWORD low = MAKELONG(LUMIVANE_VERSION_BUILD, LUMIVANE_VERSION_PATCH);
+    EXPECT_EQ(fixed->dwFileVersionMS, high);
+    EXPECT_EQ(fixed->dwFileVersionLS, low);
+    EXPECT_EQ(fixed->dwProductVersionMS, high);
+    EXPECT_EQ(fixed->dwProductVersionLS, low);
+    EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
+
+    WORD* translation = nullptr;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &size));
+    ASSERT_EQ(size, 4u);
+    EXPECT_EQ(translation[0], kJapanese);
+    EXPECT_EQ(translation[1], 1200) << "Unicode";
+
+    // The texts agree with the numbers, so the header cannot drift apart.
+    const std::wstring versionText = std::to_wstring(LUMIVANE_VERSION_MAJOR) + L"." +
+                                     std::to_wstring(LUMIVANE_VERSION_MINOR) + L"." +
+                                     std::to_wstring(LUMIVANE_VERSION_PATCH) + L"." +
+                                     std::to_wstring(LUMIVANE_VERSION_BUILD);
+    EXPECT_EQ(versionText, L"1.0.0.0");
+    const std::pair<const wchar_t*, std::wstring> texts[] = {
+        {L"ProductName", L"Lumivane"},
+        {L"CompanyName", L"Quillby"},
+        {L"FileVersion", versionText},
+        {L"ProductVersion", versionText},
+        {L"OriginalFilename", L"Lumivane.exe"},
+    };
+    for (const auto& [key, expected] : texts) {
+        wchar_t* value = nullptr;
+        const std::wstring query = std::wstring(L"\\StringFileInfo\\041104b0\\") + key;
+        ASSERT_TRUE(VerQueryValueW(info.data(), query.c_str(), reinterpret_cast<void**>(&value), &size)) << key;
+        EXPECT_EQ(std::wstring(value), expected) << key;
+    }
 }
 
 // ------------------------------------------------------------- About box
