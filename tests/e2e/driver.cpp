@@ -168,8 +168,10 @@ CommandResult Run(const std::vector<std::string>& argv, milliseconds timeout) {
     return result;
 }
 
-WineProgram::WineProgram(const std::string& exe, const std::string& outputFile) {
-    pid_ = Spawn({"wine", exe}, outputFile);
+WineProgram::WineProgram(const std::string& exe, const std::string& outputFile, const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {"wine", exe};
+    argv.insert(argv.end(), args.begin(), args.end());
+    pid_ = Spawn(argv, outputFile);
 }
 
 WineProgram::~WineProgram() { Kill(); }

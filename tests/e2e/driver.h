@@ -48,7 +48,7 @@ CommandResult Run(const std::vector<std::string>& argv, milliseconds timeout);
 // it if it still runs.
 class WineProgram {
 public:
-    WineProgram(const std::string& exe, const std::string& outputFile);
+    WineProgram(const std::string& exe, const std::string& outputFile, const std::vector<std::string>& args = {});
     ~WineProgram();
     WineProgram(const WineProgram&) = delete;
     WineProgram& operator=(const WineProgram&) = delete;

@@ -686,3 +686,69 @@ TEST_F(LumivaneTest, TenThousandChangesInBurstsLeaveItResponsiveAndLeakFree) {
 }
 
 }  // namespace
+
+// --- A settings file held by another program at start-up ------------------
+
+namespace {
+
+class HeldSettingsTest : public LumivaneTest {
+protected:
+    // lvinspect opens the settings file without sharing, as a backup or
+    // synchronisation tool at logon would: for ms milliseconds, or until it
+    // is killed when ms is 0. Returns once the file is held.
+    void Hold(int ms) {
+        std::vector<std::string> args = {"hold", WindowsPath(settingsFile_)};
+        if (ms > 0) args.push_back(std::to_string(ms));
+        const std::string output = home_ + "/holder.out";
+        holder_ = std::make_unique<WineProgram>(GetPaths().lvinspect, output, args);
+        ASSERT_TRUE(Eventually([&] { return ReadFileBytes(output).find("held: 1") != std::string::npos; }, kStart))
+            << "the settings file could not be held: " << ReadFileBytes(output);
+    }
+
+    std::unique_ptr<WineProgram> holder_;
+};
+
+// Held for a moment only: the program waits for the file and lists what it
+// holds.
+TEST_F(HeldSettingsTest, ShortHoldAtStartUpStillLoadsTheList) {
+    const std::vector<std::string> folders = {WindowsPath(Folder("Kept")), WindowsPath(Folder("Also kept"))};
+    WriteSettingsWithFolders(folders);
+    ASSERT_NO_FATAL_FAILURE(Hold(1500));
+    ASSERT_NO_FATAL_FAILURE(Start());
+    EXPECT_EQ(ListRows(Inspect({"main"})), folders);
+    EXPECT_TRUE(holder_->WaitForExit(kShort).has_value());
+    EXPECT_TRUE(Eventually([&] { return ReadFileBytes(settingsFile_) == SettingsBytes(kStoredRect, folders); }, kShort))
+        << ReadFileBytes(settingsFile_);
+}
+
+// Held through the whole start: the program runs on the defaults, and no
+// save of them (start-up, close, exit) replaces the stored list once the
+// file is free again; the user's first change of the list is saved.
+TEST_F(HeldSettingsTest, LongHoldKeepsTheStoredListUntilTheUserChangesIt) {
+    WriteSettingsWithFolders({WindowsPath(Folder("Stored"))});
+    const std::string stored = ReadFileBytes(settingsFile_);
+
+    ASSERT_NO_FATAL_FAILURE(Hold(0));
+    ASSERT_NO_FATAL_FAILURE(Start());
+    EXPECT_TRUE(ListRows(Inspect({"main"})).empty());
+    holder_->Kill();
+    Inspect({"close"});
+    ASSERT_TRUE(Eventually([&] { return Inspect({"main"})["visible"] == "0"; }, kShort)) << "still shown";
+    EXPECT_EQ(ReadFileBytes(settingsFile_), stored) << "closing replaced the stored list";
+    Inspect({"command", "105"});
+    ASSERT_TRUE(program_->WaitForExit(milliseconds(10000)).has_value()) << "the program is still running";
+    EXPECT_EQ(ReadFileBytes(settingsFile_), stored) << "exiting replaced the stored list";
+
+    ASSERT_NO_FATAL_FAILURE(Hold(0));
+    ASSERT_NO_FATAL_FAILURE(Start());
+    holder_->Kill();
+    const std::string added = WindowsPath(Folder("Added"));
+    Inspect({"command", "2001"});  // the folder button
+    EXPECT_EQ(Inspect({"pick", added})["picked"], "1");
+    ASSERT_TRUE(Eventually([&] { return ListRows(Inspect({"main"})) == std::vector<std::string>{added}; }, kShort));
+    const std::vector<int> rect = Inspect({"main"}).Ints("rect");
+    EXPECT_TRUE(Eventually([&] { return ReadFileBytes(settingsFile_) == SettingsBytes(rect, {added}); }, kShort))
+        << ReadFileBytes(settingsFile_);
+}
+
+}  // namespace

@@ -18,6 +18,11 @@
 //   lvinspect taskbar-created  broadcasts the shell's "TaskbarCreated"
 //   lvinspect health           whether the main window answers a message
 //                              within a second, and its process's handles
+//   lvinspect hold FILE [MS]   opens FILE without sharing, as a backup or
+//                              synchronisation tool would, prints "held: 1"
+//                              and keeps it MS milliseconds, or until killed
+//   lvinspect pick FOLDER      chooses FOLDER in the folder dialog that the
+//                              main window has open
 //
 // Exit code 0 on success, 1 when the window an action needs is missing,
 // 2 for a usage error.
@@ -455,8 +460,50 @@ int HealthFacts() {
     return 0;
 }
 
+// Wine enforces share modes only among its own processes, so the holder of a
+// file has to be a Windows program too.
+int HoldFile(const wchar_t* path, const wchar_t* milliseconds) {
+    HANDLE file = CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 1;
+    Fact("held", 1);
+    fflush(stdout);
+    Sleep(milliseconds ? static_cast<DWORD>(_wtoi(milliseconds)) : INFINITE);
+    CloseHandle(file);
+    return 0;
+}
+
+// The visible window that the main window owns: its modal dialog.
+HWND OwnedDialog(HWND owner) {
+    for (HWND window : TopLevelWindows(L"*"))
+        if (IsWindowVisible(window) && GetWindow(window, GW_OWNER) == owner) return window;
+    return nullptr;
+}
+
+// The folder dialog's name box takes a full path, and with folder picking on
+// OK then returns that folder instead of browsing into it.
+int PickFolder(const std::wstring& folder) {
+    constexpr int kFileNameBox = 0x480;
+    HWND main = MainWindow();
+    if (!main) return 1;
+    HWND dialog = nullptr;
+    for (int wait = 0; wait < 100 && !(dialog = OwnedDialog(main)); ++wait) Sleep(50);
+    if (!dialog) return 1;
+    // Set until it stays: the dialog writes the box itself while it fills
+    // its view.
+    std::wstring shown;
+    for (int attempt = 0; attempt < 50 && shown != folder; ++attempt) {
+        SetDlgItemTextW(dialog, kFileNameBox, folder.c_str());
+        Sleep(100);
+        shown = TextOf(GetDlgItem(dialog, kFileNameBox));
+    }
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+    for (int wait = 0; wait < 100 && IsWindow(dialog); ++wait) Sleep(50);
+    Fact("picked", IsWindow(dialog) ? 0 : 1);
+    return IsWindow(dialog) ? 1 : 0;
+}
+
 int Usage() {
-    fputs("usage: lvinspect main|about|popup|tray|windows CLASS|close-button TITLE|close [HWND...]|command ID|delete-icon|taskbar-created|health\n",
+    fputs("usage: lvinspect main|about|popup|tray|windows CLASS|close-button TITLE|close [HWND...]|command ID|delete-icon|taskbar-created|health|hold FILE [MS]|pick FOLDER\n",
           stderr);
     return 2;
 }
@@ -483,6 +530,8 @@ int wmain(int argc, wchar_t** argv) {
     else if (command == L"delete-icon") result = DeleteIcon();
     else if (command == L"taskbar-created") result = TaskbarCreated();
     else if (command == L"health") result = HealthFacts();
+    else if (command == L"hold" && argc > 2) result = HoldFile(argv[2], argc > 3 ? argv[3] : nullptr);
+    else if (command == L"pick" && argc > 2) result = PickFolder(argv[2]);
     else return Usage();
     fflush(stdout);
     return result;
