@@ -12,3 +12,8 @@ use_wide_entry_point(watch_probe)
 add_executable(search_probe bench/search_probe.cpp)
 target_link_libraries(search_probe PRIVATE lumivane_win lumivane_fake_shell)
 use_wide_entry_point(search_probe)
+
+# The settings writer, flushed and cached saves timed in turn.
+add_executable(save_probe bench/save_probe.cpp)
+target_link_libraries(save_probe PRIVATE lumivane_win)
+use_wide_entry_point(save_probe)
