@@ -28,6 +28,7 @@
 #include <wrl/client.h>
 
 #include <cstring>
+#include <iterator>
 
 #include "base/win_raii.h"
 #include "explorer/folder_identity.h"

@@ -146,6 +146,7 @@ struct Tally {
     int creations = 0;
     std::vector<LONG> itemRequests;
     int badIndexVariants = 0;
+    int findWindowCalls = 0;
     int overReleases = 0;
     std::vector<std::uint64_t> locationTickets;
 };
@@ -435,7 +436,10 @@ public:
     HRESULT STDMETHODCALLTYPE Revoke(LONG) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE OnNavigate(LONG, VARIANT*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE OnActivated(LONG, VARIANT_BOOL) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE FindWindowSW(VARIANT*, VARIANT*, int, LONG*, int, IDispatch**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE FindWindowSW(VARIANT*, VARIANT*, int, LONG*, int, IDispatch**) override {
+        ++tally_.findWindowCalls;
+        return E_NOTIMPL;
+    }
     HRESULT STDMETHODCALLTYPE OnCreated(LONG, IUnknown*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE ProcessAttachDetach(VARIANT_BOOL) override { return E_NOTIMPL; }
 
@@ -517,6 +521,7 @@ void FakeShell::FailCreation(HRESULT hr) { state_->tally.creationResult = hr; }
 void FakeShell::FailCount(HRESULT hr) { state_->tally.countResult = hr; }
 int FakeShell::Creations() const { return state_->tally.creations; }
 const std::vector<LONG>& FakeShell::ItemRequests() const { return state_->tally.itemRequests; }
+int FakeShell::FindWindowCalls() const { return state_->tally.findWindowCalls; }
 int FakeShell::BadIndexVariants() const { return state_->tally.badIndexVariants; }
 int FakeShell::OverReleases() const { return state_->tally.overReleases; }
 

@@ -93,6 +93,8 @@ public:
     int Creations() const;
     // Every index passed to Item, over all collections, in call order.
     const std::vector<LONG>& ItemRequests() const;
+    // FindWindowSW calls (each answers E_NOTIMPL).
+    int FindWindowCalls() const;
     // Item calls whose index variant was not VT_I4.
     int BadIndexVariants() const;
 
