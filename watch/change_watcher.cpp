@@ -10,10 +10,11 @@
 //   over the stop event and every entry's notification. When a folder is
 //   signalled it calls ActivateOrOpenFolder with that entry's own copy of the
 //   path, on this thread and in this thread's own single-threaded apartment,
-//   then renews the notification. It reads stopEvent and watchEntries and
-//   writes nothing but the changeHandle of the entry it is handling: the new
-//   handle when it arms the folder anew, or null when it had to give the
-//   folder up.
+//   then renews the notification. It reads the stop event and the entry
+//   records that StartWatching hands it at its creation (never AppState
+//   itself) and writes nothing but the changeHandle of the entry it is
+//   handling: the new handle when it arms the folder anew, or null when it
+//   had to give the folder up.
 //
 // No lock and no atomic is needed, because the two threads never touch the
 // entries at the same time: StartWatching fills them completely before
@@ -48,6 +49,7 @@
 #include <objbase.h>
 
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 #include "app/app_state.h"
@@ -86,6 +88,16 @@ private:
 };
 
 constexpr DWORD kStopWaitMs = 1000;
+
+// What a worker uses of AppState, handed to it at its creation: the records
+// themselves rather than AppState's vector, whose buffer moves to the
+// leftovers with the vector if the worker is left behind, while AppState
+// takes the next worker's entries. The worker deletes it.
+struct WorkerStart {
+    WatchEntry* entries;
+    std::size_t entryCount;
+    HANDLE stopEvent;
+};
 
 // A worker that did not end within kStopWaitMs, with everything it may
 // still read or write.
@@ -160,14 +172,13 @@ bool KeepWatching(WatchEntry& entry) {
  * entry, since positions of folders given up are removed from the wait while
  * the entry list itself keeps its size.
  */
-DWORD WINAPI WatcherThread(LPVOID) {
-    if (AppState.stopEvent == nullptr || AppState.watchEntries.empty()) return 0;
+DWORD WINAPI WatcherThread(LPVOID start) {
+    const std::unique_ptr<WorkerStart> view(static_cast<WorkerStart*>(start));
+    if (!view || view->stopEvent == nullptr || view->entryCount == 0) return 0;
 
-    // The records themselves, not AppState's vector: if this worker is left
-    // behind, the vector moves to the leftovers, its buffer stays.
-    WatchEntry* const entries = AppState.watchEntries.data();
-    const std::size_t entryCount = AppState.watchEntries.size();
-    std::vector<HANDLE> waitHandles{AppState.stopEvent};
+    WatchEntry* const entries = view->entries;
+    const std::size_t entryCount = view->entryCount;
+    std::vector<HANDLE> waitHandles{view->stopEvent};
     std::vector<std::size_t> waitEntry{0};  // position 0 is the stop event, not an entry
     for (std::size_t i = 0; i < entryCount; ++i) {
         if (!IsValidChangeHandle(entries[i].changeHandle)) continue;
@@ -224,8 +235,14 @@ void StartWatching() {
     }
 
     // Everything the worker reads is in place before it starts.
-    AppState.watcherThread = CreateThread(nullptr, 0, WatcherThread, nullptr, 0, nullptr);
-    if (AppState.watcherThread == nullptr) StopWatching();
+    auto start = std::make_unique<WorkerStart>(
+        WorkerStart{AppState.watchEntries.data(), AppState.watchEntries.size(), AppState.stopEvent});
+    AppState.watcherThread = CreateThread(nullptr, 0, WatcherThread, start.get(), 0, nullptr);
+    if (AppState.watcherThread == nullptr) {
+        StopWatching();
+        return;
+    }
+    start.release();  // the worker's now
 }
 
 /*

@@ -18,4 +18,6 @@ void StartWatching();
 // its own. Safe in any state. Main thread only.
 void StopWatching();
 
-DWORD WINAPI WatcherThread(LPVOID unused);
+// The worker; start is a WorkerStart that StartWatching makes and the
+// worker deletes.
+DWORD WINAPI WatcherThread(LPVOID start);
