@@ -5,17 +5,34 @@
 // its own index order. Each reference is held by a ComPtr in a scope of its
 // own, so the releases run innermost first (window interface, browser,
 // item) before the index variant is cleared and the next index is looked
-// at; the collection goes after the last index.
+// at; the collection goes after the last index. The one exception is a
+// match found only in a background tab: its browser is kept until the walk
+// is over, in case no active tab shows the folder.
+//
+// Windows 11 lists every Explorer tab as its own item, and all tabs of one
+// frame report the frame's handle. So the first match may be a tab the
+// user does not see; a match in its frame's active tab wins over it, and a
+// background tab is brought to the front of its frame only when no active
+// tab shows the folder. Shells without tabs (Windows 10, Wine) answer no
+// tab window, and every match there is taken as before.
 
 #include "explorer/activate.h"
 
 #include <windows.h>
 #include <exdisp.h>
 #include <oleidl.h>
+#include <servprov.h>
 #include <shellapi.h>
+#include <shlobj.h>
+#include <shlguid.h>
 #include <wrl/client.h>
 
+#include <cstring>
+#include <iterator>
+
+#include "base/win_raii.h"
 #include "explorer/folder_identity.h"
+#include "explorer/foreground.h"
 #include "explorer/window_folder_path.h"
 
 using Microsoft::WRL::ComPtr;
@@ -24,12 +41,70 @@ namespace {
 
 constexpr int kOpenPolls = 10;
 constexpr DWORD kPollIntervalMs = 100;
+constexpr wchar_t kTabWindowClass[] = L"ShellTabWindowClass";
 
-// Reloads the window at index if it shows target; true once its handle has
-// been restored and brought to the foreground. A window that shows target
-// but yields no handle stays reloaded and answers false, so the caller goes
-// on to the next index.
-bool ActivateIfShowing(IShellWindows* windows, const VARIANT& index, const std::wstring& target) {
+using UniqueIdList = UniqueResource<PIDLIST_ABSOLUTE, ILFree>;
+
+// The tab window of a browser that lives in a tabbed frame, or null. The
+// shell browser of a tab answers its own ShellTabWindowClass window; a
+// browser without tabs answers its frame, or nothing at all.
+HWND TabWindowOf(IWebBrowser2* browser) {
+    ComPtr<IServiceProvider> services;
+    if (FAILED(browser->QueryInterface(IID_PPV_ARGS(&services))) || !services) return nullptr;
+    ComPtr<IShellBrowser> shellBrowser;
+    if (FAILED(services->QueryService(SID_STopLevelBrowser, IID_PPV_ARGS(&shellBrowser))) || !shellBrowser) {
+        return nullptr;
+    }
+    HWND tab = nullptr;
+    if (FAILED(shellBrowser->GetWindow(&tab)) || !tab) return nullptr;
+    wchar_t className[32] = {};
+    GetClassNameW(tab, className, static_cast<int>(std::size(className)));
+    return std::wcscmp(className, kTabWindowClass) == 0 ? tab : nullptr;
+}
+
+// The tab a frame shows: its first tab window in z-order.
+HWND ActiveTabOf(HWND frame) {
+    return FindWindowExW(frame, nullptr, kTabWindowClass, nullptr);
+}
+
+// Raises tab above its sibling tabs, which is what makes a frame show it,
+// then checks that the frame now shows it. No interface of the shell
+// switches tabs.
+bool ShowTab(HWND frame, HWND tab) {
+    SetWindowPos(tab, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+    return ActiveTabOf(frame) == tab;
+}
+
+// The window handle that the browser's window interface answers, or null.
+HWND FrameWindowOf(IWebBrowser2* browser) {
+    ComPtr<IOleWindow> oleWindow;
+    if (FAILED(browser->QueryInterface(IID_PPV_ARGS(&oleWindow))) || !oleWindow) return nullptr;
+    HWND handle = nullptr;
+    if (FAILED(oleWindow->GetWindow(&handle))) return nullptr;
+    return handle;
+}
+
+// A window whose thread has stopped answering (typically one browsing an
+// unreachable network share) counts as no window: anything that waits for
+// it would wait with it.
+bool IsUsableWindow(HWND window) {
+    return window != nullptr && !CurrentForegroundCalls().isHungAppWindow(window);
+}
+
+// The first match that is only a background tab of its frame.
+struct BackgroundTab {
+    ComPtr<IWebBrowser2> browser;
+    HWND tab = nullptr;
+    HWND frame = nullptr;
+};
+
+// Looks at the window at index. A window that shows target is reloaded
+// and brought forward, and the answer is true; but a match in a background
+// tab is only kept in background (the first such) and answers false. A
+// window that shows target but yields no usable handle stays reloaded and
+// answers false, so the caller goes on to the next index.
+bool ActivateIfShowing(IShellWindows* windows, const VARIANT& index, const std::wstring& target,
+                       BackgroundTab& background) {
     ComPtr<IDispatch> item;
     if (FAILED(windows->Item(index, &item)) || !item) return false;
 
@@ -40,17 +115,69 @@ bool ActivateIfShowing(IShellWindows* windows, const VARIANT& index, const std::
     if (!GetWindowFolderPath(browser.Get(), windowPath)) return false;
     if (!FolderPathsEqual(NormalizeFolderPath(windowPath), target)) return false;
 
+    if (HWND tab = TabWindowOf(browser.Get())) {
+        // Only the tab that is finally shown is reloaded.
+        HWND frame = FrameWindowOf(browser.Get());
+        if (!IsUsableWindow(frame)) return false;
+        if (ActiveTabOf(frame) != tab) {
+            if (!background.browser) background = BackgroundTab{browser, tab, frame};
+            return false;
+        }
+        browser->Refresh();
+        BringWindowForward(frame);
+        return true;
+    }
+
     browser->Refresh();
+    HWND handle = FrameWindowOf(browser.Get());
+    if (!IsUsableWindow(handle)) return false;
+    BringWindowForward(handle);
+    return true;
+}
 
-    ComPtr<IOleWindow> oleWindow;
-    if (FAILED(browser.As(&oleWindow)) || !oleWindow) return false;
-    HWND handle = nullptr;
-    if (FAILED(oleWindow->GetWindow(&handle)) || !handle) return false;
+// The folder's ID list as the byte-array variant FindWindowSW takes.
+bool MakeIdListVariant(const std::wstring& target, VARIANT& location) {
+    // The normal form drops the separator of a drive's root, and "c:" alone
+    // would name the current folder of drive C instead.
+    std::wstring parsing = target;
+    if (parsing.size() == 2 && parsing[1] == L':') parsing += L'\\';
+    UniqueIdList idList(ILCreateFromPathW(parsing.c_str()));
+    if (!idList) return false;
+    const UINT size = ILGetSize(idList.get());
+    SAFEARRAY* bytes = SafeArrayCreateVector(VT_UI1, 0, size);
+    if (!bytes) return false;
+    void* data = nullptr;
+    if (FAILED(SafeArrayAccessData(bytes, &data))) {
+        SafeArrayDestroy(bytes);
+        return false;
+    }
+    std::memcpy(data, idList.get(), size);
+    SafeArrayUnaccessData(bytes);
+    location.vt = VT_ARRAY | VT_UI1;
+    location.parray = bytes;
+    return true;
+}
 
-    // SW_RESTORE whatever the state: a minimised window comes back, a
-    // maximised one returns to its normal size.
-    ShowWindow(handle, SW_RESTORE);
-    SetForegroundWindow(handle);
+// Where the collection cannot be counted (Wine serves none of get_Count,
+// Item and _NewEnum), the shell can still name the frame of a file browser
+// that shows the folder. It hands out no browser interface with it, so the
+// window cannot be reloaded; it is restored and brought forward.
+bool ActivateFoundByShell(IShellWindows* windows, const std::wstring& target) {
+    VARIANT location;
+    VariantInit(&location);
+    if (!MakeIdListVariant(target, location)) return false;
+    VARIANT root;
+    VariantInit(&root);
+    LONG handle = 0;
+    // A null dispatch out-pointer is refused (RPC_X_NULL_REF_POINTER), even
+    // when no dispatch is asked for.
+    ComPtr<IDispatch> unused;
+    const HRESULT hr = windows->FindWindowSW(&location, &root, SWC_EXPLORER, &handle, 0, &unused);
+    VariantClear(&location);
+    if (hr != S_OK) return false;
+    HWND window = reinterpret_cast<HWND>(static_cast<LONG_PTR>(handle));
+    if (!IsUsableWindow(window)) return false;
+    BringWindowForward(window);
     return true;
 }
 
@@ -71,16 +198,24 @@ bool ActivateExistingWindow(const std::wstring& target) {
         return false;
     }
     LONG count = 0;
-    if (FAILED(windows->get_Count(&count))) return false;
+    if (FAILED(windows->get_Count(&count))) return ActivateFoundByShell(windows.Get(), target);
 
     bool found = false;
+    BackgroundTab background;
     for (LONG i = 0; i < count && !found; ++i) {
         VARIANT index;
         VariantInit(&index);
         index.vt = VT_I4;
         index.lVal = i;
-        found = ActivateIfShowing(windows.Get(), index, target);
+        found = ActivateIfShowing(windows.Get(), index, target, background);
         VariantClear(&index);
+    }
+    if (!found && background.browser) {
+        // Reload what the user will see: if the frame keeps another tab in
+        // front, the frame still comes forward, but nothing is reloaded.
+        if (ShowTab(background.frame, background.tab)) background.browser->Refresh();
+        BringWindowForward(background.frame);
+        found = true;
     }
     return found;
 }

@@ -10,10 +10,11 @@
 //   over the stop event and every entry's notification. When a folder is
 //   signalled it calls ActivateOrOpenFolder with that entry's own copy of the
 //   path, on this thread and in this thread's own single-threaded apartment,
-//   then renews the notification. It reads stopEvent and watchEntries and
-//   writes nothing but the changeHandle of the entry it is handling: the new
-//   handle when it arms the folder anew, or null when it had to give the
-//   folder up.
+//   then renews the notification. It reads the stop event and the entry
+//   records that StartWatching hands it at its creation (never AppState
+//   itself) and writes nothing but the changeHandle of the entry it is
+//   handling: the new handle when it arms the folder anew, or null when it
+//   had to give the folder up.
 //
 // No lock and no atomic is needed, because the two threads never touch the
 // entries at the same time: StartWatching fills them completely before
@@ -22,6 +23,20 @@
 // reads or frees any of them (the thread's end orders the worker's writes
 // before the join returns). In between, the main thread leaves the entries
 // alone; it may change AppState.folders, which the worker never reads.
+//
+// The join has a limit. An activation calls into Explorer, and one hung
+// Explorer window (one browsing an unreachable network share, say) would
+// keep the worker, and with it the main thread's add, delete or exit,
+// waiting for ever. So the worker allows its calls to be cancelled,
+// StopWatching cancels the outstanding one before it waits, and it waits
+// about a second. A worker still busy after that is left behind: the event,
+// the thread handle and the entry records (the vector's buffer, which the
+// worker addresses directly, moves with the vector and stays where it is)
+// go into a list of leftovers that only the main thread touches. A later
+// StopWatching releases a leftover once its thread has ended, which again
+// orders the worker's last writes before the release. The main thread is
+// then free to arm a fresh set of entries; the worker left behind sees its
+// own stop event when its call finally returns, and ends.
 //
 // A folder that can be neither renewed nor armed anew (deleted, or on a
 // drive that went away) is released and dropped from the worker's wait; the
@@ -34,9 +49,11 @@
 #include <objbase.h>
 
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 #include "app/app_state.h"
+#include "base/win_raii.h"
 #include "explorer/activate.h"
 #include "explorer/folder_identity.h"
 
@@ -75,6 +92,69 @@ private:
     bool initialized_;
 };
 
+constexpr DWORD kStopWaitMs = 1000;
+
+// What a worker uses of AppState, handed to it at its creation: the records
+// themselves rather than AppState's vector, whose buffer moves to the
+// leftovers with the vector if the worker is left behind, while AppState
+// takes the next worker's entries. The worker deletes it.
+struct WorkerStart {
+    WatchEntry* entries;
+    std::size_t entryCount;
+    HANDLE stopEvent;
+};
+
+// A worker that did not end within kStopWaitMs, with everything it may
+// still read or write.
+struct LeftoverWorker {
+    UniqueHandle thread;
+    UniqueHandle stopEvent;
+    std::vector<WatchEntry> entries;
+};
+
+// Never destroyed: at the program's end a worker may still be stuck in a
+// call, and it must find its entries where it left them until the process
+// is torn down.
+std::vector<LeftoverWorker>& LeftoverWorkers() {
+    static auto* leftovers = new std::vector<LeftoverWorker>;
+    return *leftovers;
+}
+
+void CloseEntries(const std::vector<WatchEntry>& entries) {
+    for (const WatchEntry& entry : entries) {
+        if (IsValidChangeHandle(entry.changeHandle)) FindCloseChangeNotification(entry.changeHandle);
+    }
+}
+
+// Releases the leftovers whose thread has ended.
+void ReleaseFinishedLeftovers() {
+    std::vector<LeftoverWorker>& leftovers = LeftoverWorkers();
+    for (auto it = leftovers.begin(); it != leftovers.end();) {
+        if (WaitForSingleObject(it->thread.get(), 0) != WAIT_OBJECT_0) {
+            ++it;
+            continue;
+        }
+        CloseEntries(it->entries);
+        it = leftovers.erase(it);
+    }
+}
+
+// Wine 8 exports CoCancelCall only as a stub that aborts the process when
+// called; Wine's ntdll is recognised by its own export.
+bool CallCancellationWorks() {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr;
+}
+
+// Asks the worker's outstanding call into another process, if any, to
+// return at once (RPC_E_CALL_CANCELED); the activation then goes on as
+// after any failed call.
+void CancelWorkerCall(HANDLE thread) {
+    if (!CallCancellationWorks()) return;
+    const DWORD threadId = GetThreadId(thread);
+    if (threadId != 0) CoCancelCall(threadId, 0);
+}
+
 // After an activation: renews the entry's notification, or arms its folder
 // anew when renewing fails. False when neither works; the entry's handle has
 // then been released and set to null, so StopWatching skips it.
@@ -97,19 +177,23 @@ bool KeepWatching(WatchEntry& entry) {
  * entry, since positions of folders given up are removed from the wait while
  * the entry list itself keeps its size.
  */
-DWORD WINAPI WatcherThread(LPVOID) {
-    if (AppState.stopEvent == nullptr || AppState.watchEntries.empty()) return 0;
+DWORD WINAPI WatcherThread(LPVOID start) {
+    const std::unique_ptr<WorkerStart> view(static_cast<WorkerStart*>(start));
+    if (!view || view->stopEvent == nullptr || view->entryCount == 0) return 0;
 
-    std::vector<WatchEntry>& entries = AppState.watchEntries;
-    std::vector<HANDLE> waitHandles{AppState.stopEvent};
+    WatchEntry* const entries = view->entries;
+    const std::size_t entryCount = view->entryCount;
+    std::vector<HANDLE> waitHandles{view->stopEvent};
     std::vector<std::size_t> waitEntry{0};  // position 0 is the stop event, not an entry
-    for (std::size_t i = 0; i < entries.size(); ++i) {
+    for (std::size_t i = 0; i < entryCount; ++i) {
         if (!IsValidChangeHandle(entries[i].changeHandle)) continue;
         waitHandles.push_back(entries[i].changeHandle);
         waitEntry.push_back(i);
     }
 
     ThreadApartment apartment;
+    // Lets StopWatching cancel a call into a hung Explorer window.
+    CoEnableCallCancellation(nullptr);
     while (waitHandles.size() > 1) {
         DWORD result = WaitForMultipleObjects(static_cast<DWORD>(waitHandles.size()), waitHandles.data(),
                                               FALSE, INFINITE);
@@ -156,19 +240,37 @@ void StartWatching() {
     }
 
     // Everything the worker reads is in place before it starts.
-    AppState.watcherThread = CreateThread(nullptr, 0, WatcherThread, nullptr, 0, nullptr);
-    if (AppState.watcherThread == nullptr) StopWatching();
+    auto start = std::make_unique<WorkerStart>(
+        WorkerStart{AppState.watchEntries.data(), AppState.watchEntries.size(), AppState.stopEvent});
+    AppState.watcherThread = CreateThread(nullptr, 0, WatcherThread, start.get(), 0, nullptr);
+    if (AppState.watcherThread == nullptr) {
+        StopWatching();
+        return;
+    }
+    start.release();  // the worker's now
 }
 
 /*
  * Ends the worker and releases everything, in an order the worker relies
- * on: signal, then wait for the thread (through an activation still under
- * way), and only then close the handles its wait array holds.
+ * on: signal, cancel its call into Explorer if it is in one, then wait for
+ * the thread (through an activation still under way, for about a second),
+ * and only then close the handles its wait array holds. A worker that is
+ * still busy by then is left behind with what it uses (see the overview).
  */
 void StopWatching() {
+    ReleaseFinishedLeftovers();
     if (AppState.stopEvent != nullptr) SetEvent(AppState.stopEvent);
     if (AppState.watcherThread != nullptr) {
-        WaitForSingleObject(AppState.watcherThread, INFINITE);
+        CancelWorkerCall(AppState.watcherThread);
+        if (WaitForSingleObject(AppState.watcherThread, kStopWaitMs) == WAIT_TIMEOUT) {
+            LeftoverWorkers().push_back(LeftoverWorker{UniqueHandle(AppState.watcherThread),
+                                                       UniqueHandle(AppState.stopEvent),
+                                                       std::move(AppState.watchEntries)});
+            AppState.watcherThread = nullptr;
+            AppState.stopEvent = nullptr;
+            AppState.watchEntries.clear();
+            return;
+        }
         CloseHandle(AppState.watcherThread);
         AppState.watcherThread = nullptr;
     }
@@ -176,8 +278,6 @@ void StopWatching() {
         CloseHandle(AppState.stopEvent);
         AppState.stopEvent = nullptr;
     }
-    for (const WatchEntry& entry : AppState.watchEntries) {
-        if (IsValidChangeHandle(entry.changeHandle)) FindCloseChangeNotification(entry.changeHandle);
-    }
+    CloseEntries(AppState.watchEntries);
     AppState.watchEntries.clear();
 }

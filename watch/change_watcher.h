@@ -12,8 +12,12 @@ constexpr DWORD WATCH_NOTIFY_FILTER = 0x5F;
 // starts a new worker if at least one could be armed. Main thread only.
 void StartWatching();
 
-// Signals the worker, waits for it to finish (including an activation in
-// progress) and releases every handle. Safe in any state. Main thread only.
+// Signals the worker, cancels its call into Explorer if it is in one, waits
+// for it to finish (including an activation in progress) for about a second
+// and releases every handle; a worker still busy by then is left to end on
+// its own. Safe in any state. Main thread only.
 void StopWatching();
 
-DWORD WINAPI WatcherThread(LPVOID unused);
+// The worker; start is a WorkerStart that StartWatching makes and the
+// worker deletes.
+DWORD WINAPI WatcherThread(LPVOID start);

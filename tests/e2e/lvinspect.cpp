@@ -13,6 +13,10 @@
 //   lvinspect close [HWND...]  posts WM_CLOSE to these windows (hexadecimal
 //                              handles), or to the main window
 //   lvinspect command ID       posts WM_COMMAND ID to the main window
+//   lvinspect state HWND       whether a window is minimised and foreground
+//   lvinspect minimize HWND    minimises a window
+//   lvinspect foreground [HWND]  gives the foreground to a window, or to the
+//                              main window
 //   lvinspect delete-icon      removes the main window's icon (id 1), as a
 //                              shell that lost its icons would have
 //   lvinspect taskbar-created  broadcasts the shell's "TaskbarCreated"
@@ -408,6 +412,10 @@ HWND WindowTitled(const std::wstring& title) {
 }
 
 // WM_CLOSE to the given windows (hexadecimal handles), or to the main window.
+HWND HandleFrom(const wchar_t* text) {
+    return reinterpret_cast<HWND>(static_cast<UINT_PTR>(wcstoull(text, nullptr, 16)));
+}
+
 int CloseWindows(int count, wchar_t** handles) {
     if (count == 0) {
         HWND main = MainWindow();
@@ -415,10 +423,25 @@ int CloseWindows(int count, wchar_t** handles) {
     }
     int result = 0;
     for (int i = 0; i < count; ++i) {
-        HWND window = reinterpret_cast<HWND>(static_cast<UINT_PTR>(wcstoull(handles[i], nullptr, 16)));
+        HWND window = HandleFrom(handles[i]);
         if (!IsWindow(window) || !PostMessageW(window, WM_CLOSE, 0, 0)) result = 1;
     }
     return result;
+}
+
+int StateFacts(HWND window) {
+    if (!IsWindow(window)) return 1;
+    Fact("iconic", IsIconic(window) ? 1 : 0);
+    Fact("foreground", GetForegroundWindow() == window ? 1 : 0);
+    return 0;
+}
+
+int Minimize(HWND window) {
+    return IsWindow(window) && ShowWindow(window, SW_MINIMIZE) >= 0 ? 0 : 1;
+}
+
+int GiveForeground(HWND window) {
+    return window && SetForegroundWindow(window) ? 0 : 1;
 }
 
 int PostCommand(const wchar_t* id) {
@@ -503,7 +526,7 @@ int PickFolder(const std::wstring& folder) {
 }
 
 int Usage() {
-    fputs("usage: lvinspect main|about|popup|tray|windows CLASS|close-button TITLE|close [HWND...]|command ID|delete-icon|taskbar-created|health|hold FILE [MS]|pick FOLDER\n",
+    fputs("usage: lvinspect main|about|popup|tray|windows CLASS|close-button TITLE|close [HWND...]|command ID|state HWND|minimize HWND|foreground [HWND]|delete-icon|taskbar-created|health|hold FILE [MS]|pick FOLDER\n",
           stderr);
     return 2;
 }
@@ -527,6 +550,9 @@ int wmain(int argc, wchar_t** argv) {
         result = window ? CloseButtonPoint(window) : 1;
     }
     else if (command == L"command" && argc > 2) result = PostCommand(argv[2]);
+    else if (command == L"state" && argc > 2) result = StateFacts(HandleFrom(argv[2]));
+    else if (command == L"minimize" && argc > 2) result = Minimize(HandleFrom(argv[2]));
+    else if (command == L"foreground") result = GiveForeground(argc > 2 ? HandleFrom(argv[2]) : MainWindow());
     else if (command == L"delete-icon") result = DeleteIcon();
     else if (command == L"taskbar-created") result = TaskbarCreated();
     else if (command == L"health") result = HealthFacts();

@@ -1,7 +1,11 @@
 #include "activation_recorder.h"
 
+#include <oleidl.h>
+#include <wrl/client.h>
+
 #include <condition_variable>
 #include <mutex>
+#include <utility>
 
 #include "explorer/activate.h"
 
@@ -15,6 +19,8 @@ std::wstring holdPath;
 bool holding = false;  // a hold is set for holdPath
 bool held = false;     // a call is waiting in the hold
 bool released = false;
+std::wstring callIntoPath;
+IStream* callIntoStream = nullptr;
 
 APTTYPE CurrentApartment() {
     APTTYPE type = APTTYPE_CURRENT;
@@ -29,6 +35,16 @@ void ActivateOrOpenFolder(const std::wstring& path) {
     RecordedActivation call{path, GetCurrentThreadId(), CurrentApartment(), std::chrono::steady_clock::now()};
     std::unique_lock<std::mutex> guard(lock);
     calls.push_back(call);
+    if (callIntoStream && path == callIntoPath) {
+        IStream* stream = std::exchange(callIntoStream, nullptr);
+        guard.unlock();
+        Microsoft::WRL::ComPtr<IOleWindow> window;
+        if (SUCCEEDED(CoGetInterfaceAndReleaseStream(stream, IID_PPV_ARGS(&window)))) {
+            HWND handle = nullptr;
+            window->GetWindow(&handle);
+        }
+        guard.lock();
+    }
     if (holding && path == holdPath) {
         holding = false;
         held = true;
@@ -51,6 +67,8 @@ void Reset() {
     finished = 0;
     holdPath.clear();
     holding = held = released = false;
+    if (callIntoStream) callIntoStream->Release();
+    callIntoStream = nullptr;
 }
 
 void HoldNextActivationOf(const std::wstring& path) {
@@ -69,6 +87,12 @@ void Release() {
     std::lock_guard<std::mutex> guard(lock);
     released = true;
     changed.notify_all();
+}
+
+void CallIntoNextActivationOf(const std::wstring& path, IStream* stream) {
+    std::lock_guard<std::mutex> guard(lock);
+    callIntoPath = path;
+    callIntoStream = stream;
 }
 
 std::vector<RecordedActivation> Calls() {

@@ -2,7 +2,8 @@
 // A stand-in for the Explorer activation, linked into the watcher's tests in
 // place of explorer/activate.cpp: it records every call (path, thread,
 // apartment, time) instead of searching for shell windows, and can hold a
-// call until the test releases it, to keep the worker busy on purpose.
+// call until the test releases it, to keep the worker busy on purpose, or
+// make a call into another apartment that the test's object answers.
 
 #include <windows.h>
 #include <objbase.h>
@@ -30,6 +31,10 @@ void HoldNextActivationOf(const std::wstring& path);
 // True once a held call has started waiting.
 bool WaitUntilHeld(std::chrono::milliseconds timeout);
 void Release();
+
+// The next call for path calls GetWindow on the IOleWindow marshalled in
+// stream (taking the stream), as the real activation calls into Explorer.
+void CallIntoNextActivationOf(const std::wstring& path, IStream* stream);
 
 std::vector<RecordedActivation> Calls();
 std::vector<std::wstring> Paths();

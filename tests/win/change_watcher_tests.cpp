@@ -17,6 +17,7 @@
 
 #include "activation_recorder.h"
 #include "app/app_state.h"
+#include "fake_shell.h"
 #include "handle_count.h"
 #include "scratch_folder.h"
 #include "watch/change_watcher.h"
@@ -285,6 +286,53 @@ TEST_F(ChangeWatcher, StopWaitsForRunningActivationAndDropsPendingChanges) {
     EXPECT_GE(stopped, released);
     EXPECT_EQ(recorder::Paths(), std::vector<std::wstring>{first});  // the pending change was never handled
     EXPECT_TRUE(IsIdle());
+}
+
+// A hung Explorer window never answers the activation's call into it. The
+// list must still change, and the program still end, within about a
+// second; the worker left in the call ends once the call returns, and what
+// it held is released then (Wine keeps a folder deleted under a live
+// notification delete-pending until that notification is closed).
+TEST_F(ChangeWatcher, StopReturnsWithinASecondWhileTheWorkerWaitsForAnUnansweringWindow) {
+    std::wstring stuck = root.Make(L"stuck");
+    std::wstring other = root.Make(L"other");
+    UnansweringWindow window;
+    recorder::CallIntoNextActivationOf(stuck, window.TakeMarshalled());
+    Watch({stuck});
+    ChangeFolder(stuck, L"x");
+    ASSERT_TRUE(window.WaitUntilCalled(kWakeMilliseconds)) << "the worker never reached the object";
+
+    auto start = std::chrono::steady_clock::now();
+    StopWatching();
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, 1500ms);
+    EXPECT_TRUE(IsIdle());
+    EXPECT_EQ(recorder::Finished(), 0u) << "the call answered after all";
+
+    // Watching starts anew while the old worker is still in its call.
+    Watch({other});
+    ChangeFolder(other, L"y");
+    ASSERT_TRUE(recorder::WaitForCalls(2, kWake));
+    EXPECT_EQ(recorder::Paths(), (std::vector<std::wstring>{stuck, other}));
+
+    ASSERT_TRUE(RemoveDirectoryW((stuck + L"\\x").c_str()));
+    ASSERT_TRUE(RemoveDirectoryW(stuck.c_str()));
+    auto gone = [&stuck] {
+        StopWatching();  // releases the leftovers of workers that have ended
+        const bool missing = GetFileAttributesW(stuck.c_str()) == INVALID_FILE_ATTRIBUTES;
+        const DWORD error = GetLastError();
+        return missing && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND);
+    };
+    Sleep(200);
+    EXPECT_FALSE(gone()) << "the stuck worker's notification was closed under it";
+    window.Answer();
+    bool released = false;
+    for (int attempt = 0; attempt < 50 && !released; ++attempt) {
+        Sleep(100);
+        released = gone();
+    }
+    EXPECT_TRUE(released) << "the old worker's notification was never closed";
+    EXPECT_EQ(recorder::Finished(), 2u);
 }
 
 // Deleting a folder that is being watched only marks it for deletion while

@@ -2,7 +2,8 @@
 // the folder: the real code under Wine, with the shell's window collection
 // served by FakeShell (Wine's own never lists a window), real top-level
 // windows for the handles, real folders, and Wine's own file browser for
-// the open requests.
+// the open requests. Class objects are registered per apartment: the code
+// under test runs on the apartment that the FakeShell registered in.
 
 #include <gtest/gtest.h>
 
@@ -14,25 +15,14 @@
 #include <string>
 #include <vector>
 
+#include "base/win_raii.h"
 #include "explorer/activate.h"
 #include "explorer/folder_identity.h"
+#include "explorer/foreground.h"
 #include "explorer/window_folder_path.h"
 #include "fake_shell.h"
 
 namespace {
-
-// Class objects are registered per apartment: the code under test runs on
-// the apartment that the FakeShell registered in.
-class ComApartment {
-public:
-    ComApartment() : initialised_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
-    ~ComApartment() {
-        if (initialised_) CoUninitialize();
-    }
-
-private:
-    bool initialised_;
-};
 
 void ExpectBalanced(const FakeShell& shell) {
     EXPECT_EQ(shell.OutstandingReferences(), 0) << "references left unreleased";
@@ -301,6 +291,7 @@ TEST(ActivateExistingWindow, OnlyTheFirstMatchingWindowIsActivated) {
     EXPECT_EQ(secondMatch.RefreshCalls(), 0);
     EXPECT_TRUE(IsIconic(second.Handle()));
     EXPECT_EQ(shell.ItemRequests(), (std::vector<LONG>{0, 1}));
+    EXPECT_EQ(shell.FindWindowCalls(), 0) << "the shell asked where the collection can be walked";
     ExpectBalanced(shell);
 }
 
@@ -373,21 +364,25 @@ TEST(ActivateExistingWindow, FailureAtOneIndexOnlySkipsThatIndex) {
     }
 }
 
-TEST(ActivateExistingWindow, CollectionOrCountFailureEndsTheSearch) {
+TEST(ActivateExistingWindow, CollectionFailureEndsTheSearchAndCountFailureAsksTheShell) {
     ComApartment apartment;
+    // A folder that exists, so that the shell can make an ID list of it.
+    TempFolder folder(L"LumivaneUncounted");
     for (bool creationFails : {true, false}) {
         SCOPED_TRACE(creationFails ? "creation fails" : "count fails");
         FakeShell shell;
-        FakeWindow& window = shell.AddWindow(L"file:///C:/Data");
+        FakeWindow& window = shell.AddWindow(folder.Url());
         if (creationFails) {
             shell.FailCreation(E_FAIL);
         } else {
             shell.FailCount(E_FAIL);
         }
-        EXPECT_FALSE(ActivateExistingWindow(L"c:\\data"));
+        EXPECT_FALSE(ActivateExistingWindow(NormalizeFolderPath(folder.Path())));
         EXPECT_EQ(shell.Creations(), 1);
         EXPECT_TRUE(shell.ItemRequests().empty());
         EXPECT_EQ(window.LocationCalls(), 0);
+        // Only a collection that cannot be counted is asked to find the window.
+        EXPECT_EQ(shell.FindWindowCalls(), creationFails ? 0 : 1);
         ExpectBalanced(shell);
     }
 }
@@ -504,19 +499,195 @@ TEST(ActivateOrOpenFolder, PollingStopsAtTheFirstSearchThatFindsTheNewWindow) {
 // Wine's own collection, no fake: it is created but never lists a window,
 // so every activation ends in an open request and ten searches.
 
-TEST(ActivateOrOpenFolderUnderWine, OpensTheFolderInTheFileBrowser) {
+TEST(ActivateOrOpenFolderUnderWine, OpensTheFolderAndLaterBringsTheSameWindowBack) {
     ComApartment apartment;
     TempFolder folder(L"LumivaneRealShell");
     ASSERT_TRUE(FileBrowserWindows(folder.Name()).empty());
 
     const ULONGLONG start = GetTickCount64();
     ActivateOrOpenFolder(folder.Path());
-    const ULONGLONG elapsed = GetTickCount64() - start;
+    const ULONGLONG opened = GetTickCount64() - start;
+    // Found by FindWindowSW on a poll after the open request, not after all
+    // ten of them.
+    EXPECT_LT(opened, 950u);
+    // Wine's file browser takes its title a little after it registers.
+    ASSERT_TRUE(WaitFor([&] { return FileBrowserWindows(folder.Name()).size() == 1; }, 3000));
+    HWND browser = FileBrowserWindows(folder.Name())[0];
+    EXPECT_EQ(GetForegroundWindow(), browser);
 
-    std::printf("open request and ten searches took %llu ms\n", elapsed);
-    // Ten waits of 100 ms follow the open request, whatever the searches cost.
-    EXPECT_GE(elapsed, 950u);
+    // Minimised behind another window, the same window comes back in front.
+    ShowWindow(browser, SW_MINIMIZE);
+    TestWindow elsewhere(L"elsewhere", SW_SHOWNORMAL);
+    SetForegroundWindow(elsewhere.Handle());
+    ASSERT_TRUE(WaitFor([&] { return IsIconic(browser) != FALSE; }, 3000));
+    const ULONGLONG again = GetTickCount64();
+    EXPECT_TRUE(ActivateExistingWindow(NormalizeFolderPath(folder.Path())));
+    const ULONGLONG found = GetTickCount64() - again;
+    EXPECT_TRUE(WaitFor([&] { return !IsIconic(browser); }, 3000)) << "still minimised";
+    EXPECT_EQ(GetForegroundWindow(), browser);
+    std::printf("open request until found %llu ms, search of the open window %llu ms\n", opened, found);
     ExpectOneFileBrowserAndClose(folder.Name());
+}
+
+// ---------------------------------------------------------------------------
+// The foreground routine against a desktop that refuses the foreground the
+// way Windows does: to a thread that neither received the last input nor
+// shares the foreground thread's input.
+
+enum class Grants { AtOnce, AfterInput, WhenAttached, Never };
+
+struct FakeDesktop {
+    Grants grants = Grants::AtOnce;
+    bool hung = false;
+    HWND target = nullptr;
+    HWND foreground = reinterpret_cast<HWND>(0x1234);  // someone else's window
+    bool inputSent = false;
+    int attached = 0;  // attachments in force
+    std::vector<std::string> calls;
+    int badInputs = 0;  // anything but one zero-distance relative mouse move
+};
+FakeDesktop desktop;
+
+BOOL WINAPI FakeShowWindowAsync(HWND, int command) {
+    desktop.calls.push_back(command == SW_RESTORE ? "restore" : "show?");
+    return TRUE;
+}
+BOOL WINAPI FakeSetForegroundWindow(HWND window) {
+    desktop.calls.push_back("set");
+    const bool granted = desktop.grants == Grants::AtOnce ||
+                         (desktop.grants == Grants::AfterInput && desktop.inputSent) ||
+                         (desktop.grants == Grants::WhenAttached && desktop.attached > 0);
+    if (granted) desktop.foreground = window;
+    return granted;
+}
+HWND WINAPI FakeGetForegroundWindow() { return desktop.foreground; }
+UINT WINAPI FakeSendInput(UINT count, LPINPUT inputs, int size) {
+    desktop.calls.push_back("input");
+    for (UINT i = 0; i < count; ++i) {
+        const INPUT& input = inputs[i];
+        const bool emptyMove = size == sizeof(INPUT) && input.type == INPUT_MOUSE &&
+                               input.mi.dwFlags == MOUSEEVENTF_MOVE && input.mi.dx == 0 && input.mi.dy == 0 &&
+                               input.mi.mouseData == 0;
+        if (!emptyMove) ++desktop.badInputs;
+    }
+    desktop.inputSent = true;
+    return count;
+}
+BOOL WINAPI FakeIsHungAppWindow(HWND) { return desktop.hung; }
+DWORD WINAPI FakeGetWindowThreadProcessId(HWND window, LPDWORD process) {
+    if (process) *process = 0;
+    return window == desktop.foreground ? 777 : 0;
+}
+BOOL WINAPI FakeAttachThreadInput(DWORD, DWORD to, BOOL attach) {
+    desktop.calls.push_back(attach ? "attach" : "detach");
+    if (to != 777) return FALSE;
+    desktop.attached += attach ? 1 : -1;
+    return TRUE;
+}
+
+// Puts the fake desktop in place for one scope.
+class FakeDesktopInUse {
+public:
+    explicit FakeDesktopInUse(Grants grants, bool hung = false) {
+        desktop = FakeDesktop{};
+        desktop.grants = grants;
+        desktop.hung = hung;
+        CurrentForegroundCalls() = ForegroundCalls{FakeShowWindowAsync, FakeSetForegroundWindow,
+                                                   FakeGetForegroundWindow, FakeSendInput,
+                                                   FakeIsHungAppWindow, FakeGetWindowThreadProcessId,
+                                                   FakeAttachThreadInput};
+    }
+    ~FakeDesktopInUse() { CurrentForegroundCalls() = PlatformForegroundCalls(); }
+};
+
+TEST(BringWindowForward, AsksAgainOnlyAfterARefusalAndNeverPressesAKey) {
+    using Calls = std::vector<std::string>;
+    struct Case {
+        const char* name;
+        Grants grants;
+        bool hung;
+        bool inFront;
+        Calls calls;
+    } cases[] = {
+        {"granted at once", Grants::AtOnce, false, true, {"restore", "set"}},
+        {"granted after the empty input", Grants::AfterInput, false, true, {"restore", "set", "input", "set"}},
+        {"granted to the attached thread", Grants::WhenAttached, false, true,
+         {"restore", "set", "input", "set", "attach", "set", "detach"}},
+        {"never granted", Grants::Never, false, false,
+         {"restore", "set", "input", "set", "attach", "set", "detach"}},
+        {"hung target, no attachment", Grants::WhenAttached, true, false, {"restore", "set", "input", "set"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeDesktopInUse inUse(c.grants, c.hung);
+        const HWND target = reinterpret_cast<HWND>(0x5678);
+        EXPECT_EQ(BringWindowForward(target), c.inFront);
+        EXPECT_EQ(desktop.foreground == target, c.inFront);
+        EXPECT_EQ(desktop.calls, c.calls);
+        EXPECT_EQ(desktop.attached, 0) << "input left attached";
+        EXPECT_EQ(desktop.badInputs, 0) << "an input other than an empty mouse move";
+    }
+}
+
+// The search brings what it finds forward through the same routine.
+TEST(BringWindowForward, ServesTheSearchAndAHungMatchIsSkipped) {
+    ComApartment apartment;
+    TestWindow first(L"first", SW_SHOWNORMAL);
+    TestWindow second(L"second", SW_SHOWNORMAL);
+    for (bool hung : {false, true}) {
+        SCOPED_TRACE(hung ? "hung" : "answering");
+        FakeShell shell;
+        shell.AddWindow(L"file:///C:/Data", first.Handle());
+        FakeDesktopInUse inUse(Grants::AfterInput, hung);
+        EXPECT_EQ(ActivateExistingWindow(L"c:\\data"), !hung);
+        EXPECT_EQ(desktop.foreground, hung ? reinterpret_cast<HWND>(0x1234) : first.Handle());
+        ExpectBalanced(shell);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Tabs: every tab listed on its own, all sharing their frame's handle.
+
+TEST(ActivateExistingWindowWithTabs, ActiveTabWinsOverAnEarlierBackgroundTab) {
+    ComApartment apartment;
+    TestTabbedFrame behind(L"behind", 2, SW_SHOWMINIMIZED);  // tab 0 in front
+    TestTabbedFrame front(L"front", 2, SW_SHOWMINIMIZED);
+    ASSERT_EQ(behind.ActiveTab(), behind.Tab(0));
+    FakeShell shell;
+    shell.AddTab(L"file:///C:/Other", behind.Handle(), behind.Tab(0));
+    FakeWindow& background = shell.AddTab(L"file:///C:/Data", behind.Handle(), behind.Tab(1));
+    FakeWindow& active = shell.AddTab(L"file:///C:/Data", front.Handle(), front.Tab(0));
+
+    EXPECT_TRUE(ActivateExistingWindow(L"c:\\data"));
+
+    EXPECT_EQ(active.RefreshCalls(), 1);
+    EXPECT_EQ(background.RefreshCalls(), 0);
+    EXPECT_FALSE(IsIconic(front.Handle()));
+    EXPECT_TRUE(IsIconic(behind.Handle()));
+    EXPECT_EQ(behind.ActiveTab(), behind.Tab(0)) << "a tab was switched for nothing";
+    EXPECT_EQ(GetForegroundWindow(), front.Handle());
+    ExpectBalanced(shell);
+}
+
+TEST(ActivateExistingWindowWithTabs, BackgroundTabAloneIsBroughtToTheFrontOfItsFrame) {
+    ComApartment apartment;
+    for (bool stubborn : {false, true}) {
+        SCOPED_TRACE(stubborn ? "frame keeps its tab" : "frame switches tabs");
+        TestTabbedFrame frame(L"frame", 3, SW_SHOWMINIMIZED, stubborn);
+        FakeShell shell;
+        FakeWindow& shown = shell.AddTab(L"file:///C:/Other", frame.Handle(), frame.Tab(0));
+        FakeWindow& wanted = shell.AddTab(L"file:///C:/Data", frame.Handle(), frame.Tab(2));
+
+        EXPECT_TRUE(ActivateExistingWindow(L"c:\\data"));
+
+        EXPECT_EQ(frame.ActiveTab(), stubborn ? frame.Tab(0) : frame.Tab(2));
+        EXPECT_EQ(IsWindowVisible(frame.Tab(2)) != FALSE, !stubborn);
+        EXPECT_EQ(wanted.RefreshCalls(), stubborn ? 0 : 1) << "only the tab that is shown is reloaded";
+        EXPECT_EQ(shown.RefreshCalls(), 0);
+        EXPECT_FALSE(IsIconic(frame.Handle())) << "the frame comes forward either way";
+        EXPECT_EQ(GetForegroundWindow(), frame.Handle());
+        ExpectBalanced(shell);
+    }
 }
 
 }  // namespace

@@ -13,11 +13,16 @@
 #include "fake_shell.h"
 
 #include <oleidl.h>
+#include <servprov.h>
+#include <shlguid.h>
+#include <shlobj.h>
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
 #include <set>
+#include <utility>
 
 namespace {
 
@@ -141,6 +146,7 @@ struct Tally {
     int creations = 0;
     std::vector<LONG> itemRequests;
     int badIndexVariants = 0;
+    int findWindowCalls = 0;
     int overReleases = 0;
     std::vector<std::uint64_t> locationTickets;
 };
@@ -179,10 +185,60 @@ private:
     ULONG references_ = 1;
 };
 
-class FakeWindowImpl final : public FakeWindow, public WithoutDispatch<IWebBrowser2>, public IOleWindow, public Counted {
+// The top-level shell browser of one tab: its window is the tab's own.
+class FakeShellBrowser final : public IShellBrowser, public Counted {
 public:
-    FakeWindowImpl(Tally& tally, std::wstring location, HWND handle, WindowFault fault, int listedFrom)
-        : Counted(tally), location_(std::move(location)), handle_(handle), fault_(fault), listedFrom_(listedFrom) {}
+    FakeShellBrowser(Tally& tally, HWND tab) : Counted(tally), tab_(tab) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        if (!object) return E_POINTER;
+        *object = nullptr;
+        if (riid != __uuidof(IUnknown) && riid != __uuidof(IOleWindow) && riid != __uuidof(IShellBrowser)) {
+            return E_NOINTERFACE;
+        }
+        *object = static_cast<IShellBrowser*>(this);
+        Acquire();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return Acquire(); }
+    ULONG STDMETHODCALLTYPE Release() override { return Drop(); }
+
+    HRESULT STDMETHODCALLTYPE GetWindow(HWND* handle) override {
+        if (!handle) return E_POINTER;
+        *handle = tab_;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE InsertMenusSB(HMENU, LPOLEMENUGROUPWIDTHS) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetMenuSB(HMENU, HOLEMENU, HWND) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE RemoveMenusSB(HMENU) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetStatusTextSB(LPCWSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE EnableModelessSB(BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE TranslateAcceleratorSB(MSG*, WORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE BrowseObject(PCUIDLIST_RELATIVE, UINT) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetViewStateStream(DWORD, IStream**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetControlWindow(UINT, HWND*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SendControlMsg(UINT, UINT, WPARAM, LPARAM, LRESULT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE QueryActiveShellView(IShellView**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE OnViewWindowActive(IShellView*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetToolbarItems(LPTBBUTTONSB, UINT, UINT) override { return E_NOTIMPL; }
+
+private:
+    HWND tab_;
+};
+
+class FakeWindowImpl final : public FakeWindow,
+                             public WithoutDispatch<IWebBrowser2>,
+                             public IOleWindow,
+                             public IServiceProvider,
+                             public Counted {
+public:
+    FakeWindowImpl(Tally& tally, std::wstring location, HWND handle, WindowFault fault, int listedFrom,
+                   HWND tab = nullptr)
+        : Counted(tally), location_(std::move(location)), handle_(handle), fault_(fault), listedFrom_(listedFrom),
+          shellBrowser_(tab ? std::make_unique<FakeShellBrowser>(tally, tab) : nullptr) {}
+
+    long Outstanding() const { return Counted::Outstanding() + (shellBrowser_ ? shellBrowser_->Outstanding() : 0); }
 
     WindowFault Fault() const { return fault_; }
     int ListedFrom() const { return listedFrom_; }
@@ -209,6 +265,8 @@ public:
             if (fault_ == WindowFault::NoOleWindow) return E_NOINTERFACE;
             if (fault_ == WindowFault::NullOleWindow) return S_OK;
             *object = static_cast<IOleWindow*>(this);
+        } else if (riid == __uuidof(IServiceProvider) && shellBrowser_) {
+            *object = static_cast<IServiceProvider*>(this);
         } else {
             return E_NOINTERFACE;
         }
@@ -311,6 +369,14 @@ public:
     }
     HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
 
+    // IServiceProvider: only the tab's top-level shell browser.
+    HRESULT STDMETHODCALLTYPE QueryService(REFGUID service, REFIID riid, void** object) override {
+        if (!object) return E_POINTER;
+        *object = nullptr;
+        if (service != SID_STopLevelBrowser) return E_NOINTERFACE;
+        return shellBrowser_->QueryInterface(riid, object);
+    }
+
 private:
     std::wstring location_;
     HWND handle_;
@@ -319,6 +385,7 @@ private:
     int locationCalls_ = 0;
     int refreshCalls_ = 0;
     int getWindowCalls_ = 0;
+    std::unique_ptr<FakeShellBrowser> shellBrowser_;
 };
 
 // One created collection: the windows listed at its creation.
@@ -369,7 +436,10 @@ public:
     HRESULT STDMETHODCALLTYPE Revoke(LONG) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE OnNavigate(LONG, VARIANT*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE OnActivated(LONG, VARIANT_BOOL) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE FindWindowSW(VARIANT*, VARIANT*, int, LONG*, int, IDispatch**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE FindWindowSW(VARIANT*, VARIANT*, int, LONG*, int, IDispatch**) override {
+        ++tally_.findWindowCalls;
+        return E_NOTIMPL;
+    }
     HRESULT STDMETHODCALLTYPE OnCreated(LONG, IUnknown*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE ProcessAttachDetach(VARIANT_BOOL) override { return E_NOTIMPL; }
 
@@ -441,10 +511,17 @@ FakeWindow& FakeShell::AddWindow(std::wstring location, HWND handle, WindowFault
     return *state_->windows.back();
 }
 
+FakeWindow& FakeShell::AddTab(std::wstring location, HWND frame, HWND tab) {
+    state_->windows.push_back(
+        std::make_unique<FakeWindowImpl>(state_->tally, std::move(location), frame, WindowFault::None, 1, tab));
+    return *state_->windows.back();
+}
+
 void FakeShell::FailCreation(HRESULT hr) { state_->tally.creationResult = hr; }
 void FakeShell::FailCount(HRESULT hr) { state_->tally.countResult = hr; }
 int FakeShell::Creations() const { return state_->tally.creations; }
 const std::vector<LONG>& FakeShell::ItemRequests() const { return state_->tally.itemRequests; }
+int FakeShell::FindWindowCalls() const { return state_->tally.findWindowCalls; }
 int FakeShell::BadIndexVariants() const { return state_->tally.badIndexVariants; }
 int FakeShell::OverReleases() const { return state_->tally.overReleases; }
 
@@ -486,12 +563,163 @@ const wchar_t* TestWindowClass() {
 
 }  // namespace
 
+void PumpMessages() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
 TestWindow::TestWindow(const wchar_t* title, int showCommand)
     : handle_(CreateWindowExW(0, TestWindowClass(), title, WS_OVERLAPPEDWINDOW, 100, 100, 320, 200, nullptr,
                               nullptr, GetModuleHandleW(nullptr), nullptr)) {
     if (handle_) ShowWindow(handle_, showCommand);
+    PumpMessages();
 }
 
 TestWindow::~TestWindow() {
     if (handle_) DestroyWindow(handle_);
 }
+
+namespace {
+
+constexpr wchar_t kTabClass[] = L"ShellTabWindowClass";
+constexpr wchar_t kStubbornProperty[] = L"LumivaneStubbornFrame";
+
+// A tab shows itself when it becomes the first tab in z-order and hides the
+// others; a stubborn frame's tabs keep their order.
+LRESULT CALLBACK TabWindowProc(HWND tab, UINT message, WPARAM wParam, LPARAM lParam) {
+    HWND frame = GetParent(tab);
+    if (message == WM_WINDOWPOSCHANGING && GetPropW(frame, kStubbornProperty)) {
+        auto* position = reinterpret_cast<WINDOWPOS*>(lParam);
+        position->flags |= SWP_NOZORDER;
+        position->flags &= ~SWP_SHOWWINDOW;
+    } else if (message == WM_WINDOWPOSCHANGED) {
+        const auto* position = reinterpret_cast<const WINDOWPOS*>(lParam);
+        if (!(position->flags & SWP_NOZORDER) && FindWindowExW(frame, nullptr, kTabClass, nullptr) == tab) {
+            for (HWND other = FindWindowExW(frame, nullptr, kTabClass, nullptr); other;
+                 other = FindWindowExW(frame, other, kTabClass, nullptr)) {
+                if (other != tab) ShowWindow(other, SW_HIDE);
+            }
+            if (!IsWindowVisible(tab)) ShowWindow(tab, SW_SHOWNA);
+        }
+    }
+    return DefWindowProcW(tab, message, wParam, lParam);
+}
+
+void RegisterTabClass() {
+    static const bool registered = [] {
+        WNDCLASSEXW windowClass = {};
+        windowClass.cbSize = sizeof(windowClass);
+        windowClass.lpfnWndProc = TabWindowProc;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+        windowClass.lpszClassName = kTabClass;
+        return RegisterClassExW(&windowClass) != 0;
+    }();
+    (void)registered;
+}
+
+}  // namespace
+
+TestTabbedFrame::TestTabbedFrame(const wchar_t* title, int tabs, int showCommand, bool stubborn)
+    : frame_(CreateWindowExW(0, TestWindowClass(), title, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 120, 120, 400, 260,
+                             nullptr, nullptr, GetModuleHandleW(nullptr), nullptr)) {
+    RegisterTabClass();
+    for (int i = 0; i < tabs; ++i) {
+        tabs_.push_back(CreateWindowExW(0, kTabClass, nullptr, WS_CHILD, 0, 0, 400, 230, frame_, nullptr,
+                                        GetModuleHandleW(nullptr), nullptr));
+    }
+    // The first tab in front, shown; then the frame may turn stubborn.
+    if (!tabs_.empty()) SetWindowPos(tabs_[0], HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
+    if (stubborn) SetPropW(frame_, kStubbornProperty, reinterpret_cast<HANDLE>(1));
+    ShowWindow(frame_, showCommand);
+    PumpMessages();
+}
+
+TestTabbedFrame::~TestTabbedFrame() {
+    RemovePropW(frame_, kStubbornProperty);
+    DestroyWindow(frame_);
+}
+
+HWND TestTabbedFrame::ActiveTab() const {
+    return FindWindowExW(frame_, nullptr, kTabClass, nullptr);
+}
+
+// The object behind an UnansweringWindow. Called on the apartment's RPC
+// threads, so its count is atomic.
+class UnansweringOleWindow final : public IOleWindow {
+public:
+    UnansweringOleWindow(HANDLE called, HANDLE answered) : called_(called), answered_(answered) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        if (!object) return E_POINTER;
+        *object = nullptr;
+        if (riid != __uuidof(IUnknown) && riid != __uuidof(IOleWindow)) return E_NOINTERFACE;
+        *object = static_cast<IOleWindow*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --references_;
+        if (left == 0) delete this;
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE GetWindow(HWND* handle) override {
+        SetEvent(called_);
+        WaitForSingleObject(answered_, INFINITE);
+        if (!handle) return E_POINTER;
+        *handle = nullptr;
+        return E_FAIL;
+    }
+    HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+
+private:
+    std::atomic<ULONG> references_{1};
+    HANDLE called_;
+    HANDLE answered_;
+};
+
+struct UnansweringWindow::State {
+    HANDLE called = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE answered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE quit = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    IStream* stream = nullptr;
+    HANDLE thread = nullptr;
+
+    static DWORD WINAPI Serve(LPVOID context) {
+        auto* state = static_cast<State*>(context);
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        auto* object = new UnansweringOleWindow(state->called, state->answered);
+        CoMarshalInterThreadInterfaceInStream(__uuidof(IOleWindow), object, &state->stream);
+        SetEvent(state->ready);
+        WaitForSingleObject(state->quit, INFINITE);
+        object->Release();
+        CoUninitialize();
+        return 0;
+    }
+};
+
+UnansweringWindow::UnansweringWindow() : state_(std::make_unique<State>()) {
+    state_->thread = CreateThread(nullptr, 0, State::Serve, state_.get(), 0, nullptr);
+    WaitForSingleObject(state_->ready, 10000);
+}
+
+UnansweringWindow::~UnansweringWindow() {
+    Answer();
+    if (state_->stream) state_->stream->Release();
+    SetEvent(state_->quit);
+    if (state_->thread) {
+        WaitForSingleObject(state_->thread, 10000);
+        CloseHandle(state_->thread);
+    }
+    for (HANDLE event : {state_->called, state_->answered, state_->quit, state_->ready}) CloseHandle(event);
+}
+
+IStream* UnansweringWindow::TakeMarshalled() { return std::exchange(state_->stream, nullptr); }
+bool UnansweringWindow::WaitUntilCalled(DWORD timeoutMs) {
+    return WaitForSingleObject(state_->called, timeoutMs) == WAIT_OBJECT_0;
+}
+void UnansweringWindow::Answer() { SetEvent(state_->answered); }

@@ -58,6 +58,11 @@ public:
     virtual int GetWindowCalls() const = 0;  // IOleWindow::GetWindow
 };
 
+// Lets the test thread's windows count as answering: IsHungAppWindow calls
+// a window hung when its thread has not looked for messages for five
+// seconds, and a test thread rarely does.
+void PumpMessages();
+
 class FakeShell {
 public:
     // Registers the class object; the thread must have entered an STA.
@@ -73,6 +78,11 @@ public:
     // window appear only after an open request.
     FakeWindow& AddWindow(std::wstring location, HWND handle = nullptr,
                           WindowFault fault = WindowFault::None, int listedFrom = 1);
+    // Appends one tab of a tabbed frame, the way Windows 11 lists them: its
+    // window interface answers the frame's handle, and its top-level shell
+    // browser (IServiceProvider, SID_STopLevelBrowser, IShellBrowser)
+    // answers tab. Windows added with AddWindow have no shell browser.
+    FakeWindow& AddTab(std::wstring location, HWND frame, HWND tab);
 
     // From now on, creating the collection fails with hr (S_OK: succeeds).
     void FailCreation(HRESULT hr);
@@ -83,6 +93,8 @@ public:
     int Creations() const;
     // Every index passed to Item, over all collections, in call order.
     const std::vector<LONG>& ItemRequests() const;
+    // FindWindowSW calls (each answers E_NOTIMPL).
+    int FindWindowCalls() const;
     // Item calls whose index variant was not VT_I4.
     int BadIndexVariants() const;
 
@@ -114,4 +126,48 @@ public:
 
 private:
     HWND handle_;
+};
+
+// A tabbed frame modelled on Windows 11's Explorer: a real top-level window
+// with one real ShellTabWindowClass child per tab. The frame shows the tab
+// that is first among its children in z-order; raising another tab to the
+// top shows that one and hides the rest. A stubborn frame refuses every
+// change of its tabs' order, so its first tab stays in front.
+class TestTabbedFrame {
+public:
+    TestTabbedFrame(const wchar_t* title, int tabs, int showCommand, bool stubborn = false);
+    ~TestTabbedFrame();
+    TestTabbedFrame(const TestTabbedFrame&) = delete;
+    TestTabbedFrame& operator=(const TestTabbedFrame&) = delete;
+    HWND Handle() const { return frame_; }
+    HWND Tab(int index) const { return tabs_[index]; }
+    // The first tab child in z-order, as Explorer's own frame defines it.
+    HWND ActiveTab() const;
+
+private:
+    HWND frame_;
+    std::vector<HWND> tabs_;
+};
+
+// One fake shell window served from a thread of its own, in a
+// multithreaded apartment: from any other apartment its IOleWindow is
+// reached through a real proxy, and GetWindow does not answer until
+// Answer() (or the destructor), the way a hung Explorer window does not.
+class UnansweringWindow {
+public:
+    UnansweringWindow();
+    ~UnansweringWindow();
+    UnansweringWindow(const UnansweringWindow&) = delete;
+    UnansweringWindow& operator=(const UnansweringWindow&) = delete;
+    // The IOleWindow marshalled into a stream, for one
+    // CoGetInterfaceAndReleaseStream in the calling apartment. Once only.
+    IStream* TakeMarshalled();
+    // True once a GetWindow call has reached the object.
+    bool WaitUntilCalled(DWORD timeoutMs);
+    void Answer();
+
+    struct State;
+
+private:
+    std::unique_ptr<State> state_;
 };

@@ -11,4 +11,4 @@ add_windows_test(watch_tests
   watch/folder_commands.cpp
   settings/settings_store.cpp
   app/app_state.cpp)
-target_link_libraries(watch_tests PRIVATE lumivane_core)
+target_link_libraries(watch_tests PRIVATE lumivane_core lumivane_fake_shell)
