@@ -28,3 +28,13 @@ gtest_discover_tests(pure_tests)
 if(LUMIVANE_WINDOWS_BUILD AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/tests/e2e/CMakeLists.txt)
   add_subdirectory(tests/e2e)
 endif()
+
+# The release package, built twice (the second time from a Windows build
+# made from nothing) and checked as a user would receive it.
+if(LUMIVANE_WINDOWS_BUILD)
+  get_filename_component(package_windows_build ${LUMIVANE_WINDOWS_BUILD} ABSOLUTE)
+  add_test(NAME package
+           COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/tests/package/check_package.py
+                   ${package_windows_build} ${CMAKE_BINARY_DIR}/package-check)
+  set_tests_properties(package PROPERTIES TIMEOUT 900)
+endif()

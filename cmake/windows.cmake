@@ -6,6 +6,9 @@ add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
 if(MINGW)
   # A static runtime: the exe then needs only system DLLs.
   add_link_options(-static -static-libgcc -static-libstdc++)
+  # No link time in the PE header: two builds of one commit give the same
+  # bytes, so a release package can be rebuilt and compared.
+  add_link_options(-Wl,--no-insert-timestamp)
 endif()
 
 if(MSVC)
