@@ -2,13 +2,13 @@
 
 #include <wrl/client.h>
 
-#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
 #include "app/app_state.h"
 #include "app/gdiplus_include.h"
+#include "app/image_fit.h"
 #include "app/resource.h"
 
 using Microsoft::WRL::ComPtr;
@@ -52,12 +52,11 @@ ComPtr<IStream> OpenPngResource(HINSTANCE instance) {
     return stream;
 }
 
-/* The image shrunk into a width x height bitmap: centred, keeping its
-   proportions, laid over the dialog's face colour so its soft edges blend
-   with the box (a static control blits bitmaps, it does not blend them).
-   Each target pixel averages the block of source pixels it covers; GDI+'s
-   own scaling under Wine samples only a few of them and looks ragged at a
-   twentieth of the size. */
+/* The image shrunk into a width x height bitmap, laid over the dialog's
+   face colour so its soft edges blend with the box (a static control blits
+   bitmaps, it does not blend them). The averaging is done by hand: GDI+'s
+   own scaling under Wine samples only a few source pixels and looks ragged
+   at a twentieth of the size. */
 HBITMAP FitImage(GpBitmap* image, int width, int height) {
     UINT sourceWidth = 0, sourceHeight = 0;
     GdipGetImageWidth(image, &sourceWidth);
@@ -67,42 +66,10 @@ HBITMAP FitImage(GpBitmap* image, int width, int height) {
     Rect whole(0, 0, static_cast<INT>(sourceWidth), static_cast<INT>(sourceHeight));
     BitmapData source{};
     if (GdipBitmapLockBits(image, &whole, ImageLockModeRead, PixelFormat32bppPARGB, &source) != Ok) return nullptr;
-
-    // Scale factor as a fraction side / largest source side.
-    int side = std::min(width, height);
-    UINT largest = std::max(sourceWidth, sourceHeight);
-    int drawnWidth = std::max(1, static_cast<int>(sourceWidth * side / largest));
-    int drawnHeight = std::max(1, static_cast<int>(sourceHeight * side / largest));
-    int left = (width - drawnWidth) / 2;
-    int top = (height - drawnHeight) / 2;
-
-    COLORREF face = GetSysColor(COLOR_3DFACE);
-    const unsigned background[3] = {GetBValue(face), GetGValue(face), GetRValue(face)};
-    std::vector<uint32_t> pixels(static_cast<size_t>(width) * height,
-                                 0xFF000000u | (background[2] << 16) | (background[1] << 8) | background[0]);
-    for (int y = 0; y < drawnHeight; ++y) {
-        UINT y0 = y * sourceHeight / drawnHeight;
-        UINT y1 = std::max(y0 + 1, (y + 1) * sourceHeight / drawnHeight);
-        for (int x = 0; x < drawnWidth; ++x) {
-            UINT x0 = x * sourceWidth / drawnWidth;
-            UINT x1 = std::max(x0 + 1, (x + 1) * sourceWidth / drawnWidth);
-            uint64_t sum[4] = {0, 0, 0, 0};  // premultiplied blue, green, red, alpha
-            for (UINT sy = y0; sy < y1; ++sy) {
-                auto row = static_cast<const uint8_t*>(source.Scan0) + static_cast<ptrdiff_t>(sy) * source.Stride;
-                for (UINT sx = x0; sx < x1; ++sx) {
-                    for (int c = 0; c < 4; ++c) sum[c] += row[sx * 4 + c];
-                }
-            }
-            uint64_t count = static_cast<uint64_t>(x1 - x0) * (y1 - y0);
-            unsigned alpha = static_cast<unsigned>(sum[3] / count);
-            uint32_t pixel = 0xFF000000u;
-            for (int c = 0; c < 3; ++c) {
-                unsigned value = static_cast<unsigned>(sum[c] / count) + background[c] * (255 - alpha) / 255;
-                pixel |= std::min(value, 255u) << (8 * c);
-            }
-            pixels[static_cast<size_t>(top + y) * width + left + x] = pixel;
-        }
-    }
+    const COLORREF face = GetSysColor(COLOR_3DFACE);
+    std::vector<uint32_t> pixels =
+        FitImagePixels(static_cast<const uint8_t*>(source.Scan0), sourceWidth, sourceHeight, source.Stride, width,
+                       height, (GetRValue(face) << 16) | (GetGValue(face) << 8) | GetBValue(face));
     GdipBitmapUnlockBits(image, &source);
 
     GpBitmap* fitted = nullptr;

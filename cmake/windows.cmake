@@ -32,7 +32,7 @@ file(GLOB lumivane_win_sources CONFIGURE_DEPENDS
   ${CMAKE_CURRENT_SOURCE_DIR}/settings/*.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/watch/*.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/explorer/*.cpp)
-list(FILTER lumivane_win_sources EXCLUDE REGEX "/app/main\\.cpp$|/app/window_geometry\\.cpp$|/explorer/folder_identity\\.cpp$|/settings/settings_text\\.cpp$|/watch/folder_list\\.cpp$")
+list(FILTER lumivane_win_sources EXCLUDE REGEX "/app/main\\.cpp$|/app/window_geometry\\.cpp$|/app/image_fit\\.cpp$|/explorer/folder_identity\\.cpp$|/settings/settings_text\\.cpp$|/watch/folder_list\\.cpp$")
 add_library(lumivane_win STATIC ${lumivane_win_sources})
 target_link_libraries(lumivane_win PUBLIC lumivane_core ${lumivane_system_libs})
 
