@@ -13,3 +13,16 @@ using std::min;
 }  // namespace Gdiplus
 
 #include <gdiplus.h>
+
+#include "base/win_raii.h"
+
+// The image library while the token is held; an empty token when it could
+// not start (the About box then shows no image).
+using ImageLibraryToken = UniqueResource<ULONG_PTR, Gdiplus::GdiplusShutdown>;
+
+inline ImageLibraryToken StartImageLibrary() {
+    Gdiplus::GdiplusStartupInput input;
+    ULONG_PTR token = 0;
+    if (Gdiplus::GdiplusStartup(&token, &input, nullptr) != Gdiplus::Ok) return ImageLibraryToken();
+    return ImageLibraryToken(token);
+}

@@ -2,24 +2,20 @@
 // main window and runs the message loop until the window is destroyed.
 
 #include <windows.h>
-#include <objbase.h>
 
 #include "app/app_state.h"
 #include "app/gdiplus_include.h"
 #include "app/main_window.h"
 #include "app/resource.h"
+#include "base/win_raii.h"
 #include "settings/settings_store.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     // The main thread is a single-threaded apartment for its whole life: the
     // folder picker and the shell's window collection need one.
-    HRESULT comResult = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-
-    // Without the image library the About box simply shows no image.
-    Gdiplus::GdiplusStartupInput startupInput;
-    if (Gdiplus::GdiplusStartup(&AppState.gdiplusToken, &startupInput, nullptr) != Gdiplus::Ok) {
-        AppState.gdiplusToken = 0;
-    }
+    ComApartment apartment;
+    const ImageLibraryToken imageLibrary = StartImageLibrary();
+    AppState.gdiplusToken = imageLibrary.get();
 
     LoadStringW(instance, IDS_APP_TITLE, AppState.title, 100);
     LoadStringW(instance, IDC_MAIN, AppState.windowClassName, 100);
@@ -38,11 +34,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
             DispatchMessageW(&message);
         }
     }
-
-    if (SUCCEEDED(comResult)) CoUninitialize();
-    if (AppState.gdiplusToken != 0) {
-        Gdiplus::GdiplusShutdown(AppState.gdiplusToken);
-        AppState.gdiplusToken = 0;
-    }
+    AppState.gdiplusToken = 0;
     return static_cast<int>(message.wParam);
 }

@@ -4,6 +4,7 @@
 
 #include "app/app_state.h"
 #include "app/resource.h"
+#include "base/win_raii.h"
 
 namespace {
 
@@ -13,6 +14,23 @@ NOTIFYICONDATAW IconIdentity(HWND window) {
     data.hWnd = window;
     data.uID = kTrayIconId;
     return data;
+}
+
+// "Show Window" / "Exit" at the cursor; the choice arrives later as
+// WM_COMMAND.
+void ShowTrayIconMenu(HWND window) {
+    UniqueMenu menu(CreatePopupMenu());
+    if (!menu) return;
+    AppendMenuW(menu.get(), MF_STRING, IDM_SHOW_WINDOW, L"Show Window");
+    AppendMenuW(menu.get(), MF_STRING, IDM_EXIT, L"Exit");
+    POINT cursor{0, 0};
+    GetCursorPos(&cursor);
+    // The menu only closes on a click elsewhere if our window is foreground.
+    SetForegroundWindow(window);
+    TrackPopupMenu(menu.get(), TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, nullptr);
+    // Without a message after the menu, the next click on the icon's menu
+    // can close it at once (a known shell quirk).
+    PostMessageW(window, WM_NULL, 0, 0);
 }
 
 }  // namespace
@@ -55,22 +73,6 @@ void OnTrayIcon(HWND window, WPARAM iconId, LPARAM mouseMessage) {
     case WM_CONTEXTMENU:
     case WM_RBUTTONUP: ShowTrayIconMenu(window); break;
     }
-}
-
-void ShowTrayIconMenu(HWND window) {
-    HMENU menu = CreatePopupMenu();
-    if (!menu) return;
-    AppendMenuW(menu, MF_STRING, IDM_SHOW_WINDOW, L"Show Window");
-    AppendMenuW(menu, MF_STRING, IDM_EXIT, L"Exit");
-    POINT cursor{0, 0};
-    GetCursorPos(&cursor);
-    // The menu only closes on a click elsewhere if our window is foreground.
-    SetForegroundWindow(window);
-    TrackPopupMenu(menu, TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, nullptr);
-    DestroyMenu(menu);
-    // Without a message after the menu, the next click on the icon's menu
-    // can close it at once (a known shell quirk).
-    PostMessageW(window, WM_NULL, 0, 0);
 }
 
 void ShowMainWindow(HWND window) {

@@ -24,9 +24,6 @@ void RemoveTrayIcon(HWND window);
 // click or the keyboard's menu request opens the icon's menu.
 void OnTrayIcon(HWND window, WPARAM iconId, LPARAM mouseMessage);
 
-// "Show Window" / "Exit"; the choice arrives later as WM_COMMAND.
-void ShowTrayIconMenu(HWND window);
-
 // Brings the main window back, restored, in front and topmost.
 void ShowMainWindow(HWND window);
 
