@@ -10,6 +10,7 @@
 #include "app/resource.h"
 #include "app/tray_icon.h"
 #include "app/window_geometry.h"
+#include "base/win_raii.h"
 #include "explorer/activate.h"
 #include "settings/settings_store.h"
 #include "watch/change_watcher.h"
@@ -17,14 +18,23 @@
 
 namespace {
 
+// Layout, in client pixels: the button at the top left, the list below it.
 constexpr int kMargin = 10;
+constexpr int kButtonWidth = 150;
+constexpr int kButtonHeight = 30;
+constexpr int kListTop = 50;
+// The list is created from the outer window size and ends short of its
+// right and bottom edges by about the frame, menu and caption; later only
+// its width follows the client area, never narrower than kMinListWidth.
+constexpr int kListWidthInset = 40;
+constexpr int kListHeightInset = 100;
+constexpr int kMinListWidth = 50;
 
 // WM_CONTEXTMENU asked for from the keyboard (Shift+F10, the menu key)
 // carries no point: x and y are both -1.
 bool IsKeyboardContextMenu(LPARAM lParam) {
     return GET_X_LPARAM(lParam) == -1 && GET_Y_LPARAM(lParam) == -1;
 }
-constexpr int kListTop = 50;
 
 // Between WM_ENTERSIZEMOVE and WM_EXITSIZEMOVE the user is dragging the
 // window's frame or caption: WM_SIZE then comes dozens of times a second.
@@ -34,14 +44,15 @@ bool inSizeMoveLoop = false;
    keeps the system font. Without a device context or a font the list keeps
    the system font too. */
 void CreateListFont(HWND window) {
-    HDC dc = GetDC(window);
-    if (!dc) return;
     LOGFONTW description{};
-    description.lfHeight = -MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72);
+    {
+        WindowDC dc(window);
+        if (!dc) return;
+        description.lfHeight = -MulDiv(8, GetDeviceCaps(dc.get(), LOGPIXELSY), 72);
+    }
     description.lfWeight = FW_NORMAL;
     description.lfQuality = CLEARTYPE_QUALITY;
     lstrcpynW(description.lfFaceName, L"Segoe UI", LF_FACESIZE);
-    ReleaseDC(window, dc);
 
     HFONT font = CreateFontIndirectW(&description);
     if (!font) return;
@@ -77,7 +88,7 @@ void OnSize(HWND window, WPARAM sizeType, UINT clientWidth) {
     if (!list || clientWidth == 0) return;
     RECT listRect{};
     GetWindowRect(list, &listRect);
-    int width = std::max(static_cast<int>(clientWidth) - 40, 50);
+    int width = std::max(static_cast<int>(clientWidth) - kListWidthInset, kMinListWidth);
     MoveWindow(list, kMargin, kListTop, width, listRect.bottom - listRect.top, TRUE);
 }
 
@@ -99,6 +110,31 @@ void OnClose(HWND window) {
     ShowWindow(window, SW_HIDE);
 }
 
+/* Where the list's context menu opens, in screen coordinates: the point
+   of WM_CONTEXTMENU, or the list's top-left corner when the menu was asked
+   for from the keyboard. */
+POINT ListContextMenuPoint(HWND list, LPARAM lParam) {
+    POINT point{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+    if (IsKeyboardContextMenu(lParam)) {
+        RECT client{};
+        GetClientRect(list, &client);
+        point = {client.left, client.top};
+        ClientToScreen(list, &point);
+    }
+    return point;
+}
+
+/* Selects the row at a screen point, so the menu acts on what was clicked;
+   a point outside the list's client area changes nothing. */
+void SelectListRowAt(HWND list, POINT screenPoint) {
+    POINT client = screenPoint;
+    ScreenToClient(list, &client);
+    // The high word says whether the point lies outside the client area;
+    // the low word is then only the nearest row, not the one clicked.
+    LRESULT hit = SendMessageW(list, LB_ITEMFROMPOINT, 0, MAKELPARAM(client.x, client.y));
+    if (HIWORD(hit) == 0) SendMessageW(list, LB_SETCURSEL, LOWORD(hit), 0);
+}
+
 /* The list's one-item menu, "削除", for the row under the click. */
 void OnContextMenu(HWND window, HWND target, LPARAM lParam) {
     HWND list = AppState.folderListBox;
@@ -111,13 +147,12 @@ void OnContextMenu(HWND window, HWND target, LPARAM lParam) {
         SelectListRowAt(list, point);
     }
 
-    HMENU menu = CreatePopupMenu();
+    UniqueMenu menu(CreatePopupMenu());
     if (!menu) return;
-    AppendMenuW(menu, MF_STRING, IDM_DELETE, L"削除");
+    AppendMenuW(menu.get(), MF_STRING, IDM_DELETE, L"削除");
     // The menu only closes on a click elsewhere if our window is foreground.
     SetForegroundWindow(window);
-    TrackPopupMenu(menu, TPM_RIGHTBUTTON, point.x, point.y, 0, window, nullptr);
-    DestroyMenu(menu);
+    TrackPopupMenu(menu.get(), TPM_RIGHTBUTTON, point.x, point.y, 0, window, nullptr);
 }
 
 LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
@@ -169,13 +204,14 @@ bool CreateMainWindow(HINSTANCE instance, int showCommand) {
                                   placed.y, placed.width, placed.height, nullptr, nullptr, instance, nullptr);
     if (!window) return false;
 
-    CreateWindowExW(0, L"BUTTON", L"監視フォルダー選択", WS_CHILD | WS_VISIBLE, kMargin, kMargin, 150, 30, window,
+    CreateWindowExW(0, L"BUTTON", L"監視フォルダー選択", WS_CHILD | WS_VISIBLE, kMargin, kMargin, kButtonWidth,
+                    kButtonHeight, window,
                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_SELECT_FOLDER)), instance, nullptr);
     // Sized from the outer window size: the list ends short of the bottom
     // and right edges by about the frame, menu and caption.
     AppState.folderListBox = CreateWindowExW(
         WS_EX_CLIENTEDGE, L"LISTBOX", nullptr, WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_NOTIFY, kMargin, kListTop,
-        placed.width - 40, placed.height - 100, window,
+        placed.width - kListWidthInset, placed.height - kListHeightInset, window,
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_FOLDER_LIST)), instance, nullptr);
     RefreshFolderListView();
     if (AppState.folderListBox) CreateListFont(window);
@@ -221,24 +257,4 @@ void OpenSelectedFolder() {
     if (SendMessageW(list, LB_GETTEXT, selected, reinterpret_cast<LPARAM>(path.data())) == LB_ERR) return;
     path.resize(static_cast<size_t>(length));
     ActivateOrOpenFolder(path);
-}
-
-POINT ListContextMenuPoint(HWND list, LPARAM lParam) {
-    POINT point{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-    if (IsKeyboardContextMenu(lParam)) {
-        RECT client{};
-        GetClientRect(list, &client);
-        point = {client.left, client.top};
-        ClientToScreen(list, &point);
-    }
-    return point;
-}
-
-void SelectListRowAt(HWND list, POINT screenPoint) {
-    POINT client = screenPoint;
-    ScreenToClient(list, &client);
-    // The high word says whether the point lies outside the client area;
-    // the low word is then only the nearest row, not the one clicked.
-    LRESULT hit = SendMessageW(list, LB_ITEMFROMPOINT, 0, MAKELPARAM(client.x, client.y));
-    if (HIWORD(hit) == 0) SendMessageW(list, LB_SETCURSEL, LOWORD(hit), 0);
 }

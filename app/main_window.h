@@ -17,12 +17,3 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 // Double-click on a list row: bring up the folder it names.
 void OpenSelectedFolder();
-
-// Where the list's context menu opens, in screen coordinates: the point of
-// WM_CONTEXTMENU's lParam, or the list's top-left corner when the menu was
-// asked for from the keyboard (x and y both -1).
-POINT ListContextMenuPoint(HWND list, LPARAM lParam);
-
-// Selects the row the list reports at a screen point, so the menu acts on
-// what was clicked; a point outside the list's client area changes nothing.
-void SelectListRowAt(HWND list, POINT screenPoint);

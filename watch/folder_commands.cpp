@@ -12,6 +12,7 @@
 #include <cstddef>
 
 #include "app/app_state.h"
+#include "base/win_raii.h"
 #include "settings/settings_store.h"
 #include "watch/change_watcher.h"
 #include "watch/folder_list.h"
@@ -35,11 +36,10 @@ void PickFolderWithBrowser(HWND owner) {
     browse.hwndOwner = owner;
     browse.lpszTitle = L"フォルダーを選択";
     browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
-    PIDLIST_ABSOLUTE item = SHBrowseForFolderW(&browse);
-    if (item == nullptr) return;  // cancelled
+    UniqueTaskMemory<ITEMIDLIST> item(SHBrowseForFolderW(&browse));
+    if (!item) return;  // cancelled
     wchar_t path[MAX_PATH] = {};
-    if (SHGetPathFromIDListW(item, path)) AddFolder(owner, path);
-    CoTaskMemFree(item);
+    if (SHGetPathFromIDListW(item.get(), path)) AddFolder(owner, path);
 }
 
 }  // namespace
@@ -102,9 +102,8 @@ void PickFolder(HWND owner) {
 
     ComPtr<IShellItem> item;
     if (FAILED(dialog->GetResult(&item)) || !item) return;
-    PWSTR path = nullptr;
-    if (SUCCEEDED(item->GetDisplayName(SIGDN_FILESYSPATH, &path)) && path) {
-        AddFolder(owner, std::wstring(path));
-        CoTaskMemFree(path);
-    }
+    PWSTR received = nullptr;
+    if (FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, &received))) return;
+    UniqueTaskMemory<wchar_t> path(received);
+    if (path) AddFolder(owner, std::wstring(path.get()));
 }
