@@ -2,18 +2,19 @@
 add_executable(minimal_window WIN32 bench/minimal_window.cpp)
 use_wide_entry_point(minimal_window)
 
-# The watcher with its activation replaced by a time stamp on stdout.
-add_executable(watch_probe bench/watch_probe.cpp watch/change_watcher.cpp app/app_state.cpp)
-target_include_directories(watch_probe PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(watch_probe PRIVATE lumivane_core ole32)
+# The watcher with its activation replaced by a time stamp on stdout: the
+# probe defines the activation itself, so the linker never takes the
+# explorer library's own.
+add_executable(watch_probe bench/watch_probe.cpp)
+target_link_libraries(watch_probe PRIVATE lumivane_watch)
 use_wide_entry_point(watch_probe)
 
 # The real window search over fake collections of growing size.
 add_executable(search_probe bench/search_probe.cpp)
-target_link_libraries(search_probe PRIVATE lumivane_win lumivane_fake_shell)
+target_link_libraries(search_probe PRIVATE lumivane_explorer lumivane_fake_shell)
 use_wide_entry_point(search_probe)
 
 # The settings writer, flushed and cached saves timed in turn.
 add_executable(save_probe bench/save_probe.cpp)
-target_link_libraries(save_probe PRIVATE lumivane_win)
+target_link_libraries(save_probe PRIVATE lumivane_settings)
 use_wide_entry_point(save_probe)

@@ -5,13 +5,13 @@ if(LUMIVANE_FUZZ)
   add_executable(settings_text_fuzzer tests/fuzz/settings_text_fuzzer.cpp)
   target_compile_options(settings_text_fuzzer PRIVATE -fsanitize=fuzzer)
   target_link_options(settings_text_fuzzer PRIVATE -fsanitize=fuzzer)
-  target_link_libraries(settings_text_fuzzer PRIVATE lumivane_core)
+  target_link_libraries(settings_text_fuzzer PRIVATE lumivane_settings)
   return()
 endif()
 
 # The benchmark driver: runs the Windows build under Wine and measures it.
 add_executable(lumivane_bench bench/lumivane_bench.cpp)
-target_link_libraries(lumivane_bench PRIVATE lumivane_core)
+target_link_libraries(lumivane_bench PRIVATE lumivane_settings)
 
 if(NOT BUILD_TESTING)
   return()
@@ -20,9 +20,9 @@ endif()
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
-file(GLOB pure_test_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/pure/*.cpp)
-add_executable(pure_tests ${pure_test_sources})
-target_link_libraries(pure_tests PRIVATE lumivane_core GTest::gtest GTest::gtest_main)
+add_executable(pure_tests ${lumivane_pure_tests})
+target_link_libraries(pure_tests PRIVATE lumivane_settings lumivane_watch lumivane_explorer lumivane_app
+                      GTest::gtest GTest::gtest_main)
 gtest_discover_tests(pure_tests)
 
 if(LUMIVANE_WINDOWS_BUILD AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/tests/e2e/CMakeLists.txt)

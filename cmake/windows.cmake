@@ -24,18 +24,6 @@ if(CMAKE_CROSSCOMPILING)
       ${CMAKE_CURRENT_SOURCE_DIR}/tools/wine-run --prefix ${CMAKE_BINARY_DIR}/wineprefix)
 endif()
 
-set(lumivane_system_libs ole32 oleaut32 uuid shell32 shlwapi gdiplus user32 gdi32)
-
-# Everything but the entry point, so that tests link the real code.
-file(GLOB lumivane_win_sources CONFIGURE_DEPENDS
-  ${CMAKE_CURRENT_SOURCE_DIR}/app/*.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/settings/*.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/watch/*.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/explorer/*.cpp)
-list(FILTER lumivane_win_sources EXCLUDE REGEX "/app/main\\.cpp$|/app/window_geometry\\.cpp$|/app/image_fit\\.cpp$|/explorer/folder_identity\\.cpp$|/settings/settings_text\\.cpp$|/watch/folder_list\\.cpp$")
-add_library(lumivane_win STATIC ${lumivane_win_sources})
-target_link_libraries(lumivane_win PUBLIC lumivane_core ${lumivane_system_libs})
-
 # Entry points wWinMain and wmain take UTF-16: MSVC finds them by itself,
 # mingw-w64 has to be told.
 function(use_wide_entry_point target)
@@ -45,7 +33,7 @@ function(use_wide_entry_point target)
 endfunction()
 
 add_executable(Lumivane WIN32 app/main.cpp app/lumivane.rc)
-target_link_libraries(Lumivane PRIVATE lumivane_win)
+target_link_libraries(Lumivane PRIVATE lumivane_app)
 use_wide_entry_point(Lumivane)
 
 if(NOT BUILD_TESTING)
@@ -71,7 +59,7 @@ endif()
 # start under Wine costs about a second.
 function(add_windows_test name)
   add_executable(${name} ${ARGN})
-  target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main ${lumivane_system_libs})
+  target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/tests/win)
   add_test(NAME ${name} COMMAND ${name})
   # Tests share the prefix's registry (where Local AppData points) and one
@@ -79,14 +67,14 @@ function(add_windows_test name)
   set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE TIMEOUT 300)
 endfunction()
 
-file(GLOB pure_test_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/pure/*.cpp)
-add_windows_test(pure_tests_win ${pure_test_sources})
-target_link_libraries(pure_tests_win PRIVATE lumivane_core)
+# The pure logic's tests, built for Windows too: the runtime's own wide
+# character functions must agree with Linux's.
+add_windows_test(pure_tests_win ${lumivane_pure_tests})
+target_link_libraries(pure_tests_win PRIVATE lumivane_settings lumivane_watch lumivane_explorer lumivane_app)
 
-# Each subsystem's tests list themselves in tests/win/<subsystem>.cmake.
-file(GLOB windows_test_lists CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/win/*.cmake)
-foreach(list ${windows_test_lists})
-  include(${list})
+# Each subsystem's tests, and the test support they share.
+foreach(list app explorer settings watch e2e)
+  include(${CMAKE_CURRENT_SOURCE_DIR}/tests/win/${list}.cmake)
 endforeach()
 
 # Benchmark programs use the test fakes.

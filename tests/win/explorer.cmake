@@ -1,10 +1,16 @@
 # Explorer window activation: the real search and open request under Wine.
 
+# What the tests of several folders share: a settings folder of the test's
+# own (tests/win/scoped_local_app_data.h).
+add_library(lumivane_test_support STATIC ${CMAKE_CURRENT_SOURCE_DIR}/tests/win/scoped_local_app_data.cpp)
+target_include_directories(lumivane_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/tests/win)
+target_link_libraries(lumivane_test_support PUBLIC lumivane_base advapi32)
+
 # The fake shell window collection, for any test or benchmark that drives
 # the activation code (see tests/win/fake_shell.h).
 add_library(lumivane_fake_shell STATIC ${CMAKE_CURRENT_SOURCE_DIR}/tests/win/fake_shell.cpp)
 target_include_directories(lumivane_fake_shell PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/tests/win)
-target_link_libraries(lumivane_fake_shell PUBLIC ole32 oleaut32 uuid user32)
+target_link_libraries(lumivane_fake_shell PUBLIC lumivane_base ole32 oleaut32 uuid user32)
 
 add_windows_test(explorer_tests tests/win/explorer_tests.cpp)
-target_link_libraries(explorer_tests PRIVATE lumivane_win lumivane_fake_shell)
+target_link_libraries(explorer_tests PRIVATE lumivane_explorer lumivane_fake_shell)
