@@ -23,9 +23,9 @@ void DeleteAboutBitmap() {
     AppState.aboutBitmap = nullptr;
 }
 
-/* A stream over a movable copy of the PNG resource. The stream owns the
-   copy and frees it at its last release (GDI+ keeps a reference while the
-   decoded image lives, since it may read the data lazily). */
+// A stream over a movable copy of the PNG resource. The stream owns the
+// copy and frees it at its last release (GDI+ keeps a reference while the
+// decoded image lives, since it may read the data lazily).
 ComPtr<IStream> OpenPngResource(HINSTANCE instance) {
     HRSRC info = FindResourceW(instance, MAKEINTRESOURCEW(IDB_ABOUT_PNG), L"PNG");
     if (!info) return nullptr;
@@ -52,11 +52,11 @@ ComPtr<IStream> OpenPngResource(HINSTANCE instance) {
     return stream;
 }
 
-/* The image shrunk into a width x height bitmap, laid over the dialog's
-   face colour so its soft edges blend with the box (a static control blits
-   bitmaps, it does not blend them). The averaging is done by hand: GDI+'s
-   own scaling under Wine samples only a few source pixels and looks ragged
-   at a twentieth of the size. */
+// The image shrunk into a width x height bitmap, laid over the dialog's
+// face colour so its soft edges blend with the box (a static control blits
+// bitmaps, it does not blend them). The averaging is done by hand: GDI+'s
+// own scaling under Wine samples only a few source pixels and looks ragged
+// at a twentieth of the size.
 HBITMAP FitImage(GpBitmap* image, int width, int height) {
     UINT sourceWidth = 0, sourceHeight = 0;
     GdipGetImageWidth(image, &sourceWidth);
@@ -83,8 +83,8 @@ HBITMAP FitImage(GpBitmap* image, int width, int height) {
     return bitmap;
 }
 
-/* Decodes the PNG resource afresh and fits it to the picture control.
-   Null when anything fails, the image library not running included. */
+// Decodes the PNG resource afresh and fits it to the picture control.
+// Null when anything fails, the image library not running included.
 HBITMAP LoadAboutImage(HWND picture) {
     ComPtr<IStream> stream = OpenPngResource(AppState.instance);
     if (!stream) return nullptr;

@@ -40,9 +40,9 @@ bool IsKeyboardContextMenu(LPARAM lParam) {
 // window's frame or caption: WM_SIZE then comes dozens of times a second.
 bool inSizeMoveLoop = false;
 
-/* The list gets 8-point Segoe UI at the display's resolution; the button
-   keeps the system font. Without a device context or a font the list keeps
-   the system font too. */
+// The list gets 8-point Segoe UI at the display's resolution; the button
+// keeps the system font. Without a device context or a font the list keeps
+// the system font too.
 void CreateListFont(HWND window) {
     LOGFONTW description{};
     {
@@ -61,9 +61,9 @@ void CreateListFont(HWND window) {
     SendMessageW(AppState.folderListBox, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
 }
 
-/* Ending the program: the settings are saved while the window still has
-   its rectangle, the watcher is stopped before anything it might use goes,
-   and the loop in wWinMain ends with the quit message. */
+// Ending the program: the settings are saved while the window still has
+// its rectangle, the watcher is stopped before anything it might use goes,
+// and the loop in wWinMain ends with the quit message.
 void OnDestroy(HWND window) {
     SaveSettings(window);
     StopWatching();
@@ -75,11 +75,11 @@ void OnDestroy(HWND window) {
     PostQuitMessage(0);
 }
 
-/* Only the list's width follows the window; its height stays as created.
-   A minimised window (client width 0) neither saves nor moves anything.
-   During a drag the saves skip the flush to the disk: flushing each of them
-   on this thread makes the resize stutter on a disk that a scanner watches,
-   and the save when the drag ends flushes the final rectangle. */
+// Only the list's width follows the window; its height stays as created.
+// A minimised window (client width 0) neither saves nor moves anything.
+// During a drag the saves skip the flush to the disk: flushing each of them
+// on this thread makes the resize stutter on a disk that a scanner watches,
+// and the save when the drag ends flushes the final rectangle.
 void OnSize(HWND window, WPARAM sizeType, UINT clientWidth) {
     if (sizeType == SIZE_RESTORED || sizeType == SIZE_MAXIMIZED) {
         SaveSettings(window, inSizeMoveLoop ? SaveDurability::Cached : SaveDurability::Flushed);
@@ -103,16 +103,16 @@ void OnExitSizeMove(HWND window) {
     SaveSettings(window);
 }
 
-/* Closing only hides the window: the program keeps watching, and the
-   notification icon brings the window back. */
+// Closing only hides the window: the program keeps watching, and the
+// notification icon brings the window back.
 void OnClose(HWND window) {
     SaveSettings(window);
     ShowWindow(window, SW_HIDE);
 }
 
-/* Where the list's context menu opens, in screen coordinates: the point
-   of WM_CONTEXTMENU, or the list's top-left corner when the menu was asked
-   for from the keyboard. */
+// Where the list's context menu opens, in screen coordinates: the point
+// of WM_CONTEXTMENU, or the list's top-left corner when the menu was asked
+// for from the keyboard.
 POINT ListContextMenuPoint(HWND list, LPARAM lParam) {
     POINT point{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
     if (IsKeyboardContextMenu(lParam)) {
@@ -124,8 +124,8 @@ POINT ListContextMenuPoint(HWND list, LPARAM lParam) {
     return point;
 }
 
-/* Selects the row at a screen point, so the menu acts on what was clicked;
-   a point outside the list's client area changes nothing. */
+// Selects the row at a screen point, so the menu acts on what was clicked;
+// a point outside the list's client area changes nothing.
 void SelectListRowAt(HWND list, POINT screenPoint) {
     POINT client = screenPoint;
     ScreenToClient(list, &client);
@@ -135,7 +135,7 @@ void SelectListRowAt(HWND list, POINT screenPoint) {
     if (HIWORD(hit) == 0) SendMessageW(list, LB_SETCURSEL, LOWORD(hit), 0);
 }
 
-/* The list's one-item menu, "削除", for the row under the click. */
+// The list's one-item menu, "削除", for the row under the click.
 void OnContextMenu(HWND window, HWND target, LPARAM lParam) {
     HWND list = AppState.folderListBox;
     if (!list || target != list) return;

@@ -78,20 +78,6 @@ HANDLE ArmFolder(const std::wstring& path) {
     return IsValidChangeHandle(handle) ? handle : nullptr;
 }
 
-// The worker's own apartment, for the shell objects the activation creates.
-class ThreadApartment {
-public:
-    ThreadApartment() : initialized_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
-    ~ThreadApartment() {
-        if (initialized_) CoUninitialize();
-    }
-    ThreadApartment(const ThreadApartment&) = delete;
-    ThreadApartment& operator=(const ThreadApartment&) = delete;
-
-private:
-    bool initialized_;
-};
-
 constexpr DWORD kStopWaitMs = 1000;
 
 // What a worker uses of AppState, handed to it at its creation: the records
@@ -166,17 +152,13 @@ bool KeepWatching(WatchEntry& entry) {
     return fresh != nullptr;
 }
 
-}  // namespace
-
-/*
- * Worker procedure. The wait array holds the stop event at position 0, so a
- * stop is never held up by pending changes, and the armed notifications
- * behind it in entry order, so that of several pending folders the one
- * nearest the front of the list is handled first (the wait reports the
- * lowest signalled position). waitEntry maps each position from 1 on to its
- * entry, since positions of folders given up are removed from the wait while
- * the entry list itself keeps its size.
- */
+// Worker procedure. The wait array holds the stop event at position 0, so a
+// stop is never held up by pending changes, and the armed notifications
+// behind it in entry order, so that of several pending folders the one
+// nearest the front of the list is handled first (the wait reports the
+// lowest signalled position). waitEntry maps each position from 1 on to its
+// entry, since positions of folders given up are removed from the wait while
+// the entry list itself keeps its size.
 DWORD WINAPI WatcherThread(LPVOID start) {
     const std::unique_ptr<WorkerStart> view(static_cast<WorkerStart*>(start));
     if (!view || view->stopEvent == nullptr || view->entryCount == 0) return 0;
@@ -191,7 +173,8 @@ DWORD WINAPI WatcherThread(LPVOID start) {
         waitEntry.push_back(i);
     }
 
-    ThreadApartment apartment;
+    // The worker's own apartment, for the shell objects the activation creates.
+    const ComApartment apartment;
     // Lets StopWatching cancel a call into a hung Explorer window.
     CoEnableCallCancellation(nullptr);
     while (waitHandles.size() > 1) {
@@ -215,11 +198,11 @@ DWORD WINAPI WatcherThread(LPVOID start) {
     return 0;
 }
 
-/*
- * Arms every folder of the list, front to back, and starts a worker if at
- * least one could be armed. A folder that cannot be armed now (missing, no
- * access, unreachable) is left out until the next start.
- */
+}  // namespace
+
+// Arms every folder of the list, front to back, and starts a worker if at
+// least one could be armed. A folder that cannot be armed now (missing, no
+// access, unreachable) is left out until the next start.
 void StartWatching() {
     StopWatching();
     if (AppState.folders.empty()) return;
@@ -250,13 +233,11 @@ void StartWatching() {
     start.release();  // the worker's now
 }
 
-/*
- * Ends the worker and releases everything, in an order the worker relies
- * on: signal, cancel its call into Explorer if it is in one, then wait for
- * the thread (through an activation still under way, for about a second),
- * and only then close the handles its wait array holds. A worker that is
- * still busy by then is left behind with what it uses (see the overview).
- */
+// Ends the worker and releases everything, in an order the worker relies
+// on: signal, cancel its call into Explorer if it is in one, then wait for
+// the thread (through an activation still under way, for about a second),
+// and only then close the handles its wait array holds. A worker that is
+// still busy by then is left behind with what it uses (see the overview).
 void StopWatching() {
     ReleaseFinishedLeftovers();
     if (AppState.stopEvent != nullptr) SetEvent(AppState.stopEvent);

@@ -6,7 +6,10 @@
 
 // File names, folder names, attributes, size, last write and creation time;
 // not last access and not security.
-constexpr DWORD WATCH_NOTIFY_FILTER = 0x5F;
+constexpr DWORD WATCH_NOTIFY_FILTER = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME |
+                                      FILE_NOTIFY_CHANGE_ATTRIBUTES | FILE_NOTIFY_CHANGE_SIZE |
+                                      FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_CREATION;
+static_assert(WATCH_NOTIFY_FILTER == 0x5F);
 
 // Stops any running watcher, then arms every folder of AppState.folders and
 // starts a new worker if at least one could be armed. Main thread only.
@@ -17,7 +20,3 @@ void StartWatching();
 // and releases every handle; a worker still busy by then is left to end on
 // its own. Safe in any state. Main thread only.
 void StopWatching();
-
-// The worker; start is a WorkerStart that StartWatching makes and the
-// worker deletes.
-DWORD WINAPI WatcherThread(LPVOID start);

@@ -44,20 +44,16 @@ void PickFolderWithBrowser(HWND owner) {
 
 }  // namespace
 
-/*
- * Puts path at the front of the list (an entry naming it with other A-Z
- * letter case goes, the oldest drops off beyond ten) and applies the change.
- * An empty path changes, saves and restarts nothing.
- */
+// Puts path at the front of the list (an entry naming it with other A-Z
+// letter case goes, the oldest drops off beyond ten) and applies the change.
+// An empty path changes, saves and restarts nothing.
 void AddFolder(HWND owner, const std::wstring& path) {
     if (!InsertFolderAtFront(AppState.folders, path)) return;
     ApplyFolderListChange(owner);
 }
 
-/*
- * Removes the entry selected in the list box. List box item i is list entry
- * i, since the box is always refilled from the list and never sorts.
- */
+// Removes the entry selected in the list box. List box item i is list entry
+// i, since the box is always refilled from the list and never sorts.
 void RemoveSelectedFolder(HWND window) {
     if (AppState.folderListBox == nullptr) return;
     LRESULT selected = SendMessageW(AppState.folderListBox, LB_GETCURSEL, 0, 0);
@@ -69,10 +65,8 @@ void RemoveSelectedFolder(HWND window) {
     ApplyFolderListChange(window);
 }
 
-/*
- * Refills the list box from the list, front to back. Emptying it first also
- * clears the selection. Does nothing before the list box exists.
- */
+// Refills the list box from the list, front to back. Emptying it first also
+// clears the selection. Does nothing before the list box exists.
 void RefreshFolderListView() {
     if (AppState.folderListBox == nullptr) return;
     SendMessageW(AppState.folderListBox, LB_RESETCONTENT, 0, 0);
@@ -81,11 +75,9 @@ void RefreshFolderListView() {
     }
 }
 
-/*
- * Lets the user choose a folder with the File Open dialog in folder mode
- * and adds it as the dialog returns it. The older folder browser stands in
- * only when the dialog object cannot be created at all.
- */
+// Lets the user choose a folder with the File Open dialog in folder mode
+// and adds it as the dialog returns it. The older folder browser stands in
+// only when the dialog object cannot be created at all.
 void PickFolder(HWND owner) {
     ComPtr<IFileOpenDialog> dialog;
     if (FAILED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&dialog))) ||
