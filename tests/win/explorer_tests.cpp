@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -21,6 +22,9 @@
 #include "explorer/foreground.h"
 #include "explorer/window_folder_path.h"
 #include "fake_shell.h"
+#include "test_support.h"
+
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -30,43 +34,6 @@ void ExpectBalanced(const FakeShell& shell) {
     EXPECT_EQ(shell.OutstandingLocations(), 0) << "location strings not freed";
     EXPECT_EQ(shell.BadIndexVariants(), 0) << "index variant not VT_I4";
 }
-
-// A folder of the test's own under the temporary folder, removed with the
-// files made in it.
-class TempFolder {
-public:
-    explicit TempFolder(const std::wstring& name) {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        name_ = name + L"-" + std::to_wstring(GetCurrentProcessId());
-        path_ = std::wstring(temp) + name_;
-        CreateDirectoryW(path_.c_str(), nullptr);
-    }
-    ~TempFolder() {
-        for (const std::wstring& file : files_) DeleteFileW(file.c_str());
-        RemoveDirectoryW(path_.c_str());
-    }
-    const std::wstring& Path() const { return path_; }
-    const std::wstring& Name() const { return name_; }
-    // The same folder as a file URL, the way a shell window reports it.
-    std::wstring Url() const {
-        std::wstring url = L"file:///" + path_;
-        std::replace(url.begin(), url.end(), L'\\', L'/');
-        return url;
-    }
-    std::wstring MakeFile(const std::wstring& name) {
-        files_.push_back(path_ + L"\\" + name);
-        HANDLE file = CreateFileW(files_.back().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-        return files_.back();
-    }
-
-private:
-    std::wstring name_;
-    std::wstring path_;
-    std::vector<std::wstring> files_;
-};
 
 std::vector<HWND> TopLevelWindows(const std::function<bool(HWND)>& keep) {
     struct Search {
@@ -99,26 +66,17 @@ std::vector<HWND> FileBrowserWindows(const std::wstring& title) {
     });
 }
 
-bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
-    const ULONGLONG end = GetTickCount64() + timeoutMs;
-    while (!condition()) {
-        if (GetTickCount64() > end) return false;
-        Sleep(50);
-    }
-    return true;
-}
-
 // Waits for the file browser that one open request starts, checks that it
 // is the only one for the folder, and closes it.
 void ExpectOneFileBrowserAndClose(const std::wstring& title) {
-    ASSERT_TRUE(WaitFor([&] { return !FileBrowserWindows(title).empty(); }, 10000))
+    ASSERT_TRUE(WaitUntil([&] { return !FileBrowserWindows(title).empty(); }, 10s))
         << "no file browser window for the folder";
     // A second request would show a second window about as fast.
     Sleep(700);
     const std::vector<HWND> windows = FileBrowserWindows(title);
     EXPECT_EQ(windows.size(), 1u) << "more than one open request";
     for (HWND window : windows) PostMessageW(window, WM_CLOSE, 0, 0);
-    EXPECT_TRUE(WaitFor([&] { return FileBrowserWindows(title).empty(); }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return FileBrowserWindows(title).empty(); }, 5s));
 }
 
 // ---------------------------------------------------------------------------
@@ -367,7 +325,7 @@ TEST(ActivateExistingWindow, FailureAtOneIndexOnlySkipsThatIndex) {
 TEST(ActivateExistingWindow, CollectionFailureEndsTheSearchAndCountFailureAsksTheShell) {
     ComApartment apartment;
     // A folder that exists, so that the shell can make an ID list of it.
-    TempFolder folder(L"LumivaneUncounted");
+    ScratchFolder folder(L"LumivaneUncounted");
     for (bool creationFails : {true, false}) {
         SCOPED_TRACE(creationFails ? "creation fails" : "count fails");
         FakeShell shell;
@@ -426,7 +384,7 @@ TEST(ActivateOrOpenFolder, EmptyOrSeparatorOnlyPathDoesNothing) {
 // "open" would launch it. Only existing folders are opened.
 TEST(ActivateOrOpenFolder, WhatIsNotAnExistingFolderIsNeverOpened) {
     ComApartment apartment;
-    TempFolder folder(L"LumivaneNotFolders");
+    ScratchFolder folder(L"LumivaneNotFolders");
     std::vector<std::wstring> paths = {
         folder.MakeFile(L"notes.txt"),
         folder.Path() + L"\\missing\\nowhere",
@@ -457,7 +415,7 @@ TEST(ActivateOrOpenFolder, NoCollectionMeansOneOpenRequestAndTenSearches) {
     ComApartment apartment;
     for (bool creationFails : {true, false}) {
         SCOPED_TRACE(creationFails ? "creation fails" : "count fails");
-        TempFolder folder(creationFails ? L"LumivaneNoCollection" : L"LumivaneNoCount");
+        ScratchFolder folder(creationFails ? L"LumivaneNoCollection" : L"LumivaneNoCount");
         FakeShell shell;
         shell.AddWindow(folder.Url());
         if (creationFails) {
@@ -476,7 +434,7 @@ TEST(ActivateOrOpenFolder, NoCollectionMeansOneOpenRequestAndTenSearches) {
 
 TEST(ActivateOrOpenFolder, PollingStopsAtTheFirstSearchThatFindsTheNewWindow) {
     ComApartment apartment;
-    TempFolder folder(L"LumivaneListedLater");
+    ScratchFolder folder(L"LumivaneListedLater");
     TestWindow shown(L"opened", SW_SHOWMINIMIZED);
     FakeShell shell;
     // Listed from the fourth creation: the first search and two polls miss
@@ -501,7 +459,7 @@ TEST(ActivateOrOpenFolder, PollingStopsAtTheFirstSearchThatFindsTheNewWindow) {
 
 TEST(ActivateOrOpenFolderUnderWine, OpensTheFolderAndLaterBringsTheSameWindowBack) {
     ComApartment apartment;
-    TempFolder folder(L"LumivaneRealShell");
+    ScratchFolder folder(L"LumivaneRealShell");
     ASSERT_TRUE(FileBrowserWindows(folder.Name()).empty());
 
     const ULONGLONG start = GetTickCount64();
@@ -511,7 +469,7 @@ TEST(ActivateOrOpenFolderUnderWine, OpensTheFolderAndLaterBringsTheSameWindowBac
     // ten of them.
     EXPECT_LT(opened, 950u);
     // Wine's file browser takes its title a little after it registers.
-    ASSERT_TRUE(WaitFor([&] { return FileBrowserWindows(folder.Name()).size() == 1; }, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return FileBrowserWindows(folder.Name()).size() == 1; }, 3s));
     HWND browser = FileBrowserWindows(folder.Name())[0];
     EXPECT_EQ(GetForegroundWindow(), browser);
 
@@ -519,11 +477,11 @@ TEST(ActivateOrOpenFolderUnderWine, OpensTheFolderAndLaterBringsTheSameWindowBac
     ShowWindow(browser, SW_MINIMIZE);
     TestWindow elsewhere(L"elsewhere", SW_SHOWNORMAL);
     SetForegroundWindow(elsewhere.Handle());
-    ASSERT_TRUE(WaitFor([&] { return IsIconic(browser) != FALSE; }, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return IsIconic(browser) != FALSE; }, 3s));
     const ULONGLONG again = GetTickCount64();
     EXPECT_TRUE(ActivateExistingWindow(NormalizeFolderPath(folder.Path())));
     const ULONGLONG found = GetTickCount64() - again;
-    EXPECT_TRUE(WaitFor([&] { return !IsIconic(browser); }, 3000)) << "still minimised";
+    EXPECT_TRUE(WaitUntil([&] { return !IsIconic(browser); }, 3s)) << "still minimised";
     EXPECT_EQ(GetForegroundWindow(), browser);
     std::printf("open request until found %llu ms, search of the open window %llu ms\n", opened, found);
     ExpectOneFileBrowserAndClose(folder.Name());

@@ -542,48 +542,6 @@ int FakeShell::OutstandingLocations() const {
 
 namespace {
 
-LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcW(window, message, wParam, lParam);
-}
-
-const wchar_t* TestWindowClass() {
-    static const wchar_t* name = [] {
-        WNDCLASSEXW windowClass = {};
-        windowClass.cbSize = sizeof(windowClass);
-        windowClass.lpfnWndProc = TestWindowProc;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-        windowClass.lpszClassName = L"LumivaneTestWindow";
-        RegisterClassExW(&windowClass);
-        return windowClass.lpszClassName;
-    }();
-    return name;
-}
-
-}  // namespace
-
-void PumpMessages() {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-}
-
-TestWindow::TestWindow(const wchar_t* title, int showCommand)
-    : handle_(CreateWindowExW(0, TestWindowClass(), title, WS_OVERLAPPEDWINDOW, 100, 100, 320, 200, nullptr,
-                              nullptr, GetModuleHandleW(nullptr), nullptr)) {
-    if (handle_) ShowWindow(handle_, showCommand);
-    PumpMessages();
-}
-
-TestWindow::~TestWindow() {
-    if (handle_) DestroyWindow(handle_);
-}
-
-namespace {
-
 constexpr wchar_t kTabClass[] = L"ShellTabWindowClass";
 constexpr wchar_t kStubbornProperty[] = L"LumivaneStubbornFrame";
 
