@@ -122,6 +122,19 @@ protected:
         return armed;
     }
 
+    // Watches folders and, while the worker is held in the first one's
+    // activation, takes that folder away for good: moved elsewhere, so that
+    // arming it again fails, and with a renewal that fails. Then lets the
+    // worker go on. armed receives the real notification, which the test
+    // closes itself.
+    void WatchAndLoseTheFirstFolder(const std::vector<std::wstring>& folders, HANDLE& armed) {
+        Watch(folders);
+        HoldWorkerIn(folders.front());
+        ASSERT_TRUE(MoveFileW(folders.front().c_str(), root.Child(L"moved away").c_str()));
+        armed = SpoilRenewal(0);
+        recorder::Release();
+    }
+
     ScratchFolder root;
 };
 
@@ -351,11 +364,8 @@ TEST_F(ChangeWatcher, FolderThatCanBeNeitherRenewedNorRearmedIsDroppedAndTheOthe
     std::wstring doomed = root.Make(L"doomed");
     std::wstring other = root.Make(L"other");
     long handlesBefore = HandleCount();
-    Watch({doomed, other});
-    HoldWorkerIn(doomed);
-    ASSERT_TRUE(MoveFileW(doomed.c_str(), root.Child(L"moved away").c_str()));
-    HANDLE armed = SpoilRenewal(0);
-    recorder::Release();
+    HANDLE armed = nullptr;
+    ASSERT_NO_FATAL_FAILURE(WatchAndLoseTheFirstFolder({doomed, other}, armed));
 
     ChangeFolder(other, L"x");
 
@@ -410,11 +420,8 @@ TEST_F(ChangeWatcher, FolderThatCannotBeRenewedIsArmedAnew) {
 TEST_F(ChangeWatcher, WorkerEndsOnItsOwnWhenNoFolderIsLeftAndStopIsHarmlessAfterwards) {
     std::wstring only = root.Make(L"only");
     long handlesBefore = HandleCount();
-    Watch({only});
-    HoldWorkerIn(only);
-    ASSERT_TRUE(MoveFileW(only.c_str(), root.Child(L"moved away").c_str()));
-    HANDLE armed = SpoilRenewal(0);
-    recorder::Release();
+    HANDLE armed = nullptr;
+    ASSERT_NO_FATAL_FAILURE(WatchAndLoseTheFirstFolder({only}, armed));
 
     ASSERT_TRUE(WorkerEnds());
     // Ended: the handles stay held until the next stop.

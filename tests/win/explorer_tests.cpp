@@ -28,6 +28,16 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// A window as the fake shell lists it: its location and the step that fails.
+struct ListedWindow {
+    const wchar_t* location;
+    WindowFault fault;
+};
+
+testing::Message Describe(const ListedWindow& listed) {
+    return testing::Message() << "location " << listed.location << ", fault " << static_cast<int>(listed.fault);
+}
+
 void ExpectBalanced(const FakeShell& shell) {
     EXPECT_EQ(shell.OutstandingReferences(), 0) << "references left unreleased";
     EXPECT_EQ(shell.OverReleases(), 0) << "references released twice";
@@ -113,10 +123,7 @@ TEST(GetWindowFolderPath, NullBrowserGivesNoPath) {
 }
 
 TEST(GetWindowFolderPath, LocationsThatNameNoFolderLeaveThePathAlone) {
-    struct Case {
-        const wchar_t* location;
-        WindowFault fault;
-    } cases[] = {
+    const ListedWindow cases[] = {
         {L"file:///C:/Data", WindowFault::LocationFails},
         {L"file:///C:/Data", WindowFault::NullLocation},
         {L"", WindowFault::None},
@@ -127,8 +134,8 @@ TEST(GetWindowFolderPath, LocationsThatNameNoFolderLeaveThePathAlone) {
         {L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}", WindowFault::None},
     };
     ComApartment apartment;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "location " << c.location << ", fault " << static_cast<int>(c.fault));
+    for (const ListedWindow& c : cases) {
+        SCOPED_TRACE(Describe(c));
         FakeShell shell;
         FakeWindow& window = shell.AddWindow(c.location, nullptr, c.fault);
         std::wstring path = L"untouched";
@@ -178,57 +185,62 @@ TEST(GetWindowFolderPath, FileLocationsConvertToWholeLocalPaths) {
 // ---------------------------------------------------------------------------
 // ActivateExistingWindow and ActivateOrOpenFolder with the fake collection
 
-TEST(ActivateOrOpenFolder, MatchesDespiteCaseSlashesAndTrailingSeparators) {
-    struct Case {
-        const wchar_t* stored;
-        const wchar_t* location;
-    } cases[] = {
-        {L"C:\\Users\\Me\\Projects", L"file:///c:/users/me/projects"},
-        {L"c:/users/me/projects/", L"file:///C:/Users/Me/Projects"},
-        {L"C:\\Users\\Me\\Projects\\\\", L"file:///C:/Users/Me/Projects/"},
-        {L"C:\\", L"file:///C:/"},
-        {L"C:\\My Docs", L"file:///C:/My%20Docs"},
-        {L"\\\\Server\\Share\\Docs", L"file://server/share/docs"},
-    };
+// A stored folder path and the location a shell window reports.
+struct StoredAndLocation {
+    const wchar_t* stored;
+    const wchar_t* location;
+};
+
+// For each case: one minimised window listed at the location, and
+// ActivateOrOpenFolder of the stored path; check then sees the shell, the
+// listed window and its handle.
+void ActivateWithOneListedWindow(const std::vector<StoredAndLocation>& cases,
+                                 const std::function<void(const FakeShell&, FakeWindow&, HWND)>& check) {
     ComApartment apartment;
-    for (const Case& c : cases) {
+    for (const StoredAndLocation& c : cases) {
         SCOPED_TRACE(testing::Message() << "stored " << c.stored << ", location " << c.location);
-        TestWindow shown(L"match", SW_SHOWMINIMIZED);
+        TestWindow shown(L"listed", SW_SHOWMINIMIZED);
         FakeShell shell;
         FakeWindow& window = shell.AddWindow(c.location, shown.Handle());
         ActivateOrOpenFolder(c.stored);
-        EXPECT_EQ(window.RefreshCalls(), 1);
-        EXPECT_EQ(window.GetWindowCalls(), 1);
-        EXPECT_FALSE(IsIconic(shown.Handle()));
-        EXPECT_EQ(shell.Creations(), 1) << "searched again after a match";
+        check(shell, window, shown.Handle());
         ExpectBalanced(shell);
     }
 }
 
+TEST(ActivateOrOpenFolder, MatchesDespiteCaseSlashesAndTrailingSeparators) {
+    ActivateWithOneListedWindow(
+        {
+            {L"C:\\Users\\Me\\Projects", L"file:///c:/users/me/projects"},
+            {L"c:/users/me/projects/", L"file:///C:/Users/Me/Projects"},
+            {L"C:\\Users\\Me\\Projects\\\\", L"file:///C:/Users/Me/Projects/"},
+            {L"C:\\", L"file:///C:/"},
+            {L"C:\\My Docs", L"file:///C:/My%20Docs"},
+            {L"\\\\Server\\Share\\Docs", L"file://server/share/docs"},
+        },
+        [](const FakeShell& shell, FakeWindow& window, HWND shown) {
+            EXPECT_EQ(window.RefreshCalls(), 1);
+            EXPECT_EQ(window.GetWindowCalls(), 1);
+            EXPECT_FALSE(IsIconic(shown));
+            EXPECT_EQ(shell.Creations(), 1) << "searched again after a match";
+        });
+}
+
 TEST(ActivateOrOpenFolder, OtherFoldersDoNotMatch) {
     // None of the stored paths exists, so nothing is opened either.
-    struct Case {
-        const wchar_t* stored;
-        const wchar_t* location;
-    } cases[] = {
-        {L"C:\\LumivaneMissing\\Data", L"file:///C:/LumivaneMissing/Data2"},
-        {L"C:\\LumivaneMissing\\Data2", L"file:///C:/LumivaneMissing/Data"},
-        {L"C:\\\\LumivaneMissing\\Data", L"file:///C:/LumivaneMissing/Data"},
-        {L"C:\\LumivaneMissing\\\u00c4", L"file:///C:/LumivaneMissing/\u00e4"},
-    };
-    ComApartment apartment;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "stored " << c.stored << ", location " << c.location);
-        TestWindow shown(L"other", SW_SHOWMINIMIZED);
-        FakeShell shell;
-        FakeWindow& window = shell.AddWindow(c.location, shown.Handle());
-        ActivateOrOpenFolder(c.stored);
-        EXPECT_EQ(window.LocationCalls(), 1);
-        EXPECT_EQ(window.RefreshCalls(), 0);
-        EXPECT_TRUE(IsIconic(shown.Handle()));
-        EXPECT_EQ(shell.Creations(), 1);
-        ExpectBalanced(shell);
-    }
+    ActivateWithOneListedWindow(
+        {
+            {L"C:\\LumivaneMissing\\Data", L"file:///C:/LumivaneMissing/Data2"},
+            {L"C:\\LumivaneMissing\\Data2", L"file:///C:/LumivaneMissing/Data"},
+            {L"C:\\\\LumivaneMissing\\Data", L"file:///C:/LumivaneMissing/Data"},
+            {L"C:\\LumivaneMissing\\\u00c4", L"file:///C:/LumivaneMissing/\u00e4"},
+        },
+        [](const FakeShell& shell, FakeWindow& window, HWND shown) {
+            EXPECT_EQ(window.LocationCalls(), 1);
+            EXPECT_EQ(window.RefreshCalls(), 0);
+            EXPECT_TRUE(IsIconic(shown));
+            EXPECT_EQ(shell.Creations(), 1);
+        });
 }
 
 TEST(ActivateExistingWindow, OnlyTheFirstMatchingWindowIsActivated) {
@@ -253,25 +265,37 @@ TEST(ActivateExistingWindow, OnlyTheFirstMatchingWindowIsActivated) {
     ExpectBalanced(shell);
 }
 
+// Two minimised windows listed for the same folder, the first as listed
+// (its location and failing step), the second whole at wholeLocation; then
+// the search for c:\data.
+struct FaultyThenWhole {
+    FaultyThenWhole(const ListedWindow& listed, const wchar_t* wholeLocation = L"file:///C:/Data")
+        : faulty(shell.AddWindow(listed.location, first.Handle(), listed.fault)),
+          whole(shell.AddWindow(wholeLocation, second.Handle())),
+          found(ActivateExistingWindow(L"c:\\data")) {}
+
+    TestWindow first{L"first", SW_SHOWMINIMIZED};
+    TestWindow second{L"second", SW_SHOWMINIMIZED};
+    FakeShell shell;
+    FakeWindow& faulty;
+    FakeWindow& whole;
+    bool found;
+};
+
 TEST(ActivateExistingWindow, MatchWithoutHandleIsReloadedAndTheSearchGoesOn) {
     const WindowFault faults[] = {WindowFault::NoOleWindow, WindowFault::NullOleWindow,
                                   WindowFault::GetWindowFails, WindowFault::NullHandle};
     ComApartment apartment;
     for (WindowFault fault : faults) {
         SCOPED_TRACE(testing::Message() << "fault " << static_cast<int>(fault));
-        TestWindow first(L"first", SW_SHOWMINIMIZED);
-        TestWindow second(L"second", SW_SHOWMINIMIZED);
-        FakeShell shell;
-        FakeWindow& handleless = shell.AddWindow(L"file:///C:/Data", first.Handle(), fault);
-        FakeWindow& complete = shell.AddWindow(L"file:///c:/data", second.Handle());
+        FaultyThenWhole search({L"file:///C:/Data", fault}, L"file:///c:/data");
 
-        EXPECT_TRUE(ActivateExistingWindow(L"c:\\data"));
-
-        EXPECT_EQ(handleless.RefreshCalls(), 1);
-        EXPECT_TRUE(IsIconic(first.Handle()));
-        EXPECT_EQ(complete.RefreshCalls(), 1);
-        EXPECT_FALSE(IsIconic(second.Handle()));
-        ExpectBalanced(shell);
+        EXPECT_TRUE(search.found);
+        EXPECT_EQ(search.faulty.RefreshCalls(), 1);
+        EXPECT_TRUE(IsIconic(search.first.Handle()));
+        EXPECT_EQ(search.whole.RefreshCalls(), 1);
+        EXPECT_FALSE(IsIconic(search.second.Handle()));
+        ExpectBalanced(search.shell);
     }
 }
 
@@ -287,10 +311,7 @@ TEST(ActivateExistingWindow, LoneMatchWithoutHandleIsReloadedButNotFound) {
 }
 
 TEST(ActivateExistingWindow, FailureAtOneIndexOnlySkipsThatIndex) {
-    struct Case {
-        const wchar_t* location;
-        WindowFault fault;
-    } cases[] = {
+    const ListedWindow faulty[] = {
         {L"file:///C:/Data", WindowFault::ItemFails},
         {L"file:///C:/Data", WindowFault::ItemNull},
         {L"file:///C:/Data", WindowFault::NoBrowser},
@@ -303,22 +324,26 @@ TEST(ActivateExistingWindow, FailureAtOneIndexOnlySkipsThatIndex) {
         {L"", WindowFault::None},
     };
     ComApartment apartment;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "location " << c.location << ", fault " << static_cast<int>(c.fault));
-        TestWindow first(L"first", SW_SHOWMINIMIZED);
-        TestWindow second(L"second", SW_SHOWMINIMIZED);
-        FakeShell shell;
-        FakeWindow& broken = shell.AddWindow(c.location, first.Handle(), c.fault);
-        FakeWindow& good = shell.AddWindow(L"file:///C:/Data", second.Handle());
+    for (const ListedWindow& listed : faulty) {
+        SCOPED_TRACE(Describe(listed));
+        FaultyThenWhole search(listed);
 
-        EXPECT_TRUE(ActivateExistingWindow(L"c:\\data"));
+        EXPECT_TRUE(search.found);
+        EXPECT_EQ(search.faulty.RefreshCalls(), 0);
+        EXPECT_TRUE(IsIconic(search.first.Handle()));
+        EXPECT_EQ(search.whole.RefreshCalls(), 1);
+        EXPECT_FALSE(IsIconic(search.second.Handle()));
+        EXPECT_EQ(search.shell.ItemRequests(), (std::vector<LONG>{0, 1}));
+        ExpectBalanced(search.shell);
+    }
+}
 
-        EXPECT_EQ(broken.RefreshCalls(), 0);
-        EXPECT_TRUE(IsIconic(first.Handle()));
-        EXPECT_EQ(good.RefreshCalls(), 1);
-        EXPECT_FALSE(IsIconic(second.Handle()));
-        EXPECT_EQ(shell.ItemRequests(), (std::vector<LONG>{0, 1}));
-        ExpectBalanced(shell);
+// The collection cannot be created, or cannot be counted, from now on.
+void BreakCollection(FakeShell& shell, bool creationFails) {
+    if (creationFails) {
+        shell.FailCreation(E_FAIL);
+    } else {
+        shell.FailCount(E_FAIL);
     }
 }
 
@@ -330,11 +355,7 @@ TEST(ActivateExistingWindow, CollectionFailureEndsTheSearchAndCountFailureAsksTh
         SCOPED_TRACE(creationFails ? "creation fails" : "count fails");
         FakeShell shell;
         FakeWindow& window = shell.AddWindow(folder.Url());
-        if (creationFails) {
-            shell.FailCreation(E_FAIL);
-        } else {
-            shell.FailCount(E_FAIL);
-        }
+        BreakCollection(shell, creationFails);
         EXPECT_FALSE(ActivateExistingWindow(NormalizeFolderPath(folder.Path())));
         EXPECT_EQ(shell.Creations(), 1);
         EXPECT_TRUE(shell.ItemRequests().empty());
@@ -418,11 +439,7 @@ TEST(ActivateOrOpenFolder, NoCollectionMeansOneOpenRequestAndTenSearches) {
         ScratchFolder folder(creationFails ? L"LumivaneNoCollection" : L"LumivaneNoCount");
         FakeShell shell;
         shell.AddWindow(folder.Url());
-        if (creationFails) {
-            shell.FailCreation(E_FAIL);
-        } else {
-            shell.FailCount(E_FAIL);
-        }
+        BreakCollection(shell, creationFails);
 
         ActivateOrOpenFolder(folder.Path());
 
