@@ -2,6 +2,7 @@
 # links the same lumivane.rc as the program, so it reads the real resources.
 add_windows_test(app_resource_tests
   tests/win/app_resource_tests.cpp
+  tests/win/about_box_tests.cpp
   app/about_box.cpp
   app/app_state.cpp
   app/lumivane.rc)
