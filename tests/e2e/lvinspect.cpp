@@ -41,16 +41,17 @@
 #include <string>
 #include <vector>
 
+// The program's own identifiers, so that lvinspect looks for the controls
+// and the icon the program really makes. The paths are relative because this
+// tool's include path holds only tests/win.
+#include "app/resource.h"
+#include "app/tray_icon.h"
 #include "handle_count.h"
 
 namespace {
 
 constexpr wchar_t kMainClass[] = L"VANTLY";
 constexpr wchar_t kAboutTitle[] = L"\u30D0\u30FC\u30B8\u30E7\u30F3\u60C5\u5831";  // バージョン情報
-constexpr int kAboutImageId = 1001;
-constexpr int kFolderButtonId = 2001;
-constexpr int kFolderListId = 2002;
-constexpr UINT kIconId = 1;
 // How long a message to the program may take before we call it hung.
 constexpr UINT kSendTimeoutMs = 2000;
 
@@ -206,8 +207,8 @@ std::wstring FocusName(HWND focus, HWND main) {
     if (focus == main) return L"main";
     if (GetParent(focus) == main) {
         switch (GetDlgCtrlID(focus)) {
-        case kFolderButtonId: return L"button";
-        case kFolderListId: return L"list";
+        case IDC_SELECT_FOLDER: return L"button";
+        case IDC_FOLDER_LIST: return L"list";
         }
     }
     return ClassOf(focus);
@@ -249,9 +250,9 @@ int MainFacts() {
     Fact("topmost", (GetWindowLongW(main, GWL_EXSTYLE) & WS_EX_TOPMOST) ? 1 : 0);
     MenuBarFacts(main);
 
-    HWND button = GetDlgItem(main, kFolderButtonId);
+    HWND button = GetDlgItem(main, IDC_SELECT_FOLDER);
     Fact("button", button ? TextOf(button) : L"(none)");
-    HWND list = GetDlgItem(main, kFolderListId);
+    HWND list = GetDlgItem(main, IDC_FOLDER_LIST);
     if (list) {
         RECT listRect = {};
         GetWindowRect(list, &listRect);
@@ -304,7 +305,7 @@ int AboutFacts() {
     RECT rect = {};
     GetWindowRect(about, &rect);
     Fact("about.rect", RectText(rect));
-    HWND picture = GetDlgItem(about, kAboutImageId);
+    HWND picture = GetDlgItem(about, IDC_ABOUT_IMAGE);
     if (!picture) {
         Fact("about.image", L"no control");
         return 0;
@@ -456,7 +457,7 @@ int DeleteIcon() {
     NOTIFYICONDATAW data = {};
     data.cbSize = sizeof data;
     data.hWnd = main;
-    data.uID = kIconId;
+    data.uID = kTrayIconId;
     Fact("deleted", Shell_NotifyIconW(NIM_DELETE, &data) ? 1 : 0);
     return 0;
 }

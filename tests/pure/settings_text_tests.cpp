@@ -6,6 +6,7 @@
 #include <climits>
 
 #include "settings/settings_text.h"
+#include "expect_geometry.h"
 
 namespace {
 
@@ -20,13 +21,6 @@ Loaded Load(std::wstring_view text) {
     Loaded loaded{kDefaults, {L"stale"}};
     ApplySettingsText(text, loaded.geometry, loaded.folders);
     return loaded;
-}
-
-void ExpectGeometry(const WindowGeometry& g, int32_t x, int32_t y, int32_t w, int32_t h) {
-    EXPECT_EQ(g.x, x);
-    EXPECT_EQ(g.y, y);
-    EXPECT_EQ(g.width, w);
-    EXPECT_EQ(g.height, h);
 }
 
 TEST(SettingsWriter, WritesTheDocumentedExamplesExactly) {

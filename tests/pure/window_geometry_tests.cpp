@@ -5,15 +5,9 @@
 #include <climits>
 
 #include "app/window_geometry.h"
+#include "expect_geometry.h"
 
 namespace {
-
-void ExpectGeometry(const WindowGeometry& g, int32_t x, int32_t y, int32_t w, int32_t h) {
-    EXPECT_EQ(g.x, x);
-    EXPECT_EQ(g.y, y);
-    EXPECT_EQ(g.width, w);
-    EXPECT_EQ(g.height, h);
-}
 
 TEST(ClampWindowGeometry, RaisesTinySizesTo100) {
     ExpectGeometry(ClampWindowGeometry({10, 20, 50, 20}, 1280, 800), 10, 20, 100, 100);

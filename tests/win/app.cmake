@@ -4,6 +4,7 @@
 # The resource script, and the About box.
 add_windows_test(app_resource_tests
   tests/win/app_resource_tests.cpp
+  tests/win/about_box_tests.cpp
   app/lumivane.rc)
 target_link_libraries(app_resource_tests PRIVATE lumivane_app version)
 

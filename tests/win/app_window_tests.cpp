@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "app/main_window.h"
 #include "app/resource.h"
 #include "app/tray_icon.h"
+#include "base/win_raii.h"
 #include "scoped_local_app_data.h"
 #include "settings/settings_store.h"
 
@@ -111,12 +113,16 @@ RECT ChildRect(HWND parent, HWND child) {
 
 class MainWindow : public ::testing::Test {
 protected:
+    // The apartment start-up enters, for the whole suite.
+    static inline std::optional<ComApartment> apartment_;
+
     static void SetUpTestSuite() {
-        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        apartment_.emplace();
         LoadStringW(Self(), IDS_APP_TITLE, AppState.title, 100);
         LoadStringW(Self(), IDC_MAIN, AppState.windowClassName, 100);
         RegisterMainWindowClass(Self());
     }
+    static void TearDownTestSuite() { apartment_.reset(); }
 
     // Loads the settings of a fresh Local AppData (the defaults), lets the
     // test adjust them, and creates the window as start-up does.

@@ -19,7 +19,7 @@
 #include "app/app_state.h"
 #include "fake_shell.h"
 #include "handle_count.h"
-#include "scratch_folder.h"
+#include "test_support.h"
 #include "watch/change_watcher.h"
 
 using namespace std::chrono_literals;
@@ -32,10 +32,6 @@ constexpr auto kQuiet = 400ms;  // no further activation for this long: settled
 
 bool IsIdle() {
     return AppState.stopEvent == nullptr && AppState.watcherThread == nullptr && AppState.watchEntries.empty();
-}
-
-bool IsValidChangeHandle(HANDLE handle) {
-    return handle != nullptr && handle != INVALID_HANDLE_VALUE;
 }
 
 long HandleCount() {
@@ -54,12 +50,7 @@ bool BecomesSignalled(HANDLE handle) {
 // notification (Windows holds it for the next wait); a test whose next
 // change must be seen waits until the worker has renewed.
 bool BecomesRenewed(HANDLE handle) {
-    auto deadline = std::chrono::steady_clock::now() + kWake;
-    while (WaitForSingleObject(handle, 0) == WAIT_OBJECT_0) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        Sleep(5);
-    }
-    return true;
+    return WaitUntil([handle] { return WaitForSingleObject(handle, 0) != WAIT_OBJECT_0; }, kWake, 5ms);
 }
 
 bool WorkerEnds() {
@@ -129,6 +120,19 @@ protected:
         HANDLE armed = AppState.watchEntries[entry].changeHandle;
         AppState.watchEntries[entry].changeHandle = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         return armed;
+    }
+
+    // Watches folders and, while the worker is held in the first one's
+    // activation, takes that folder away for good: moved elsewhere, so that
+    // arming it again fails, and with a renewal that fails. Then lets the
+    // worker go on. armed receives the real notification, which the test
+    // closes itself.
+    void WatchAndLoseTheFirstFolder(const std::vector<std::wstring>& folders, HANDLE& armed) {
+        Watch(folders);
+        HoldWorkerIn(folders.front());
+        ASSERT_TRUE(MoveFileW(folders.front().c_str(), root.Child(L"moved away").c_str()));
+        armed = SpoilRenewal(0);
+        recorder::Release();
     }
 
     ScratchFolder root;
@@ -326,12 +330,7 @@ TEST_F(ChangeWatcher, StopReturnsWithinASecondWhileTheWorkerWaitsForAnUnanswerin
     Sleep(200);
     EXPECT_FALSE(gone()) << "the stuck worker's notification was closed under it";
     window.Answer();
-    bool released = false;
-    for (int attempt = 0; attempt < 50 && !released; ++attempt) {
-        Sleep(100);
-        released = gone();
-    }
-    EXPECT_TRUE(released) << "the old worker's notification was never closed";
+    EXPECT_TRUE(WaitUntil(gone, 5s, 100ms)) << "the old worker's notification was never closed";
     EXPECT_EQ(recorder::Finished(), 2u);
 }
 
@@ -365,11 +364,8 @@ TEST_F(ChangeWatcher, FolderThatCanBeNeitherRenewedNorRearmedIsDroppedAndTheOthe
     std::wstring doomed = root.Make(L"doomed");
     std::wstring other = root.Make(L"other");
     long handlesBefore = HandleCount();
-    Watch({doomed, other});
-    HoldWorkerIn(doomed);
-    ASSERT_TRUE(MoveFileW(doomed.c_str(), root.Child(L"moved away").c_str()));
-    HANDLE armed = SpoilRenewal(0);
-    recorder::Release();
+    HANDLE armed = nullptr;
+    ASSERT_NO_FATAL_FAILURE(WatchAndLoseTheFirstFolder({doomed, other}, armed));
 
     ChangeFolder(other, L"x");
 
@@ -424,11 +420,8 @@ TEST_F(ChangeWatcher, FolderThatCannotBeRenewedIsArmedAnew) {
 TEST_F(ChangeWatcher, WorkerEndsOnItsOwnWhenNoFolderIsLeftAndStopIsHarmlessAfterwards) {
     std::wstring only = root.Make(L"only");
     long handlesBefore = HandleCount();
-    Watch({only});
-    HoldWorkerIn(only);
-    ASSERT_TRUE(MoveFileW(only.c_str(), root.Child(L"moved away").c_str()));
-    HANDLE armed = SpoilRenewal(0);
-    recorder::Release();
+    HANDLE armed = nullptr;
+    ASSERT_NO_FATAL_FAILURE(WatchAndLoseTheFirstFolder({only}, armed));
 
     ASSERT_TRUE(WorkerEnds());
     // Ended: the handles stay held until the next stop.

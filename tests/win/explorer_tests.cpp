@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -21,8 +22,21 @@
 #include "explorer/foreground.h"
 #include "explorer/window_folder_path.h"
 #include "fake_shell.h"
+#include "test_support.h"
+
+using namespace std::chrono_literals;
 
 namespace {
+
+// A window as the fake shell lists it: its location and the step that fails.
+struct ListedWindow {
+    const wchar_t* location;
+    WindowFault fault;
+};
+
+testing::Message Describe(const ListedWindow& listed) {
+    return testing::Message() << "location " << listed.location << ", fault " << static_cast<int>(listed.fault);
+}
 
 void ExpectBalanced(const FakeShell& shell) {
     EXPECT_EQ(shell.OutstandingReferences(), 0) << "references left unreleased";
@@ -30,43 +44,6 @@ void ExpectBalanced(const FakeShell& shell) {
     EXPECT_EQ(shell.OutstandingLocations(), 0) << "location strings not freed";
     EXPECT_EQ(shell.BadIndexVariants(), 0) << "index variant not VT_I4";
 }
-
-// A folder of the test's own under the temporary folder, removed with the
-// files made in it.
-class TempFolder {
-public:
-    explicit TempFolder(const std::wstring& name) {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        name_ = name + L"-" + std::to_wstring(GetCurrentProcessId());
-        path_ = std::wstring(temp) + name_;
-        CreateDirectoryW(path_.c_str(), nullptr);
-    }
-    ~TempFolder() {
-        for (const std::wstring& file : files_) DeleteFileW(file.c_str());
-        RemoveDirectoryW(path_.c_str());
-    }
-    const std::wstring& Path() const { return path_; }
-    const std::wstring& Name() const { return name_; }
-    // The same folder as a file URL, the way a shell window reports it.
-    std::wstring Url() const {
-        std::wstring url = L"file:///" + path_;
-        std::replace(url.begin(), url.end(), L'\\', L'/');
-        return url;
-    }
-    std::wstring MakeFile(const std::wstring& name) {
-        files_.push_back(path_ + L"\\" + name);
-        HANDLE file = CreateFileW(files_.back().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-        return files_.back();
-    }
-
-private:
-    std::wstring name_;
-    std::wstring path_;
-    std::vector<std::wstring> files_;
-};
 
 std::vector<HWND> TopLevelWindows(const std::function<bool(HWND)>& keep) {
     struct Search {
@@ -99,26 +76,17 @@ std::vector<HWND> FileBrowserWindows(const std::wstring& title) {
     });
 }
 
-bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
-    const ULONGLONG end = GetTickCount64() + timeoutMs;
-    while (!condition()) {
-        if (GetTickCount64() > end) return false;
-        Sleep(50);
-    }
-    return true;
-}
-
 // Waits for the file browser that one open request starts, checks that it
 // is the only one for the folder, and closes it.
 void ExpectOneFileBrowserAndClose(const std::wstring& title) {
-    ASSERT_TRUE(WaitFor([&] { return !FileBrowserWindows(title).empty(); }, 10000))
+    ASSERT_TRUE(WaitUntil([&] { return !FileBrowserWindows(title).empty(); }, 10s))
         << "no file browser window for the folder";
     // A second request would show a second window about as fast.
     Sleep(700);
     const std::vector<HWND> windows = FileBrowserWindows(title);
     EXPECT_EQ(windows.size(), 1u) << "more than one open request";
     for (HWND window : windows) PostMessageW(window, WM_CLOSE, 0, 0);
-    EXPECT_TRUE(WaitFor([&] { return FileBrowserWindows(title).empty(); }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return FileBrowserWindows(title).empty(); }, 5s));
 }
 
 // ---------------------------------------------------------------------------
@@ -155,10 +123,7 @@ TEST(GetWindowFolderPath, NullBrowserGivesNoPath) {
 }
 
 TEST(GetWindowFolderPath, LocationsThatNameNoFolderLeaveThePathAlone) {
-    struct Case {
-        const wchar_t* location;
-        WindowFault fault;
-    } cases[] = {
+    const ListedWindow cases[] = {
         {L"file:///C:/Data", WindowFault::LocationFails},
         {L"file:///C:/Data", WindowFault::NullLocation},
         {L"", WindowFault::None},
@@ -169,8 +134,8 @@ TEST(GetWindowFolderPath, LocationsThatNameNoFolderLeaveThePathAlone) {
         {L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}", WindowFault::None},
     };
     ComApartment apartment;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "location " << c.location << ", fault " << static_cast<int>(c.fault));
+    for (const ListedWindow& c : cases) {
+        SCOPED_TRACE(Describe(c));
         FakeShell shell;
         FakeWindow& window = shell.AddWindow(c.location, nullptr, c.fault);
         std::wstring path = L"untouched";
@@ -220,57 +185,62 @@ TEST(GetWindowFolderPath, FileLocationsConvertToWholeLocalPaths) {
 // ---------------------------------------------------------------------------
 // ActivateExistingWindow and ActivateOrOpenFolder with the fake collection
 
-TEST(ActivateOrOpenFolder, MatchesDespiteCaseSlashesAndTrailingSeparators) {
-    struct Case {
-        const wchar_t* stored;
-        const wchar_t* location;
-    } cases[] = {
-        {L"C:\\Users\\Me\\Projects", L"file:///c:/users/me/projects"},
-        {L"c:/users/me/projects/", L"file:///C:/Users/Me/Projects"},
-        {L"C:\\Users\\Me\\Projects\\\\", L"file:///C:/Users/Me/Projects/"},
-        {L"C:\\", L"file:///C:/"},
-        {L"C:\\My Docs", L"file:///C:/My%20Docs"},
-        {L"\\\\Server\\Share\\Docs", L"file://server/share/docs"},
-    };
+// A stored folder path and the location a shell window reports.
+struct StoredAndLocation {
+    const wchar_t* stored;
+    const wchar_t* location;
+};
+
+// For each case: one minimised window listed at the location, and
+// ActivateOrOpenFolder of the stored path; check then sees the shell, the
+// listed window and its handle.
+void ActivateWithOneListedWindow(const std::vector<StoredAndLocation>& cases,
+                                 const std::function<void(const FakeShell&, FakeWindow&, HWND)>& check) {
     ComApartment apartment;
-    for (const Case& c : cases) {
+    for (const StoredAndLocation& c : cases) {
         SCOPED_TRACE(testing::Message() << "stored " << c.stored << ", location " << c.location);
-        TestWindow shown(L"match", SW_SHOWMINIMIZED);
+        TestWindow shown(L"listed", SW_SHOWMINIMIZED);
         FakeShell shell;
         FakeWindow& window = shell.AddWindow(c.location, shown.Handle());
         ActivateOrOpenFolder(c.stored);
-        EXPECT_EQ(window.RefreshCalls(), 1);
-        EXPECT_EQ(window.GetWindowCalls(), 1);
-        EXPECT_FALSE(IsIconic(shown.Handle()));
-        EXPECT_EQ(shell.Creations(), 1) << "searched again after a match";
+        check(shell, window, shown.Handle());
         ExpectBalanced(shell);
     }
 }
 
+TEST(ActivateOrOpenFolder, MatchesDespiteCaseSlashesAndTrailingSeparators) {
+    ActivateWithOneListedWindow(
+        {
+            {L"C:\\Users\\Me\\Projects", L"file:///c:/users/me/projects"},
+            {L"c:/users/me/projects/", L"file:///C:/Users/Me/Projects"},
+            {L"C:\\Users\\Me\\Projects\\\\", L"file:///C:/Users/Me/Projects/"},
+            {L"C:\\", L"file:///C:/"},
+            {L"C:\\My Docs", L"file:///C:/My%20Docs"},
+            {L"\\\\Server\\Share\\Docs", L"file://server/share/docs"},
+        },
+        [](const FakeShell& shell, FakeWindow& window, HWND shown) {
+            EXPECT_EQ(window.RefreshCalls(), 1);
+            EXPECT_EQ(window.GetWindowCalls(), 1);
+            EXPECT_FALSE(IsIconic(shown));
+            EXPECT_EQ(shell.Creations(), 1) << "searched again after a match";
+        });
+}
+
 TEST(ActivateOrOpenFolder, OtherFoldersDoNotMatch) {
     // None of the stored paths exists, so nothing is opened either.
-    struct Case {
-        const wchar_t* stored;
-        const wchar_t* location;
-    } cases[] = {
-        {L"C:\\LumivaneMissing\\Data", L"file:///C:/LumivaneMissing/Data2"},
-        {L"C:\\LumivaneMissing\\Data2", L"file:///C:/LumivaneMissing/Data"},
-        {L"C:\\\\LumivaneMissing\\Data", L"file:///C:/LumivaneMissing/Data"},
-        {L"C:\\LumivaneMissing\\\u00c4", L"file:///C:/LumivaneMissing/\u00e4"},
-    };
-    ComApartment apartment;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "stored " << c.stored << ", location " << c.location);
-        TestWindow shown(L"other", SW_SHOWMINIMIZED);
-        FakeShell shell;
-        FakeWindow& window = shell.AddWindow(c.location, shown.Handle());
-        ActivateOrOpenFolder(c.stored);
-        EXPECT_EQ(window.LocationCalls(), 1);
-        EXPECT_EQ(window.RefreshCalls(), 0);
-        EXPECT_TRUE(IsIconic(shown.Handle()));
-        EXPECT_EQ(shell.Creations(), 1);
-        ExpectBalanced(shell);
-    }
+    ActivateWithOneListedWindow(
+        {
+            {L"C:\\LumivaneMissing\\Data", L"file:///C:/LumivaneMissing/Data2"},
+            {L"C:\\LumivaneMissing\\Data2", L"file:///C:/LumivaneMissing/Data"},
+            {L"C:\\\\LumivaneMissing\\Data", L"file:///C:/LumivaneMissing/Data"},
+            {L"C:\\LumivaneMissing\\\u00c4", L"file:///C:/LumivaneMissing/\u00e4"},
+        },
+        [](const FakeShell& shell, FakeWindow& window, HWND shown) {
+            EXPECT_EQ(window.LocationCalls(), 1);
+            EXPECT_EQ(window.RefreshCalls(), 0);
+            EXPECT_TRUE(IsIconic(shown));
+            EXPECT_EQ(shell.Creations(), 1);
+        });
 }
 
 TEST(ActivateExistingWindow, OnlyTheFirstMatchingWindowIsActivated) {
@@ -295,25 +265,37 @@ TEST(ActivateExistingWindow, OnlyTheFirstMatchingWindowIsActivated) {
     ExpectBalanced(shell);
 }
 
+// Two minimised windows listed for the same folder, the first as listed
+// (its location and failing step), the second whole at wholeLocation; then
+// the search for c:\data.
+struct FaultyThenWhole {
+    FaultyThenWhole(const ListedWindow& listed, const wchar_t* wholeLocation = L"file:///C:/Data")
+        : faulty(shell.AddWindow(listed.location, first.Handle(), listed.fault)),
+          whole(shell.AddWindow(wholeLocation, second.Handle())),
+          found(ActivateExistingWindow(L"c:\\data")) {}
+
+    TestWindow first{L"first", SW_SHOWMINIMIZED};
+    TestWindow second{L"second", SW_SHOWMINIMIZED};
+    FakeShell shell;
+    FakeWindow& faulty;
+    FakeWindow& whole;
+    bool found;
+};
+
 TEST(ActivateExistingWindow, MatchWithoutHandleIsReloadedAndTheSearchGoesOn) {
     const WindowFault faults[] = {WindowFault::NoOleWindow, WindowFault::NullOleWindow,
                                   WindowFault::GetWindowFails, WindowFault::NullHandle};
     ComApartment apartment;
     for (WindowFault fault : faults) {
         SCOPED_TRACE(testing::Message() << "fault " << static_cast<int>(fault));
-        TestWindow first(L"first", SW_SHOWMINIMIZED);
-        TestWindow second(L"second", SW_SHOWMINIMIZED);
-        FakeShell shell;
-        FakeWindow& handleless = shell.AddWindow(L"file:///C:/Data", first.Handle(), fault);
-        FakeWindow& complete = shell.AddWindow(L"file:///c:/data", second.Handle());
+        FaultyThenWhole search({L"file:///C:/Data", fault}, L"file:///c:/data");
 
-        EXPECT_TRUE(ActivateExistingWindow(L"c:\\data"));
-
-        EXPECT_EQ(handleless.RefreshCalls(), 1);
-        EXPECT_TRUE(IsIconic(first.Handle()));
-        EXPECT_EQ(complete.RefreshCalls(), 1);
-        EXPECT_FALSE(IsIconic(second.Handle()));
-        ExpectBalanced(shell);
+        EXPECT_TRUE(search.found);
+        EXPECT_EQ(search.faulty.RefreshCalls(), 1);
+        EXPECT_TRUE(IsIconic(search.first.Handle()));
+        EXPECT_EQ(search.whole.RefreshCalls(), 1);
+        EXPECT_FALSE(IsIconic(search.second.Handle()));
+        ExpectBalanced(search.shell);
     }
 }
 
@@ -329,10 +311,7 @@ TEST(ActivateExistingWindow, LoneMatchWithoutHandleIsReloadedButNotFound) {
 }
 
 TEST(ActivateExistingWindow, FailureAtOneIndexOnlySkipsThatIndex) {
-    struct Case {
-        const wchar_t* location;
-        WindowFault fault;
-    } cases[] = {
+    const ListedWindow faulty[] = {
         {L"file:///C:/Data", WindowFault::ItemFails},
         {L"file:///C:/Data", WindowFault::ItemNull},
         {L"file:///C:/Data", WindowFault::NoBrowser},
@@ -345,38 +324,38 @@ TEST(ActivateExistingWindow, FailureAtOneIndexOnlySkipsThatIndex) {
         {L"", WindowFault::None},
     };
     ComApartment apartment;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "location " << c.location << ", fault " << static_cast<int>(c.fault));
-        TestWindow first(L"first", SW_SHOWMINIMIZED);
-        TestWindow second(L"second", SW_SHOWMINIMIZED);
-        FakeShell shell;
-        FakeWindow& broken = shell.AddWindow(c.location, first.Handle(), c.fault);
-        FakeWindow& good = shell.AddWindow(L"file:///C:/Data", second.Handle());
+    for (const ListedWindow& listed : faulty) {
+        SCOPED_TRACE(Describe(listed));
+        FaultyThenWhole search(listed);
 
-        EXPECT_TRUE(ActivateExistingWindow(L"c:\\data"));
+        EXPECT_TRUE(search.found);
+        EXPECT_EQ(search.faulty.RefreshCalls(), 0);
+        EXPECT_TRUE(IsIconic(search.first.Handle()));
+        EXPECT_EQ(search.whole.RefreshCalls(), 1);
+        EXPECT_FALSE(IsIconic(search.second.Handle()));
+        EXPECT_EQ(search.shell.ItemRequests(), (std::vector<LONG>{0, 1}));
+        ExpectBalanced(search.shell);
+    }
+}
 
-        EXPECT_EQ(broken.RefreshCalls(), 0);
-        EXPECT_TRUE(IsIconic(first.Handle()));
-        EXPECT_EQ(good.RefreshCalls(), 1);
-        EXPECT_FALSE(IsIconic(second.Handle()));
-        EXPECT_EQ(shell.ItemRequests(), (std::vector<LONG>{0, 1}));
-        ExpectBalanced(shell);
+// The collection cannot be created, or cannot be counted, from now on.
+void BreakCollection(FakeShell& shell, bool creationFails) {
+    if (creationFails) {
+        shell.FailCreation(E_FAIL);
+    } else {
+        shell.FailCount(E_FAIL);
     }
 }
 
 TEST(ActivateExistingWindow, CollectionFailureEndsTheSearchAndCountFailureAsksTheShell) {
     ComApartment apartment;
     // A folder that exists, so that the shell can make an ID list of it.
-    TempFolder folder(L"LumivaneUncounted");
+    ScratchFolder folder(L"LumivaneUncounted");
     for (bool creationFails : {true, false}) {
         SCOPED_TRACE(creationFails ? "creation fails" : "count fails");
         FakeShell shell;
         FakeWindow& window = shell.AddWindow(folder.Url());
-        if (creationFails) {
-            shell.FailCreation(E_FAIL);
-        } else {
-            shell.FailCount(E_FAIL);
-        }
+        BreakCollection(shell, creationFails);
         EXPECT_FALSE(ActivateExistingWindow(NormalizeFolderPath(folder.Path())));
         EXPECT_EQ(shell.Creations(), 1);
         EXPECT_TRUE(shell.ItemRequests().empty());
@@ -426,7 +405,7 @@ TEST(ActivateOrOpenFolder, EmptyOrSeparatorOnlyPathDoesNothing) {
 // "open" would launch it. Only existing folders are opened.
 TEST(ActivateOrOpenFolder, WhatIsNotAnExistingFolderIsNeverOpened) {
     ComApartment apartment;
-    TempFolder folder(L"LumivaneNotFolders");
+    ScratchFolder folder(L"LumivaneNotFolders");
     std::vector<std::wstring> paths = {
         folder.MakeFile(L"notes.txt"),
         folder.Path() + L"\\missing\\nowhere",
@@ -457,14 +436,10 @@ TEST(ActivateOrOpenFolder, NoCollectionMeansOneOpenRequestAndTenSearches) {
     ComApartment apartment;
     for (bool creationFails : {true, false}) {
         SCOPED_TRACE(creationFails ? "creation fails" : "count fails");
-        TempFolder folder(creationFails ? L"LumivaneNoCollection" : L"LumivaneNoCount");
+        ScratchFolder folder(creationFails ? L"LumivaneNoCollection" : L"LumivaneNoCount");
         FakeShell shell;
         shell.AddWindow(folder.Url());
-        if (creationFails) {
-            shell.FailCreation(E_FAIL);
-        } else {
-            shell.FailCount(E_FAIL);
-        }
+        BreakCollection(shell, creationFails);
 
         ActivateOrOpenFolder(folder.Path());
 
@@ -476,7 +451,7 @@ TEST(ActivateOrOpenFolder, NoCollectionMeansOneOpenRequestAndTenSearches) {
 
 TEST(ActivateOrOpenFolder, PollingStopsAtTheFirstSearchThatFindsTheNewWindow) {
     ComApartment apartment;
-    TempFolder folder(L"LumivaneListedLater");
+    ScratchFolder folder(L"LumivaneListedLater");
     TestWindow shown(L"opened", SW_SHOWMINIMIZED);
     FakeShell shell;
     // Listed from the fourth creation: the first search and two polls miss
@@ -501,7 +476,7 @@ TEST(ActivateOrOpenFolder, PollingStopsAtTheFirstSearchThatFindsTheNewWindow) {
 
 TEST(ActivateOrOpenFolderUnderWine, OpensTheFolderAndLaterBringsTheSameWindowBack) {
     ComApartment apartment;
-    TempFolder folder(L"LumivaneRealShell");
+    ScratchFolder folder(L"LumivaneRealShell");
     ASSERT_TRUE(FileBrowserWindows(folder.Name()).empty());
 
     const ULONGLONG start = GetTickCount64();
@@ -511,7 +486,7 @@ TEST(ActivateOrOpenFolderUnderWine, OpensTheFolderAndLaterBringsTheSameWindowBac
     // ten of them.
     EXPECT_LT(opened, 950u);
     // Wine's file browser takes its title a little after it registers.
-    ASSERT_TRUE(WaitFor([&] { return FileBrowserWindows(folder.Name()).size() == 1; }, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return FileBrowserWindows(folder.Name()).size() == 1; }, 3s));
     HWND browser = FileBrowserWindows(folder.Name())[0];
     EXPECT_EQ(GetForegroundWindow(), browser);
 
@@ -519,11 +494,11 @@ TEST(ActivateOrOpenFolderUnderWine, OpensTheFolderAndLaterBringsTheSameWindowBac
     ShowWindow(browser, SW_MINIMIZE);
     TestWindow elsewhere(L"elsewhere", SW_SHOWNORMAL);
     SetForegroundWindow(elsewhere.Handle());
-    ASSERT_TRUE(WaitFor([&] { return IsIconic(browser) != FALSE; }, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return IsIconic(browser) != FALSE; }, 3s));
     const ULONGLONG again = GetTickCount64();
     EXPECT_TRUE(ActivateExistingWindow(NormalizeFolderPath(folder.Path())));
     const ULONGLONG found = GetTickCount64() - again;
-    EXPECT_TRUE(WaitFor([&] { return !IsIconic(browser); }, 3000)) << "still minimised";
+    EXPECT_TRUE(WaitUntil([&] { return !IsIconic(browser); }, 3s)) << "still minimised";
     EXPECT_EQ(GetForegroundWindow(), browser);
     std::printf("open request until found %llu ms, search of the open window %llu ms\n", opened, found);
     ExpectOneFileBrowserAndClose(folder.Name());

@@ -26,6 +26,18 @@
 
 namespace {
 
+// QueryInterface for an object that is each of Interfaces through one
+// pointer, answer: hands it out with a reference counted by its own AddRef.
+template <typename... Interfaces>
+HRESULT AnswerQuery(IUnknown* answer, REFIID riid, void** object) {
+    if (!object) return E_POINTER;
+    *object = nullptr;
+    if (!((riid == __uuidof(Interfaces)) || ...)) return E_NOINTERFACE;
+    *object = answer;
+    answer->AddRef();
+    return S_OK;
+}
+
 // Process-wide: a malloc spy can be registered only once per process, and
 // the COM runtime may keep spied blocks that would delay its revocation.
 class AllocationSpy final : public IMallocSpy {
@@ -69,13 +81,7 @@ public:
 
     // IUnknown: a static object, never deleted.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (!object) return E_POINTER;
-        if (riid == __uuidof(IUnknown) || riid == __uuidof(IMallocSpy)) {
-            *object = static_cast<IMallocSpy*>(this);
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
+        return AnswerQuery<IUnknown, IMallocSpy>(this, riid, object);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
@@ -151,7 +157,6 @@ struct Tally {
     std::vector<std::uint64_t> locationTickets;
 };
 
-// The reference count of one fake object; the FakeShell holds the first.
 // The automation half of a dual interface, which the code under test never
 // calls.
 template <typename Interface>
@@ -165,6 +170,7 @@ public:
     }
 };
 
+// The reference count of one fake object; the FakeShell holds the first.
 class Counted {
 public:
     explicit Counted(Tally& tally) : tally_(tally) {}
@@ -185,23 +191,25 @@ private:
     ULONG references_ = 1;
 };
 
-// The top-level shell browser of one tab: its window is the tab's own.
-class FakeShellBrowser final : public IShellBrowser, public Counted {
+// A fake object of one interface, Interface: it answers the queries for
+// Answers (Interface and the bases it is reached as) with itself, and
+// counts its references.
+template <typename Interface, typename... Answers>
+class CountedObject : public Interface, public Counted {
 public:
-    FakeShellBrowser(Tally& tally, HWND tab) : Counted(tally), tab_(tab) {}
+    explicit CountedObject(Tally& tally) : Counted(tally) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (!object) return E_POINTER;
-        *object = nullptr;
-        if (riid != __uuidof(IUnknown) && riid != __uuidof(IOleWindow) && riid != __uuidof(IShellBrowser)) {
-            return E_NOINTERFACE;
-        }
-        *object = static_cast<IShellBrowser*>(this);
-        Acquire();
-        return S_OK;
+        return AnswerQuery<Answers...>(static_cast<Interface*>(this), riid, object);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return Acquire(); }
     ULONG STDMETHODCALLTYPE Release() override { return Drop(); }
+};
+
+// The top-level shell browser of one tab: its window is the tab's own.
+class FakeShellBrowser final : public CountedObject<IShellBrowser, IUnknown, IOleWindow, IShellBrowser> {
+public:
+    FakeShellBrowser(Tally& tally, HWND tab) : CountedObject(tally), tab_(tab) {}
 
     HRESULT STDMETHODCALLTYPE GetWindow(HWND* handle) override {
         if (!handle) return E_POINTER;
@@ -275,7 +283,6 @@ public:
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return Acquire(); }
     ULONG STDMETHODCALLTYPE Release() override { return Drop(); }
-
 
     // IWebBrowser2 and its bases: the two methods the search uses...
     HRESULT STDMETHODCALLTYPE Refresh() override {
@@ -389,23 +396,11 @@ private:
 };
 
 // One created collection: the windows listed at its creation.
-class FakeCollection final : public WithoutDispatch<IShellWindows>, public Counted {
+class FakeCollection final
+    : public CountedObject<WithoutDispatch<IShellWindows>, IUnknown, IDispatch, IShellWindows> {
 public:
-    FakeCollection(Tally& tally, std::vector<FakeWindowImpl*> listed) : Counted(tally), listed_(std::move(listed)) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (!object) return E_POINTER;
-        *object = nullptr;
-        if (riid != __uuidof(IUnknown) && riid != __uuidof(IDispatch) && riid != __uuidof(IShellWindows)) {
-            return E_NOINTERFACE;
-        }
-        *object = static_cast<IShellWindows*>(this);
-        Acquire();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return Acquire(); }
-    ULONG STDMETHODCALLTYPE Release() override { return Drop(); }
-
+    FakeCollection(Tally& tally, std::vector<FakeWindowImpl*> listed)
+        : CountedObject(tally), listed_(std::move(listed)) {}
 
     HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override {
         if (!count) return E_POINTER;
@@ -455,12 +450,7 @@ struct FakeShell::State {
     public:
         explicit Factory(State& state) : state_(state) {}
         HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-            if (!object) return E_POINTER;
-            *object = nullptr;
-            if (riid != __uuidof(IUnknown) && riid != __uuidof(IClassFactory)) return E_NOINTERFACE;
-            *object = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
+            return AnswerQuery<IUnknown, IClassFactory>(this, riid, object);
         }
         // Lives as long as its State; the runtime's references need no count.
         ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
@@ -542,48 +532,6 @@ int FakeShell::OutstandingLocations() const {
 
 namespace {
 
-LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcW(window, message, wParam, lParam);
-}
-
-const wchar_t* TestWindowClass() {
-    static const wchar_t* name = [] {
-        WNDCLASSEXW windowClass = {};
-        windowClass.cbSize = sizeof(windowClass);
-        windowClass.lpfnWndProc = TestWindowProc;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-        windowClass.lpszClassName = L"LumivaneTestWindow";
-        RegisterClassExW(&windowClass);
-        return windowClass.lpszClassName;
-    }();
-    return name;
-}
-
-}  // namespace
-
-void PumpMessages() {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-}
-
-TestWindow::TestWindow(const wchar_t* title, int showCommand)
-    : handle_(CreateWindowExW(0, TestWindowClass(), title, WS_OVERLAPPEDWINDOW, 100, 100, 320, 200, nullptr,
-                              nullptr, GetModuleHandleW(nullptr), nullptr)) {
-    if (handle_) ShowWindow(handle_, showCommand);
-    PumpMessages();
-}
-
-TestWindow::~TestWindow() {
-    if (handle_) DestroyWindow(handle_);
-}
-
-namespace {
-
 constexpr wchar_t kTabClass[] = L"ShellTabWindowClass";
 constexpr wchar_t kStubbornProperty[] = L"LumivaneStubbornFrame";
 
@@ -653,12 +601,7 @@ class UnansweringOleWindow final : public IOleWindow {
 public:
     UnansweringOleWindow(HANDLE called, HANDLE answered) : called_(called), answered_(answered) {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (!object) return E_POINTER;
-        *object = nullptr;
-        if (riid != __uuidof(IUnknown) && riid != __uuidof(IOleWindow)) return E_NOINTERFACE;
-        *object = static_cast<IOleWindow*>(this);
-        AddRef();
-        return S_OK;
+        return AnswerQuery<IUnknown, IOleWindow>(this, riid, object);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
     ULONG STDMETHODCALLTYPE Release() override {

@@ -29,6 +29,8 @@
 #include <string>
 #include <vector>
 
+#include "test_support.h"
+
 // Which step fails for one window. Item and the two queries can fail with
 // an error or "succeed" with a null reference; the real code must treat
 // both alike.
@@ -57,11 +59,6 @@ public:
     virtual int RefreshCalls() const = 0;    // Refresh
     virtual int GetWindowCalls() const = 0;  // IOleWindow::GetWindow
 };
-
-// Lets the test thread's windows count as answering: IsHungAppWindow calls
-// a window hung when its thread has not looked for messages for five
-// seconds, and a test thread rarely does.
-void PumpMessages();
 
 class FakeShell {
 public:
@@ -109,23 +106,6 @@ public:
 
 private:
     std::unique_ptr<State> state_;
-};
-
-// A real top-level window for a fake window's handle, so that ShowWindow
-// and SetForegroundWindow act on something a test can observe. Destroyed
-// with the object.
-class TestWindow {
-public:
-    // Created with the title and shown with showCommand (SW_HIDE leaves it
-    // hidden).
-    TestWindow(const wchar_t* title, int showCommand);
-    ~TestWindow();
-    TestWindow(const TestWindow&) = delete;
-    TestWindow& operator=(const TestWindow&) = delete;
-    HWND Handle() const { return handle_; }
-
-private:
-    HWND handle_;
 };
 
 // A tabbed frame modelled on Windows 11's Explorer: a real top-level window

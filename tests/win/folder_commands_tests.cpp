@@ -13,18 +13,17 @@
 
 #include <atomic>
 #include <chrono>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "activation_recorder.h"
 #include "app/app_state.h"
+#include "base/win_raii.h"
 #include "scoped_local_app_data.h"
-#include "scratch_folder.h"
 #include "settings/settings_store.h"
 #include "settings/settings_text.h"
+#include "test_support.h"
 #include "watch/change_watcher.h"
 #include "watch/folder_commands.h"
 
@@ -33,11 +32,6 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr auto kWake = 5s;
-
-std::string ReadBytes(const std::wstring& path) {
-    std::ifstream in(path.c_str(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 FILETIME LastWriteTime(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -88,32 +82,20 @@ private:
 class FolderCommands : public testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+        ASSERT_TRUE(apartment_.entered());
         recorder::Reset();
         StopWatching();
         AppState.folders.clear();
 
-        WNDCLASSEXW windowClass{sizeof(windowClass)};
-        windowClass.lpfnWndProc = DefWindowProcW;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"LumivaneFolderCommandsTest";
-        RegisterClassExW(&windowClass);
-        window_ = CreateWindowExW(0, windowClass.lpszClassName, L"folder commands test", WS_OVERLAPPEDWINDOW, 100, 100,
-                                  500, 300, nullptr, nullptr, windowClass.hInstance, nullptr);
-        ASSERT_NE(window_, nullptr);
-        // Like the main window's list: no sorting, one selection at most.
-        AppState.folderListBox =
-            CreateWindowExW(WS_EX_CLIENTEDGE, L"LISTBOX", nullptr, WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_NOTIFY, 0,
-                            0, 480, 250, window_, nullptr, windowClass.hInstance, nullptr);
+        ASSERT_NE(window_.Handle(), nullptr);
+        AppState.folderListBox = window_.AddFolderList();
         ASSERT_NE(AppState.folderListBox, nullptr);
     }
     void TearDown() override {
         StopWatching();
-        DestroyWindow(window_);
         AppState.folderListBox = nullptr;
         AppState.folders.clear();
         recorder::Reset();
-        CoUninitialize();
     }
 
     std::vector<std::wstring> ListBoxItems() const {
@@ -154,9 +136,12 @@ protected:
         EXPECT_EQ(AppState.watcherThread != nullptr, !existing.empty());
     }
 
+    // First, so that everything below is gone before the apartment is left.
+    ComApartment apartment_;
     ScopedLocalAppData appData_;
     ScratchFolder root;
-    HWND window_ = nullptr;
+    // The dialogs' owner and the list box's parent.
+    TestWindow window_{L"folder commands test", SW_HIDE, 100, 100, 500, 300};
 };
 
 // Names in the table are folders under the test's scratch folder; those
@@ -187,7 +172,7 @@ TEST_P(AddFolderTest, ReachesListBoxSettingsAndWatcher) {
     RefreshFolderListView();
     if (!AppState.folders.empty()) Select(0);
 
-    AddFolder(window_, Paths({add.added}).front());
+    AddFolder(window_.Handle(), Paths({add.added}).front());
 
     ExpectListEverywhere(Paths(add.after));
 }
@@ -211,26 +196,26 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(FolderCommands, AddedFolderIsWatchedAtOnce) {
     std::wstring folder = root.Make(L"new");
-    AddFolder(window_, folder);
+    AddFolder(window_.Handle(), folder);
     ASSERT_TRUE(WriteTextFile(folder + L"\\file.txt", "x"));
     ASSERT_TRUE(recorder::WaitForCalls(1, kWake));
     EXPECT_EQ(recorder::Paths().front(), folder);
 }
 
 TEST_F(FolderCommands, EmptyPathChangesNothingAndSavesNothing) {
-    AddFolder(window_, L"");
+    AddFolder(window_.Handle(), L"");
     EXPECT_TRUE(AppState.folders.empty());
     EXPECT_TRUE(ListBoxItems().empty());
     EXPECT_FALSE(FileExists(appData_.settingsFile()));
     EXPECT_EQ(AppState.stopEvent, nullptr);
 
     std::wstring folder = root.Make(L"a");
-    AddFolder(window_, folder);
+    AddFolder(window_.Handle(), folder);
     Select(0);
     Untouched before(appData_.settingsFile());
     Sleep(20);  // a rewrite now would carry a later time stamp
 
-    AddFolder(window_, L"");
+    AddFolder(window_.Handle(), L"");
 
     EXPECT_EQ(AppState.folders, FolderList{folder});
     EXPECT_EQ(Selection(), 0) << "the list box was not refilled";
@@ -249,15 +234,15 @@ void PrintTo(const IgnoredDeleteCase& ignored, std::ostream* out) { *out << igno
 class IgnoredDeleteTest : public FolderCommands, public testing::WithParamInterface<IgnoredDeleteCase> {};
 
 TEST_P(IgnoredDeleteTest, ChangesNothing) {
-    AddFolder(window_, root.Make(L"a"));
-    AddFolder(window_, root.Make(L"b"));
+    AddFolder(window_.Handle(), root.Make(L"a"));
+    AddFolder(window_.Handle(), root.Make(L"b"));
     FolderList folders = AppState.folders;
     Untouched before(appData_.settingsFile());
     HWND listBox = AppState.folderListBox;
     GetParam().arrange(listBox);
     Sleep(20);
 
-    RemoveSelectedFolder(window_);
+    RemoveSelectedFolder(window_.Handle());
 
     AppState.folderListBox = listBox;
     EXPECT_EQ(AppState.folders, folders);
@@ -283,20 +268,20 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(FolderCommands, DeleteRemovesTheSelectedEntry) {
     std::wstring a = root.Make(L"a"), b = root.Make(L"b"), c = root.Make(L"c");
-    for (const std::wstring& folder : {a, b, c}) AddFolder(window_, folder);
+    for (const std::wstring& folder : {a, b, c}) AddFolder(window_.Handle(), folder);
     Select(1);
 
-    RemoveSelectedFolder(window_);
+    RemoveSelectedFolder(window_.Handle());
 
     ExpectListEverywhere({c, a});
 }
 
 TEST_F(FolderCommands, DeletingTheOnlyFolderSavesAnEmptyListAndLeavesTheWatcherIdle) {
-    AddFolder(window_, root.Make(L"only"));
+    AddFolder(window_.Handle(), root.Make(L"only"));
     ASSERT_NE(AppState.watcherThread, nullptr);
     Select(0);
 
-    RemoveSelectedFolder(window_);
+    RemoveSelectedFolder(window_.Handle());
 
     ExpectListEverywhere({});
     EXPECT_NE(ReadBytes(appData_.settingsFile()).find("\"folders\":[]"), std::string::npos);
@@ -377,18 +362,14 @@ public:
     template <typename Act>
     DialogDriver(HWND owner, Act act)
         : thread_([this, owner, act] {
-              auto deadline = std::chrono::steady_clock::now() + 10s;
               HWND dialog = nullptr;
-              while (!(dialog = FindOwnedDialog(owner)) && std::chrono::steady_clock::now() < deadline) Sleep(50);
-              if (!dialog) return;
+              if (!WaitUntil([&] { return (dialog = FindOwnedDialog(owner)) != nullptr; }, 10s)) return;
               found_ = true;
               Sleep(200);  // let it finish filling itself
               act(dialog);
               // A dialog that ignored what it was told is cancelled, so that
               // a failing test fails instead of waiting for ever.
-              deadline = std::chrono::steady_clock::now() + 10s;
-              while (IsWindow(dialog) && std::chrono::steady_clock::now() < deadline) Sleep(50);
-              if (IsWindow(dialog)) PressButton(dialog, IDCANCEL);
+              if (!WaitUntil([&] { return !IsWindow(dialog); }, 10s)) PressButton(dialog, IDCANCEL);
           }) {}
     ~DialogDriver() { Join(); }
     DialogDriver(const DialogDriver&) = delete;
@@ -405,9 +386,9 @@ private:
 };
 
 TEST_F(FolderCommands, CancellingTheFolderDialogChangesNothing) {
-    DialogDriver driver(window_, [](HWND dialog) { PressButton(dialog, IDCANCEL); });
+    DialogDriver driver(window_.Handle(), [](HWND dialog) { PressButton(dialog, IDCANCEL); });
 
-    PickFolder(window_);
+    PickFolder(window_.Handle());
 
     ASSERT_TRUE(driver.Join()) << "no dialog was shown";
     EXPECT_TRUE(AppState.folders.empty());
@@ -418,11 +399,11 @@ TEST_F(FolderCommands, CancellingTheFolderDialogChangesNothing) {
 
 TEST_F(FolderCommands, FolderChosenInTheFolderDialogIsAdded) {
     std::wstring chosen = root.Make(L"chosen");
-    AddFolder(window_, root.Make(L"earlier"));
+    AddFolder(window_.Handle(), root.Make(L"earlier"));
     // The dialog's name box takes a full path; with folder picking on, OK
     // then returns that folder instead of browsing into it.
     constexpr int kFileNameBox = 0x480;
-    DialogDriver driver(window_, [chosen](HWND dialog) {
+    DialogDriver driver(window_.Handle(), [chosen](HWND dialog) {
         // Set until it stays: the dialog writes the box itself while it
         // fills its view.
         wchar_t shown[MAX_PATH] = {};
@@ -434,7 +415,7 @@ TEST_F(FolderCommands, FolderChosenInTheFolderDialogIsAdded) {
         PressButton(dialog, IDOK);
     });
 
-    PickFolder(window_);
+    PickFolder(window_.Handle());
 
     ASSERT_TRUE(driver.Join()) << "no dialog was shown";
     ExpectListEverywhere({chosen, root.Child(L"earlier")});
@@ -474,12 +455,12 @@ protected:
 
 TEST_F(FolderBrowserFallback, ShowsTheTitleAndCancellingChangesNothing) {
     std::atomic<bool> titled{false};
-    DialogDriver driver(window_, [&titled](HWND dialog) {
+    DialogDriver driver(window_.Handle(), [&titled](HWND dialog) {
         titled = HasChildWithText(dialog, L"フォルダーを選択");
         PressButton(dialog, IDCANCEL);
     });
 
-    PickFolder(window_);
+    PickFolder(window_.Handle());
 
     ASSERT_TRUE(driver.Join()) << "no folder browser was shown";
     EXPECT_TRUE(titled);
@@ -489,7 +470,7 @@ TEST_F(FolderBrowserFallback, ShowsTheTitleAndCancellingChangesNothing) {
 
 TEST_F(FolderBrowserFallback, FolderChosenInTheBrowserIsAdded) {
     std::wstring chosen = root.Make(L"browsed");
-    DialogDriver driver(window_, [chosen](HWND dialog) {
+    DialogDriver driver(window_.Handle(), [chosen](HWND dialog) {
         // The browser fills its tree after it shows and may move the
         // selection back to its start meanwhile: select until it stays.
         for (int attempt = 0; attempt < 50 && SelectedTreeItem(dialog) != L"browsed"; ++attempt) {
@@ -499,7 +480,7 @@ TEST_F(FolderBrowserFallback, FolderChosenInTheBrowserIsAdded) {
         PressButton(dialog, IDOK);
     });
 
-    PickFolder(window_);
+    PickFolder(window_.Handle());
 
     ASSERT_TRUE(driver.Join()) << "no folder browser was shown";
     ExpectListEverywhere({chosen});

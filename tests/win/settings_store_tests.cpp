@@ -7,14 +7,13 @@
 #include <windows.h>
 #include <psapi.h>
 
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 
 #include "app/app_state.h"
 #include "scoped_local_app_data.h"
 #include "settings/settings_store.h"
+#include "test_support.h"
 
 // The list box refill is a seam here: the settings store only has to ask
 // for it, and only when the list box exists.
@@ -25,52 +24,36 @@ void RefreshFolderListView() {
 
 namespace {
 
-void WriteBytes(const std::wstring& path, const std::string& bytes) {
-    std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-bool Exists(const std::wstring& path) {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 const std::string kBom = "\xEF\xBB\xBF";
 
 class SettingsStore : public ::testing::Test {
 protected:
     void SetUp() override {
-        WNDCLASSEXW cls{sizeof(cls)};
-        cls.lpfnWndProc = DefWindowProcW;
-        cls.hInstance = GetModuleHandleW(nullptr);
-        cls.lpszClassName = L"LumivaneSettingsTest";
-        RegisterClassExW(&cls);
-        window_ = CreateWindowExW(0, cls.lpszClassName, L"settings test", WS_OVERLAPPEDWINDOW, 880, 410, 420, 350,
-                                  nullptr, nullptr, cls.hInstance, nullptr);
-        ASSERT_NE(window_, nullptr);
+        ASSERT_NE(window_.Handle(), nullptr);
         AppState.folders.clear();
         AppState.folderListBox = nullptr;
         refreshCalls = 0;
     }
     void TearDown() override {
-        DestroyWindow(window_);
         AppState.folders.clear();
         AppState.folderListBox = nullptr;
     }
 
     ScopedLocalAppData appData_;
-    HWND window_ = nullptr;
+    // Its placement is what the settings file stores.
+    TestWindow window_{L"settings test", SW_HIDE, 880, 410, 420, 350};
 };
 
 TEST_F(SettingsStore, PathIsVantlyWindowJsonUnderLocalAppDataAndTheFolderIsCreated) {
-    EXPECT_FALSE(Exists(appData_.vantlyFolder()));
+    EXPECT_FALSE(FileExists(appData_.vantlyFolder()));
     EXPECT_EQ(GetSettingsPath(), appData_.settingsFile());
     EXPECT_TRUE(GetFileAttributesW(appData_.vantlyFolder().c_str()) & FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_TRUE(Exists(appData_.vantlyFolder()));
+    EXPECT_TRUE(FileExists(appData_.vantlyFolder()));
 }
 
 TEST_F(SettingsStore, SaveWritesBomAndOneLineOfUtf8) {
     AppState.folders = {L"C:\\\u65e5\u672c\\\u30d5\u30a9\u30eb\u30c0\u30fc", L"C:\\emoji\U0001F600", L"D:\\a]b \"q\"\t"};
-    SaveSettings(window_);
+    SaveSettings(window_.Handle());
     EXPECT_EQ(ReadBytes(appData_.settingsFile()),
               kBom +
                   "{\"x\":880,\"y\":410,\"width\":420,\"height\":350,\"folders\":["
@@ -81,9 +64,9 @@ TEST_F(SettingsStore, SaveWritesBomAndOneLineOfUtf8) {
 }
 
 TEST_F(SettingsStore, EverySaveLeavesExactlyOneBom) {
-    SaveSettings(window_);
+    SaveSettings(window_.Handle());
     AppState.folders = {L"C:\\A"};
-    SaveSettings(window_);
+    SaveSettings(window_.Handle());
     EXPECT_EQ(ReadBytes(appData_.settingsFile()),
               kBom + "{\"x\":880,\"y\":410,\"width\":420,\"height\":350,\"folders\":[\"C:\\\\A\"]}");
 }
@@ -91,9 +74,9 @@ TEST_F(SettingsStore, EverySaveLeavesExactlyOneBom) {
 TEST_F(SettingsStore, MaximisedMinimisedAndHiddenWindowsStoreTheirRestoredRectangle) {
     const std::string expected = kBom + "{\"x\":880,\"y\":410,\"width\":420,\"height\":350,\"folders\":[]}";
     for (int show : {SW_SHOWMAXIMIZED, SW_SHOWMINIMIZED, SW_HIDE}) {
-        ShowWindow(window_, SW_SHOWNORMAL);
-        ShowWindow(window_, show);
-        SaveSettings(window_);
+        ShowWindow(window_.Handle(), SW_SHOWNORMAL);
+        ShowWindow(window_.Handle(), show);
+        SaveSettings(window_.Handle());
         EXPECT_EQ(ReadBytes(appData_.settingsFile()), expected) << "show command " << show;
     }
 }
@@ -101,7 +84,7 @@ TEST_F(SettingsStore, MaximisedMinimisedAndHiddenWindowsStoreTheirRestoredRectan
 TEST_F(SettingsStore, LoadReadsBackWhatSaveWrote) {
     AppState.folders = {L"C:\\\u65e5\u672c", L"C:\\emoji\U0001F600", L"E:\\[x],y", L"F:\\back\\"};
     const FolderList saved = AppState.folders;
-    SaveSettings(window_);
+    SaveSettings(window_.Handle());
     AppState.geometry = {1, 2, 3, 4};
     AppState.folders = {L"stale"};
     LoadSettings();
@@ -114,8 +97,8 @@ TEST_F(SettingsStore, LoadReadsBackWhatSaveWrote) {
 }
 
 TEST_F(SettingsStore, LoadRefillsAnExistingListBox) {
-    SaveSettings(window_);
-    AppState.folderListBox = window_;
+    SaveSettings(window_.Handle());
+    AppState.folderListBox = window_.Handle();
     LoadSettings();
     EXPECT_EQ(refreshCalls, 1);
 }
@@ -131,7 +114,7 @@ TEST_F(SettingsStore, NoFileGivesTheBottomRightDefaultAndNoFolders) {
     EXPECT_EQ(g.x + g.width, screenWidth);
     EXPECT_EQ(g.y + g.height, screenHeight);
     EXPECT_TRUE(AppState.folders.empty());
-    EXPECT_FALSE(Exists(appData_.settingsFile())) << "loading never writes";
+    EXPECT_FALSE(FileExists(appData_.settingsFile())) << "loading never writes";
 }
 
 // Only a file that is not there may be taken as "nothing stored yet"; one
@@ -142,7 +125,7 @@ TEST_F(SettingsStore, ReadTellsAMissingFileFromOneThatCannotBeOpened) {
     EXPECT_EQ(ReadSettingsFile(file, text), SettingsFileRead::Missing);
     EXPECT_EQ(ReadSettingsFile(appData_.vantlyFolder() + L"\\gone\\window.json", text), SettingsFileRead::Missing);
 
-    WriteBytes(file, kBom + "{\"x\":1}");
+    WriteTextFile(file, kBom + "{\"x\":1}");
     EXPECT_EQ(ReadSettingsFile(file, text), SettingsFileRead::Read);
     EXPECT_EQ(text, L"{\"x\":1}");
     HANDLE held = CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -158,12 +141,12 @@ TEST_F(SettingsStore, ReadTellsAMissingFileFromOneThatCannotBeOpened) {
 
 TEST_F(SettingsStore, SaveOverAFileHeldOpenWithoutSharingLeavesItIntact) {
     AppState.folders = {L"C:\\Old"};
-    SaveSettings(window_);
+    SaveSettings(window_.Handle());
     const std::string before = ReadBytes(appData_.settingsFile());
     HANDLE held = CreateFileW(appData_.settingsFile().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     AppState.folders = {L"C:\\New"};
-    SaveSettings(window_);
+    SaveSettings(window_.Handle());
     CloseHandle(held);
     EXPECT_EQ(ReadBytes(appData_.settingsFile()), before);
     EXPECT_EQ(FilesIn(appData_.vantlyFolder()), std::vector<std::wstring>{L"window.json"});
@@ -171,12 +154,12 @@ TEST_F(SettingsStore, SaveOverAFileHeldOpenWithoutSharingLeavesItIntact) {
 
 TEST_F(SettingsStore, SaveThatCannotCreateItsTemporaryFileLeavesTheOldFile) {
     AppState.folders = {L"C:\\Old"};
-    SaveSettings(window_);
+    SaveSettings(window_.Handle());
     const std::string before = ReadBytes(appData_.settingsFile());
     const std::wstring temp = appData_.settingsFile() + L".tmp";
     ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr));
     AppState.folders = {L"C:\\New"};
-    SaveSettings(window_);
+    SaveSettings(window_.Handle());
     EXPECT_EQ(ReadBytes(appData_.settingsFile()), before);
     RemoveDirectoryW(temp.c_str());
     EXPECT_EQ(FilesIn(appData_.vantlyFolder()), std::vector<std::wstring>{L"window.json"});
@@ -184,8 +167,8 @@ TEST_F(SettingsStore, SaveThatCannotCreateItsTemporaryFileLeavesTheOldFile) {
 
 TEST_F(SettingsStore, ATemporaryFileLeftByAKilledSaveIsReplacedNotKept) {
     GetSettingsPath();
-    WriteBytes(appData_.settingsFile() + L".tmp", "{\"x\":1,\"fold");
-    SaveSettings(window_);
+    WriteTextFile(appData_.settingsFile() + L".tmp", "{\"x\":1,\"fold");
+    SaveSettings(window_.Handle());
     EXPECT_EQ(FilesIn(appData_.vantlyFolder()), std::vector<std::wstring>{L"window.json"});
     EXPECT_EQ(ReadBytes(appData_.settingsFile()),
               kBom + "{\"x\":880,\"y\":410,\"width\":420,\"height\":350,\"folders\":[]}");
@@ -193,7 +176,7 @@ TEST_F(SettingsStore, ATemporaryFileLeftByAKilledSaveIsReplacedNotKept) {
 
 TEST_F(SettingsStore, FileEditedByHandWithCrLfAndSpacesLoads) {
     GetSettingsPath();
-    WriteBytes(appData_.settingsFile(),
+    WriteTextFile(appData_.settingsFile(),
                kBom + "{\r\n  \"folders\" : [ \"C:\\\\A\" ,\r\n \"\xE6\x97\xA5\" ],\r\n  \"x\" : -7, \"y\": 5,\r\n"
                       "  \"width\": 640, \"height\": 480\r\n}\r\n");
     LoadSettings();
@@ -225,7 +208,7 @@ TEST_F(SettingsStore, AnyContentLoadsWithoutCrashHangOrRunawayMemory) {
     };
     for (const std::string& content : contents) {
         GetSettingsPath();
-        WriteBytes(appData_.settingsFile(), content);
+        WriteTextFile(appData_.settingsFile(), content);
         PROCESS_MEMORY_COUNTERS before{sizeof(before)};
         GetProcessMemoryInfo(GetCurrentProcess(), &before, sizeof(before));
         LoadSettings();
@@ -247,7 +230,7 @@ TEST_F(SettingsStore, ManyEntriesGiveTheFirstTenNonEmpty) {
     for (int i = 0; i < 5000; ++i) text += ",\"C:\\\\F" + std::to_string(i) + "\"";
     text += "]}";
     GetSettingsPath();
-    WriteBytes(appData_.settingsFile(), text);
+    WriteTextFile(appData_.settingsFile(), text);
     LoadSettings();
     ASSERT_EQ(AppState.folders.size(), 10u);
     EXPECT_EQ(AppState.folders.front(), L"C:\\F0");

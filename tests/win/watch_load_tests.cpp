@@ -22,9 +22,9 @@
 #include "app/app_state.h"
 #include "handle_count.h"
 #include "scoped_local_app_data.h"
-#include "scratch_folder.h"
 #include "settings/settings_store.h"
 #include "settings/settings_text.h"
+#include "test_support.h"
 #include "watch/change_watcher.h"
 #include "watch/folder_commands.h"
 
@@ -60,11 +60,13 @@ int ThreadCount() {
 // Expects count() to come back to expected within ten seconds.
 template <typename Count, typename Value>
 void ReturnsTo(Count count, Value expected) {
-    Value now = count();
-    for (int i = 0; i < 100 && now != expected; ++i) {
-        Sleep(100);
-        now = count();
-    }
+    Value now{};
+    WaitUntil(
+        [&] {
+            now = count();
+            return now == expected;
+        },
+        10s, 100ms);
     EXPECT_EQ(now, expected);
 }
 
@@ -80,34 +82,6 @@ size_t CallsFor(const std::wstring& path) {
     return count;
 }
 
-// The main window's part in the folder commands: a window to save the
-// placement of, and the list box that mirrors the list.
-class FolderWindow {
-public:
-    FolderWindow() {
-        WNDCLASSEXW cls{sizeof(cls)};
-        cls.lpfnWndProc = DefWindowProcW;
-        cls.hInstance = GetModuleHandleW(nullptr);
-        cls.lpszClassName = L"LumivaneLoadTest";
-        RegisterClassExW(&cls);
-        window_ = CreateWindowExW(0, cls.lpszClassName, L"load test", WS_OVERLAPPEDWINDOW, 100, 100, 420, 350,
-                                  nullptr, nullptr, cls.hInstance, nullptr);
-        AppState.folderListBox = CreateWindowExW(WS_EX_CLIENTEDGE, L"LISTBOX", nullptr,
-                                                 WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_NOTIFY, 10, 50, 380, 250,
-                                                 window_, nullptr, cls.hInstance, nullptr);
-    }
-    ~FolderWindow() {
-        DestroyWindow(window_);
-        AppState.folderListBox = nullptr;
-    }
-    HWND Handle() const { return window_; }
-
-    void Select(int index) { SendMessageW(AppState.folderListBox, LB_SETCURSEL, index, 0); }
-
-private:
-    HWND window_ = nullptr;
-};
-
 class WatchLoad : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -118,8 +92,10 @@ protected:
         StopWatching();
         recorder::Release();
         AppState.folders.clear();
+        AppState.folderListBox = nullptr;  // gone with the test's window
     }
 };
+
 
 // The first worker of a process leaves some shared machinery behind (its
 // apartment's, the recorder's); one round first makes later counts compare
@@ -220,7 +196,10 @@ TEST_F(WatchLoad, FiveHundredListChangesWhileChangesKeepComing) {
     WarmUp(scratch.Make(L"warm"));
     std::vector<std::wstring> folders;
     for (int i = 0; i < 4; ++i) folders.push_back(scratch.Make(L"churn" + std::to_wstring(i)));
-    FolderWindow window;
+    // The main window's part in the folder commands: a window to save the
+    // placement of, and the list box that mirrors the list.
+    TestWindow window(L"load test", SW_HIDE, 100, 100, 420, 350);
+    AppState.folderListBox = window.AddFolderList();
     const long handlesBefore = ProcessHandleCount();
     const int threadsBefore = ThreadCount();
 
@@ -237,7 +216,7 @@ TEST_F(WatchLoad, FiveHundredListChangesWhileChangesKeepComing) {
         if (change % 2 == 0) {
             AddFolder(window.Handle(), folders[(change / 2) % folders.size()]);
         } else {
-            window.Select(0);
+            SendMessageW(AppState.folderListBox, LB_SETCURSEL, 0, 0);
             RemoveSelectedFolder(window.Handle());
         }
     }
@@ -331,7 +310,8 @@ TEST_F(WatchLoad, UnusualNamesAreWatchedAndSurviveSaveAndLoad) {
         scratch.Make(L"a]b [c], d"),
         deep,
     };
-    FolderWindow window;
+    TestWindow window(L"load test", SW_HIDE, 100, 100, 420, 350);
+    AppState.folderListBox = window.AddFolderList();
     for (const std::wstring& name : names) AddFolder(window.Handle(), name);
     const FolderList added = AppState.folders;
     ASSERT_EQ(added.size(), names.size());
