@@ -42,8 +42,7 @@
 #include <vector>
 
 // The program's own identifiers, so that lvinspect looks for the controls
-// and the icon the program really makes. The paths are relative because this
-// tool's include path holds only tests/win.
+// and the icon the program really makes.
 #include "app/resource.h"
 #include "app/tray_icon.h"
 #include "handle_count.h"
