@@ -27,6 +27,30 @@ inline bool WaitUntil(const std::function<bool()>& predicate, std::chrono::milli
     return true;
 }
 
+// What count() gives once it has come back to expected, or after ten
+// seconds. Wine lets go of a finished thread's handles and of a closed
+// notification a moment after the call that ends them returns; a real leak
+// never comes back.
+template <typename Count, typename Value>
+Value SettledCount(Count count, Value expected) {
+    Value now{};
+    WaitUntil(
+        [&] {
+            now = count();
+            return now == expected;
+        },
+        std::chrono::seconds(10), std::chrono::milliseconds(100));
+    return now;
+}
+
+// Wine drops a change that comes between a wake-up and the renewal of the
+// notification (Windows holds it for the next wait): a test whose next
+// change must be seen waits until the worker has renewed.
+inline bool BecomesRenewed(HANDLE handle) {
+    return WaitUntil([handle] { return WaitForSingleObject(handle, 0) != WAIT_OBJECT_0; },
+                     std::chrono::seconds(5), std::chrono::milliseconds(5));
+}
+
 // True for a change notification as FindFirstChangeNotificationW hands
 // one out: it reports failure as INVALID_HANDLE_VALUE, not as null, and
 // the watcher keeps null for an entry it has given up.
