@@ -3,16 +3,40 @@
 #include <oleidl.h>
 #include <wrl/client.h>
 
-#include <condition_variable>
-#include <mutex>
+#include <chrono>
 #include <utility>
 
 #include "explorer/activate.h"
 
 namespace {
 
-std::mutex lock;
-std::condition_variable changed;
+// The platform's slim lock and condition variable, not std::mutex: this
+// runtime's mutex makes an event the first time two threads contend for it
+// and keeps it, and the watcher tests count the process's handles.
+SRWLOCK lock = SRWLOCK_INIT;
+CONDITION_VARIABLE changed = CONDITION_VARIABLE_INIT;
+
+class Guard {
+public:
+    Guard() { AcquireSRWLockExclusive(&lock); }
+    ~Guard() { ReleaseSRWLockExclusive(&lock); }
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
+};
+
+void NotifyAll() { WakeAllConditionVariable(&changed); }
+
+// With the lock held: waits until done() or the timeout, and says which.
+template <typename Done>
+bool WaitWhileLocked(Done done, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        SleepConditionVariableSRW(&changed, &lock, static_cast<DWORD>(left.count()), 0);
+    }
+    return true;
+}
 std::vector<RecordedActivation> calls;
 std::size_t finished = 0;
 std::wstring holdPath;
@@ -33,27 +57,29 @@ APTTYPE CurrentApartment() {
 
 void ActivateOrOpenFolder(const std::wstring& path) {
     RecordedActivation call{path, GetCurrentThreadId(), CurrentApartment(), std::chrono::steady_clock::now()};
-    std::unique_lock<std::mutex> guard(lock);
-    calls.push_back(call);
-    if (callIntoStream && path == callIntoPath) {
-        IStream* stream = std::exchange(callIntoStream, nullptr);
-        guard.unlock();
+    IStream* stream = nullptr;
+    {
+        Guard guard;
+        calls.push_back(call);
+        if (callIntoStream && path == callIntoPath) stream = std::exchange(callIntoStream, nullptr);
+    }
+    if (stream) {
         Microsoft::WRL::ComPtr<IOleWindow> window;
         if (SUCCEEDED(CoGetInterfaceAndReleaseStream(stream, IID_PPV_ARGS(&window)))) {
             HWND handle = nullptr;
             window->GetWindow(&handle);
         }
-        guard.lock();
     }
+    Guard guard;
     if (holding && path == holdPath) {
         holding = false;
         held = true;
-        changed.notify_all();
-        changed.wait(guard, [] { return released; });
+        NotifyAll();
+        while (!released) SleepConditionVariableSRW(&changed, &lock, INFINITE, 0);
         held = false;
     }
     ++finished;
-    changed.notify_all();
+    NotifyAll();
 }
 
 // The watcher never calls it; defined so the declaration has a body here.
@@ -62,7 +88,7 @@ bool ActivateExistingWindow(const std::wstring&) { return false; }
 namespace recorder {
 
 void Reset() {
-    std::lock_guard<std::mutex> guard(lock);
+    Guard guard;
     calls.clear();
     finished = 0;
     holdPath.clear();
@@ -72,31 +98,31 @@ void Reset() {
 }
 
 void HoldNextActivationOf(const std::wstring& path) {
-    std::lock_guard<std::mutex> guard(lock);
+    Guard guard;
     holdPath = path;
     holding = true;
     held = released = false;
 }
 
 bool WaitUntilHeld(std::chrono::milliseconds timeout) {
-    std::unique_lock<std::mutex> guard(lock);
-    return changed.wait_for(guard, timeout, [] { return held; });
+    Guard guard;
+    return WaitWhileLocked([] { return held; }, timeout);
 }
 
 void Release() {
-    std::lock_guard<std::mutex> guard(lock);
+    Guard guard;
     released = true;
-    changed.notify_all();
+    NotifyAll();
 }
 
 void CallIntoNextActivationOf(const std::wstring& path, IStream* stream) {
-    std::lock_guard<std::mutex> guard(lock);
+    Guard guard;
     callIntoPath = path;
     callIntoStream = stream;
 }
 
 std::vector<RecordedActivation> Calls() {
-    std::lock_guard<std::mutex> guard(lock);
+    Guard guard;
     return calls;
 }
 
@@ -107,21 +133,21 @@ std::vector<std::wstring> Paths() {
 }
 
 std::size_t Finished() {
-    std::lock_guard<std::mutex> guard(lock);
+    Guard guard;
     return finished;
 }
 
 bool WaitForCalls(std::size_t count, std::chrono::milliseconds timeout) {
-    std::unique_lock<std::mutex> guard(lock);
-    return changed.wait_for(guard, timeout, [count] { return calls.size() >= count; });
+    Guard guard;
+    return WaitWhileLocked([count] { return calls.size() >= count; }, timeout);
 }
 
 bool WaitForQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
-    std::unique_lock<std::mutex> guard(lock);
+    Guard guard;
     for (;;) {
         std::size_t seen = calls.size();
-        if (!changed.wait_for(guard, quiet, [seen] { return calls.size() != seen; })) return true;
+        if (!WaitWhileLocked([seen] { return calls.size() != seen; }, quiet)) return true;
         if (std::chrono::steady_clock::now() >= deadline) return false;
     }
 }
