@@ -6,6 +6,11 @@ add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
 if(MINGW)
   # A static runtime: the exe then needs only system DLLs.
   add_link_options(-static -static-libgcc -static-libstdc++)
+  # Sections at page boundaries in the file: Wine then maps the image from
+  # the file, and only the pages the program touches become resident. With
+  # the default 512-byte alignment it copies the whole image (resources,
+  # debug sections and all) into private memory, about 1 MB for Lumivane.exe.
+  add_link_options(-Wl,--file-alignment=4096)
 endif()
 
 if(MSVC)

@@ -1,0 +1,108 @@
+// Lumivane's own start-up, taken one step at a time with the real code, so
+// that the benchmark can read the process's memory from /proc after each
+// step: the bare main window (with the COM apartment and GDI+ that wWinMain
+// sets up first), plus the folder list and its font, plus the notification
+// icon, plus the watcher thread with its apartment (one folder armed), plus
+// all folders armed, and after a first change in every folder has been
+// handled (the real activation: Wine's file browser opens each folder).
+// Prints "step <name>" when a state is reached and holds it for a second,
+// pumping messages, before the next step. Folders come on the command line.
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <cstdio>
+#include <string>
+
+#include "app/app_state.h"
+#include "app/gdiplus_include.h"
+#include "app/main_window.h"
+#include "app/resource.h"
+#include "app/tray_icon.h"
+#include "watch/change_watcher.h"
+#include "watch/folder_commands.h"
+
+namespace {
+
+void PumpFor(DWORD milliseconds) {
+    const ULONGLONG end = GetTickCount64() + milliseconds;
+    for (ULONGLONG now = GetTickCount64(); now < end; now = GetTickCount64()) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+}
+
+void Step(const char* name) {
+    PumpFor(500);
+    std::printf("step %s\n", name);
+    std::fflush(stdout);
+    PumpFor(1000);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    Gdiplus::GdiplusStartupInput startupInput;
+    Gdiplus::GdiplusStartup(&AppState.gdiplusToken, &startupInput, nullptr);
+    AppState.instance = instance;
+    LoadStringW(instance, IDS_APP_TITLE, AppState.title, 100);
+    LoadStringW(instance, IDC_MAIN, AppState.windowClassName, 100);
+    RegisterMainWindowClass(instance);
+    HWND window = CreateWindowExW(0, AppState.windowClassName, AppState.title, WS_OVERLAPPEDWINDOW, 100, 100, 416,
+                                  359, nullptr, nullptr, instance, nullptr);
+    if (!window) return 1;
+    SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    ShowWindow(window, SW_SHOWNORMAL);
+    UpdateWindow(window);
+    Step("window");
+
+    for (int i = 1; i < __argc; ++i) AppState.folders.push_back(__wargv[i]);
+    // The same controls and font as the main window makes.
+    CreateWindowExW(0, L"BUTTON", L"監視フォルダー選択", WS_CHILD | WS_VISIBLE, 10, 10, 150, 30, window,
+                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_SELECT_FOLDER)), instance, nullptr);
+    AppState.folderListBox = CreateWindowExW(WS_EX_CLIENTEDGE, L"LISTBOX", nullptr,
+                                             WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_NOTIFY, 10, 50, 376, 259,
+                                             window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_FOLDER_LIST)),
+                                             instance, nullptr);
+    RefreshFolderListView();
+    HDC dc = GetDC(window);
+    LOGFONTW description{};
+    description.lfHeight = -MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72);
+    description.lfWeight = FW_NORMAL;
+    description.lfQuality = CLEARTYPE_QUALITY;
+    lstrcpynW(description.lfFaceName, L"Segoe UI", LF_FACESIZE);
+    ReleaseDC(window, dc);
+    AppState.listFont = CreateFontIndirectW(&description);
+    SendMessageW(AppState.folderListBox, WM_SETFONT, reinterpret_cast<WPARAM>(AppState.listFont), TRUE);
+    Step("list");
+
+    AddTrayIcon(window);
+    Step("icon");
+
+    const FolderList all = AppState.folders;
+    AppState.folders.resize(1);
+    StartWatching();
+    Step("thread");
+
+    AppState.folders = all;
+    StartWatching();
+    Step("folders");
+
+    // One change in every folder, made here so that the step ends when the
+    // activations have had time to run (each opens a file browser).
+    for (const std::wstring& folder : all) {
+        const std::wstring file = folder + L"\\memory-probe";
+        HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+        PumpFor(1500);
+    }
+    PumpFor(3000);
+    Step("activated");
+    PumpFor(INFINITE);
+    return 0;
+}
