@@ -2,9 +2,12 @@
 // that the benchmark can read the process's memory from /proc after each
 // step: the bare main window (with the COM apartment and GDI+ that wWinMain
 // sets up first), plus the folder list and its font, plus the notification
-// icon, plus the watcher thread with its apartment (one folder armed), plus
-// all folders armed, and after a first change in every folder has been
-// handled (the real activation: Wine's file browser opens each folder).
+// icon, then either (with --one first) the watcher thread with its
+// apartment and the first folder armed, or all folders armed and after a
+// first change in every folder has been handled (the real activation: Wine's
+// file browser opens each folder). Two runs rather than one restart of the
+// watcher, because Wine frees an ended thread's stack only when another
+// thread ends, and the old worker's would be counted with the new one.
 // Prints "step <name>" when a state is reached and holds it for a second,
 // pumping messages, before the next step. Folders come on the command line.
 
@@ -61,7 +64,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     UpdateWindow(window);
     Step("window");
 
-    for (int i = 1; i < __argc; ++i) AppState.folders.push_back(__wargv[i]);
+    const bool oneFolder = __argc > 1 && lstrcmpW(__wargv[1], L"--one") == 0;
+    for (int i = oneFolder ? 2 : 1; i < __argc; ++i) AppState.folders.push_back(__wargv[i]);
     // The same controls and font as the main window makes.
     CreateWindowExW(0, L"BUTTON", L"監視フォルダー選択", WS_CHILD | WS_VISIBLE, 10, 10, 150, 30, window,
                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_SELECT_FOLDER)), instance, nullptr);
@@ -84,18 +88,19 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     AddTrayIcon(window);
     Step("icon");
 
-    const FolderList all = AppState.folders;
-    AppState.folders.resize(1);
-    StartWatching();
-    Step("thread");
-
-    AppState.folders = all;
+    if (oneFolder) {
+        AppState.folders.resize(1);
+        StartWatching();
+        Step("thread");
+        PumpFor(INFINITE);
+        return 0;
+    }
     StartWatching();
     Step("folders");
 
     // One change in every folder, made here so that the step ends when the
     // activations have had time to run (each opens a file browser).
-    for (const std::wstring& folder : all) {
+    for (const std::wstring& folder : AppState.folders) {
         const std::wstring file = folder + L"\\memory-probe";
         HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
