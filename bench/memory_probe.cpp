@@ -8,6 +8,7 @@
 // file browser opens each folder). Two runs rather than one restart of the
 // watcher, because Wine frees an ended thread's stack only when another
 // thread ends, and the old worker's would be counted with the new one.
+// With --thread it measures one idle thread instead (see MeasureOneThread).
 // Prints "step <name>" when a state is reached and holds it for a second,
 // pumping messages, before the next step. Folders come on the command line.
 
@@ -15,6 +16,7 @@
 #include <objbase.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "app/app_state.h"
@@ -46,9 +48,27 @@ void Step(const char* name) {
     PumpFor(1000);
 }
 
+DWORD WINAPI WaitForever(LPVOID) {
+    Sleep(INFINITE);
+    return 0;
+}
+
+// What one more thread costs, alone: "--thread <KiB>" starts one that only
+// waits, with that much stack reserved (0: the exe's default), and prints
+// "step before" and "step after" around it.
+int MeasureOneThread(SIZE_T reserveKiB) {
+    Step("before");
+    CreateThread(nullptr, reserveKiB * 1024, WaitForever, nullptr,
+                 reserveKiB ? STACK_SIZE_PARAM_IS_A_RESERVATION : 0, nullptr);
+    Step("after");
+    Sleep(INFINITE);
+    return 0;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    if (__argc > 2 && lstrcmpW(__wargv[1], L"--thread") == 0) return MeasureOneThread(_wtoi(__wargv[2]));
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     Gdiplus::GdiplusStartupInput startupInput;
     Gdiplus::GdiplusStartup(&AppState.gdiplusToken, &startupInput, nullptr);
@@ -106,7 +126,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
         PumpFor(1500);
     }
-    PumpFor(3000);
+    // Wine makes the activation's COM calls on pool threads that end about
+    // five seconds after their last call; the step counts what stays.
+    PumpFor(8000);
     Step("activated");
     PumpFor(INFINITE);
     return 0;
