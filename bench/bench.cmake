@@ -18,3 +18,8 @@ use_wide_entry_point(search_probe)
 add_executable(save_probe bench/save_probe.cpp)
 target_link_libraries(save_probe PRIVATE lumivane_settings)
 use_wide_entry_point(save_probe)
+
+# Lumivane's start-up one step at a time, for the memory breakdown.
+add_executable(memory_probe WIN32 bench/memory_probe.cpp app/lumivane.rc)
+target_link_libraries(memory_probe PRIVATE lumivane_app)
+use_wide_entry_point(memory_probe)

@@ -3,10 +3,13 @@
 // given with --out). Run through tools/bench, which builds everything and
 // provides the Wine prefix and an Xvfb display.
 //
-//   1. change to wake-up: the watcher's wake-up against inotifywait's
+//   1. change to wake-up: the watcher's wake-up against a minimal waiter's
+//      under the same Wine, over ten folders each (inotifywait for context)
 //   2. change to window: a file created until the folder's window shows
-//   3. idle cost: CPU time and voluntary context switches over a quiet minute
-//   4. memory: resident and private bytes, and growth after 10,000 changes
+//   3. idle cost: CPU time and voluntary context switches over a quiet
+//      minute, also with a listed folder missing
+//   4. memory: resident and private bytes, start-up step by step, and growth
+//      over 10,000 changes after each folder's first activation
 //   5. start-up: process start to main window shown
 //   6. the search through shell windows over N fake windows
 //   7. one settings save: flushed against left to the system's cache
@@ -253,6 +256,7 @@ struct ProcStats {
     long voluntarySwitches = 0;
     long rssKb = 0;
     long privateKb = 0;
+    int threads = 0;
 };
 
 ProcStats ReadProcStats(pid_t pid) {
@@ -277,6 +281,7 @@ ProcStats ReadProcStats(pid_t pid) {
     const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
     std::istringstream threads(Capture("ls " + tasks + " 2>/dev/null"));
     for (std::string thread; threads >> thread;) {
+        ++stats.threads;
         std::ifstream threadStatus(tasks + "/" + thread + "/status");
         for (std::string line; std::getline(threadStatus, line);) {
             if (line.rfind("voluntary_ctxt_switches:", 0) == 0) stats.voluntarySwitches += std::stol(line.substr(24));
@@ -303,51 +308,92 @@ std::string Ratio(double ours, double reference) {
 
 std::string workRoot;
 
-// 1. Files created by this (Linux) process; the watcher's wake-up is
-// stamped inside the Wine process, inotifywait's when its line arrives here.
-void BenchWakeUp() {
-    const std::string folder = MakeFolder(workRoot + "/wake");
-    Child probe = SpawnWine("watch_probe.exe", {WindowsPath(folder)}, true);
-    Child inotify = Spawn({"stdbuf", "-oL", "inotifywait", "-m", "-q", "-e", "create", "--format", "%f", folder}, true);
+// 1. Files created by this (Linux) process across ten folders; a wake-up
+// is stamped inside the Wine process that woke, inotifywait's when its line
+// arrives here. The real watcher and the least a Windows program can do (one
+// notification per folder and one wait, watch_probe --floor) each watch ten
+// folders of their own under the same Wine, and the changes alternate
+// between the two sets in random order, so that both see the same machine
+// at the same moments; inotifywait watches all twenty, for context.
+struct Waiter {
+    Child probe;
+    std::vector<std::string> folders;
+    std::vector<double> samples;
+};
+
+// Creates one file in folder and waits for waiter's stamp and inotifywait's
+// line; a side that does not answer within three seconds is left out.
+void TimeOneChange(Waiter& waiter, Child& inotify, const std::string& file, std::vector<double>& reference) {
     std::string line;
-    if (!probe.ReadLine(line, 20000) || line != "ready") {
-        Failed("1. change to wake-up", "the watch probe did not start");
-        probe.Kill();
-        inotify.Kill();
-        return;
+    while (waiter.probe.ReadLine(line, 0) || inotify.ReadLine(line, 0)) {
     }
-    SleepMs(500);
-    std::vector<double> ours, reference;
-    std::mt19937 random(7);
-    for (int i = 0; i < config.wakeSamples; ++i) {
-        while (probe.ReadLine(line, 0) || inotify.ReadLine(line, 0)) {
+    const int64_t created = NowNs();
+    TouchFile(file);
+    int64_t wake = -1, theirWake = -1;
+    const int64_t deadline = created + 3000000000LL;
+    while ((wake < 0 || theirWake < 0) && NowNs() < deadline) {
+        pollfd fds[2] = {{waiter.probe.out, POLLIN, 0}, {inotify.out, POLLIN, 0}};
+        poll(fds, 2, 50);
+        if (theirWake < 0 && inotify.ReadLine(line, 0)) theirWake = NowNs();
+        while (wake < 0 && waiter.probe.ReadLine(line, 0)) {
+            long long stamp = 0;
+            if (std::sscanf(line.c_str(), "wake %lld", &stamp) == 1 && stamp >= created) wake = stamp;
         }
-        const int64_t created = NowNs();
-        TouchFile(folder + "/f" + std::to_string(i));
-        int64_t ourWake = -1, theirWake = -1;
-        const int64_t deadline = created + 3000000000LL;
-        while ((ourWake < 0 || theirWake < 0) && NowNs() < deadline) {
-            pollfd fds[2] = {{probe.out, POLLIN, 0}, {inotify.out, POLLIN, 0}};
-            poll(fds, 2, 50);
-            if (theirWake < 0 && inotify.ReadLine(line, 0)) theirWake = NowNs();
-            while (ourWake < 0 && probe.ReadLine(line, 0)) {
-                long long stamp = 0;
-                if (std::sscanf(line.c_str(), "wake %lld", &stamp) == 1 && stamp >= created) ourWake = stamp;
+    }
+    if (wake > 0) waiter.samples.push_back((wake - created) / 1e6);
+    if (theirWake > 0) reference.push_back((theirWake - created) / 1e6);
+}
+
+void BenchWakeUp() {
+    const char* what = "1. change to wake-up";
+    Waiter ours, floor;
+    std::vector<std::string> inotifyArgs = {"stdbuf", "-oL", "inotifywait", "-m", "-q", "-e", "create", "--format", "%f"};
+    std::vector<std::string> probeArgs, floorArgs = {"--floor"};
+    for (int i = 0; i < 10; ++i) {
+        ours.folders.push_back(MakeFolder(workRoot + "/wake" + std::to_string(i)));
+        floor.folders.push_back(MakeFolder(workRoot + "/floor" + std::to_string(i)));
+        probeArgs.push_back(WindowsPath(ours.folders.back()));
+        floorArgs.push_back(WindowsPath(floor.folders.back()));
+        inotifyArgs.push_back(ours.folders.back());
+        inotifyArgs.push_back(floor.folders.back());
+    }
+    ours.probe = SpawnWine("watch_probe.exe", probeArgs, true);
+    floor.probe = SpawnWine("watch_probe.exe", floorArgs, true);
+    Child inotify = Spawn(inotifyArgs, true);
+    std::string line;
+    const bool started = ours.probe.ReadLine(line, 20000) && line == "ready" && floor.probe.ReadLine(line, 20000) &&
+                         line == "ready";
+    if (!started) {
+        Failed(what, "the watch probes did not start");
+    } else {
+        SleepMs(500);
+        std::vector<double> reference;
+        std::mt19937 random(7);
+        for (int i = 0; i < config.wakeSamples; ++i) {
+            const bool oursFirst = random() % 2 == 0;
+            for (Waiter* waiter : {oursFirst ? &ours : &floor, oursFirst ? &floor : &ours}) {
+                const std::string& folder = waiter->folders[(i * 3 + (waiter == &ours ? 0 : 1)) % 10];
+                TimeOneChange(*waiter, inotify, folder + "/f" + std::to_string(i), reference);
+                SleepMs(20 + static_cast<int>(random() % 40));
             }
         }
-        if (ourWake > 0) ours.push_back((ourWake - created) / 1e6);
-        if (theirWake > 0) reference.push_back((theirWake - created) / 1e6);
-        SleepMs(20 + static_cast<int>(random() % 40));
+        const double ourMedian = Percentile(ours.samples, 0.5), floorMedian = Percentile(floor.samples, 0.5);
+        const double ourP95 = Percentile(ours.samples, 0.95), floorP95 = Percentile(floor.samples, 0.95);
+        AddRow({Format("%s, %d files over ten folders", what, config.wakeSamples),
+                Format("median %.2f ms, p95 %.2f ms (%zu woke)", ourMedian, ourP95, ours.samples.size()),
+                Format("minimal waiter: median %.2f ms, p95 %.2f ms (%zu woke)", floorMedian, floorP95,
+                       floor.samples.size()),
+                Ratio(ourMedian, floorMedian) + " median, " + Ratio(ourP95, floorP95) + " p95", "median <= 1.1x",
+                Met(!ours.samples.empty() && !floor.samples.empty() && ourMedian <= 1.1 * floorMedian)});
+        AddRow({Format("%s, context: inotifywait (no Wine)", what),
+                Format("median %.2f ms, p95 %.2f ms", ourMedian, ourP95),
+                Format("inotifywait: median %.2f ms, p95 %.2f ms (%zu woke)", Percentile(reference, 0.5),
+                       Percentile(reference, 0.95), reference.size()),
+                Ratio(ourMedian, Percentile(reference, 0.5)), "", ""});
     }
-    probe.Kill();
+    ours.probe.Kill();
+    floor.probe.Kill();
     inotify.Kill();
-    const double ourMedian = Percentile(ours, 0.5), theirMedian = Percentile(reference, 0.5);
-    AddRow({Format("1. change to wake-up, %d files", config.wakeSamples),
-            Format("median %.2f ms, p95 %.2f ms (%zu woke)", ourMedian, Percentile(ours, 0.95), ours.size()),
-            Format("inotifywait: median %.2f ms, p95 %.2f ms (%zu woke)", theirMedian, Percentile(reference, 0.95),
-                   reference.size()),
-            Ratio(ourMedian, theirMedian), "median <= 2x",
-            Met(!ours.empty() && ourMedian <= 2 * theirMedian)});
 }
 
 // 2. The real program: a file created in a watched folder until a window
@@ -386,7 +432,9 @@ void BenchChangeToWindow() {
             "median within the poll budget", Met(!samples.empty() && Percentile(samples, 0.5) <= 1000)});
 }
 
-// 3 and 4. Ten folders watched, nothing changing; then 10,000 changes.
+// 3 and 4. Ten folders watched, nothing changing; beside it a second
+// instance whose list names one folder that does not exist; then 10,000
+// changes.
 void BenchIdleAndMemory() {
     std::vector<std::string> folders;
     for (int i = 0; i < 10; ++i) folders.push_back(MakeFolder(workRoot + "/idle" + std::to_string(i)));
@@ -394,18 +442,34 @@ void BenchIdleAndMemory() {
     Child program = SpawnWine("Lumivane.exe", {}, false);
     Child minimal = SpawnWine("minimal_window.exe", {}, false);
     Child platform = SpawnWine("minimal_window.exe", {"--platform"}, false);
-    if (WaitForWindow("--name '^Lumivane$'", 20000) < 0 || WaitForWindow("--name '^Minimal$'", 20000) < 0) {
+    const bool started = WaitForWindow("--name '^Lumivane$'", 20000) >= 0 && WaitForWindow("--name '^Minimal$'", 20000) >= 0;
+    // Started only once the first has read its settings: both share the
+    // prefix's Local AppData.
+    std::vector<std::string> withMissing(folders.begin(), folders.end() - 1);
+    withMissing.push_back(workRoot + "/idle-missing");
+    PrepareSettings(workRoot + "/appdata-missing", withMissing);
+    SleepMs(2000);
+    Child missing = SpawnWine("Lumivane.exe", {}, false);
+    for (int i = 0; i < 200 && FindWindows("--name '^Lumivane$'").size() < 2; ++i) SleepMs(100);
+    if (!started || FindWindows("--name '^Lumivane$'").size() < 2) {
         Failed("3. idle cost", "the programs did not start");
         program.Kill();
+        missing.Kill();
         minimal.Kill();
         platform.Kill();
         return;
     }
     SleepMs(5000);
     const ProcStats ours0 = ReadProcStats(program.pid), theirs0 = ReadProcStats(minimal.pid);
+    const ProcStats missing0 = ReadProcStats(missing.pid);
     SleepMs(config.idleSeconds * 1000);
     const ProcStats ours1 = ReadProcStats(program.pid), theirs1 = ReadProcStats(minimal.pid);
-    const ProcStats platform1 = ReadProcStats(platform.pid);
+    const ProcStats missing1 = ReadProcStats(missing.pid);
+    // Memory is read with one instance running: the pages of an image that
+    // two processes map count as shared, not private.
+    missing.Kill();
+    SleepMs(1000);
+    const ProcStats memory = ReadProcStats(program.pid), platform1 = ReadProcStats(platform.pid);
     const double ourCpu = ours1.cpuMs - ours0.cpuMs, theirCpu = theirs1.cpuMs - theirs0.cpuMs;
     const long ourSwitches = ours1.voluntarySwitches - ours0.voluntarySwitches;
     const long theirSwitches = theirs1.voluntarySwitches - theirs0.voluntarySwitches;
@@ -414,23 +478,43 @@ void BenchIdleAndMemory() {
             Format("minimal program: %.0f ms CPU, %ld voluntary switches", theirCpu, theirSwitches),
             Ratio(ourSwitches, theirSwitches) + " switches", "no more than the minimal program",
             Met(ourCpu <= theirCpu && ourSwitches <= theirSwitches)});
+    const double missingCpu = missing1.cpuMs - missing0.cpuMs;
+    const long missingSwitches = missing1.voluntarySwitches - missing0.voluntarySwitches;
+    AddRow({Format("3. idle %d s, ten folders listed, one of them missing", config.idleSeconds),
+            Format("%.0f ms CPU, %ld voluntary switches", missingCpu, missingSwitches),
+            Format("minimal program: %.0f ms CPU, %ld voluntary switches", theirCpu, theirSwitches),
+            Ratio(missingSwitches, theirSwitches) + " switches", "no more than the minimal program",
+            Met(missingCpu <= theirCpu && missingSwitches <= theirSwitches)});
     AddRow({"4. memory, ten folders watched",
-            Format("resident %ld KiB, private %ld KiB", ours1.rssKb, ours1.privateKb),
+            Format("resident %ld KiB, private %ld KiB", memory.rssKb, memory.privateKb),
             Format("minimal program: resident %ld KiB, private %ld KiB", theirs1.rssKb, theirs1.privateKb),
-            Ratio(ours1.rssKb, theirs1.rssKb) + " resident, " + Ratio(ours1.privateKb, theirs1.privateKb) + " private",
-            "<= 1.2x", Met(ours1.rssKb <= 1.2 * theirs1.rssKb && ours1.privateKb <= 1.2 * theirs1.privateKb)});
+            Ratio(memory.rssKb, theirs1.rssKb) + " resident, " + Ratio(memory.privateKb, theirs1.privateKb) + " private",
+            "", "context"});
     AddRow({"4. memory against the minimal program with COM, GDI+ and the shell libraries loaded",
-            Format("resident %ld KiB, private %ld KiB", ours1.rssKb, ours1.privateKb),
+            Format("resident %ld KiB, private %ld KiB", memory.rssKb, memory.privateKb),
             Format("minimal program --platform: resident %ld KiB, private %ld KiB", platform1.rssKb,
                    platform1.privateKb),
-            Ratio(ours1.rssKb, platform1.rssKb) + " resident, " + Ratio(ours1.privateKb, platform1.privateKb) +
+            Ratio(memory.rssKb, platform1.rssKb) + " resident, " + Ratio(memory.privateKb, platform1.privateKb) +
                 " private",
-            "<= 1.2x", Met(ours1.rssKb <= 1.2 * platform1.rssKb && ours1.privateKb <= 1.2 * platform1.privateKb)});
+            "private <= 1.2x", Met(memory.privateKb <= 1.2 * platform1.privateKb)});
     minimal.Kill();
     platform.Kill();
 
     // Storms of new files across the ten folders; the activations open
     // file-browser windows (titled idle0 to idle9), closed as they come.
+    // Wine makes each COM call of an activation on a pool thread, which
+    // ends about five seconds after its last call; every thread holds about
+    // 1 MB. The figures are read once those have ended (up to 30 s), so that
+    // what is counted is what stays.
+    const int watchingThreads = memory.threads;
+    auto settled = [&] {
+        ProcStats stats = ReadProcStats(program.pid);
+        for (int seconds = 0; stats.threads > watchingThreads && seconds < 30; ++seconds) {
+            SleepMs(1000);
+            stats = ReadProcStats(program.pid);
+        }
+        return stats;
+    };
     auto storm = [&](int round) {
         const int bursts = 100;
         for (int burst = 0; burst < bursts; ++burst) {
@@ -447,20 +531,113 @@ void BenchIdleAndMemory() {
             quiet = FindWindows(FileBrowserSearch("idle[0-9]")).empty() ? quiet + 1 : 0;
             CloseFileBrowsers("idle[0-9]");
         }
-        return ReadProcStats(program.pid);
+        return settled();
     };
-    // The first storm includes what the first activations set up once; the
-    // second shows whether anything grows per change.
+    // First one change in each folder: what the first activation of a folder
+    // sets up once (the shell's collection, Wine's file browser) is not
+    // growth. Then two storms; the second shows whether anything still grows.
+    for (const std::string& folder : folders) {
+        TouchFile(folder + "/first");
+        SleepMs(1500);
+    }
+    for (int quiet = 0, seconds = 0; quiet < 3 && seconds < 60; ++seconds) {
+        SleepMs(1000);
+        quiet = FindWindows(FileBrowserSearch("idle[0-9]")).empty() ? quiet + 1 : 0;
+        CloseFileBrowsers("idle[0-9]");
+    }
+    const ProcStats activated = settled();
     const ProcStats ours2 = storm(1);
     const ProcStats ours3 = storm(2);
-    AddRow({Format("4. memory growth over the first %d changes", config.changes),
-            Format("resident %+ld KiB, private %+ld KiB", ours2.rssKb - ours1.rssKb, ours2.privateKb - ours1.privateKb),
-            "includes the one-time set-up of the first activations", "", "< 1024 KiB",
-            Met(ours2.privateKb - ours1.privateKb < 1024)});
+    AddRow({"4. memory after the first activation of each folder",
+            Format("resident %+ld KiB, private %+ld KiB, %d threads", activated.rssKb - memory.rssKb,
+                   activated.privateKb - memory.privateKb, activated.threads),
+            "one-time set-up, against the idle figure above", "", "", ""});
+    AddRow({Format("4. memory growth over the first %d changes after that", config.changes),
+            Format("resident %+ld KiB, private %+ld KiB, %d threads", ours2.rssKb - activated.rssKb,
+                   ours2.privateKb - activated.privateKb, ours2.threads),
+            "", "", "< 1024 KiB", Met(ours2.privateKb - activated.privateKb < 1024)});
     AddRow({Format("4. memory growth over the next %d changes", config.changes),
-            Format("resident %+ld KiB, private %+ld KiB", ours3.rssKb - ours2.rssKb, ours3.privateKb - ours2.privateKb),
+            Format("resident %+ld KiB, private %+ld KiB, %d threads", ours3.rssKb - ours2.rssKb,
+                   ours3.privateKb - ours2.privateKb, ours3.threads),
             "steady state", "", "< 1024 KiB", Met(ours3.privateKb - ours2.privateKb < 1024)});
     program.Kill();
+}
+
+// 4. Where Lumivane's memory goes: its start-up taken step by step with
+// the real code (memory_probe), read from /proc at each step, beside the
+// minimal program with and without COM, GDI+ and the shell libraries.
+void BenchMemorySteps() {
+    std::vector<std::string> folders;
+    std::vector<std::string> args;
+    for (int i = 0; i < 10; ++i) {
+        folders.push_back(MakeFolder(workRoot + "/steps" + std::to_string(i)));
+        args.push_back(WindowsPath(folders.back()));
+    }
+    Child minimal = SpawnWine("minimal_window.exe", {}, false);
+    Child platform = SpawnWine("minimal_window.exe", {"--platform"}, false);
+    // Two runs (see memory_probe.cpp): the first ends with the thread and
+    // one folder, the second arms all ten at once and goes on.
+    std::vector<std::pair<std::string, ProcStats>> steps;
+    auto run = [&](std::vector<std::string> probeArgs, const char* lastStep) {
+        Child probe = SpawnWine("memory_probe.exe", probeArgs, true);
+        std::string line;
+        while (probe.ReadLine(line, 60000) && line.rfind("step ", 0) == 0) {
+            const std::string step = line.substr(5);
+            const ProcStats stats = ReadProcStats(probe.pid);
+            // The second run repeats the first three steps; the first run's stand.
+            if (std::none_of(steps.begin(), steps.end(), [&](const auto& s) { return s.first == step; })) {
+                steps.emplace_back(step, stats);
+            }
+            if (step == lastStep) break;
+        }
+        probe.Kill();
+    };
+    std::vector<std::string> oneFirst = args;
+    oneFirst.insert(oneFirst.begin(), "--one");
+    run(oneFirst, "thread");
+    run(args, "activated");
+    const ProcStats bare = ReadProcStats(minimal.pid), withPlatform = ReadProcStats(platform.pid);
+    CloseFileBrowsers("steps[0-9]");
+    minimal.Kill();
+    platform.Kill();
+    if (steps.size() < 6) {
+        Failed("4. memory, step by step", "the memory probe stopped early");
+        return;
+    }
+    // One idle thread, with the default reserve and with 64 KiB: whether a
+    // smaller stack would save anything.
+    for (const char* reserve : {"0", "64"}) {
+        Child probe = SpawnWine("memory_probe.exe", {"--thread", reserve}, true);
+        std::string line;
+        ProcStats before{}, after{};
+        if (probe.ReadLine(line, 20000) && line == "step before") before = ReadProcStats(probe.pid);
+        if (probe.ReadLine(line, 20000) && line == "step after") after = ReadProcStats(probe.pid);
+        probe.Kill();
+        AddRow({Format("4. memory of one idle thread, %s stack reserve",
+                       std::string(reserve) == "0" ? "default (2 MiB)" : "64 KiB"),
+                Format("resident %+ld KiB, private %+ld KiB", after.rssKb - before.rssKb,
+                       after.privateKb - before.privateKb),
+                "the same process before the thread", "", "", ""});
+    }
+    const std::map<std::string, std::string> names = {
+        {"window", "bare main window (COM apartment, GDI+)"},
+        {"list", "plus the list and its font"},
+        {"icon", "plus the notification icon"},
+        {"thread", "plus the watcher thread with its apartment (one folder)"},
+        {"folders", "plus ten armed folders"},
+        {"activated", "after the first activation of each folder"}};
+    ProcStats previous{};
+    for (const auto& [step, stats] : steps) {
+        AddRow({"4. memory step: " + names.at(step),
+                Format("resident %ld KiB, private %ld KiB, %d threads", stats.rssKb, stats.privateKb, stats.threads),
+                previous.rssKb ? Format("step: resident %+ld KiB, private %+ld KiB", stats.rssKb - previous.rssKb,
+                                        stats.privateKb - previous.privateKb)
+                               : Format("minimal program: resident %ld KiB, private %ld KiB; with --platform: "
+                                        "resident %ld KiB, private %ld KiB",
+                                        bare.rssKb, bare.privateKb, withPlatform.rssKb, withPlatform.privateKb),
+                previous.rssKb ? "" : Ratio(stats.privateKb, withPlatform.privateKb) + " private", "", ""});
+        previous = stats;
+    }
 }
 
 // 5. Process start until the main window can be found on the display.
@@ -481,7 +658,7 @@ void BenchStartUp() {
     const double ourMedian = Percentile(ours, 0.5), theirMedian = Percentile(theirs, 0.5);
     AddRow({Format("5. start-up to window shown, %d starts", config.startSamples),
             Format("median %.0f ms", ourMedian), Format("minimal program: median %.0f ms", theirMedian),
-            Ratio(ourMedian, theirMedian), "<= 1.3x", Met(!ours.empty() && ourMedian <= 1.3 * theirMedian)});
+            Ratio(ourMedian, theirMedian), "<= 1.2x", Met(!ours.empty() && ourMedian <= 1.2 * theirMedian)});
 }
 
 // 6. The search probe prints its own lines.
@@ -627,6 +804,7 @@ int main(int argc, char** argv) {
     if (wanted('1')) BenchWakeUp();
     if (wanted('2')) BenchChangeToWindow();
     if (wanted('3') || wanted('4')) BenchIdleAndMemory();
+    if (wanted('4')) BenchMemorySteps();
     if (wanted('5')) BenchStartUp();
     if (wanted('6')) BenchSearch();
     if (wanted('7')) BenchSave();

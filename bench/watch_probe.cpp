@@ -1,18 +1,27 @@
 // Runs the real change watcher over the folders named on the command line
 // and, instead of activating a window, prints when each wake-up happened
 // ("wake <nanoseconds since 1970>"), so that the benchmark can compare the
-// watcher's latency with inotifywait's on the same clock.
+// watcher's latency with other waiters' on the same clock.
+//
+// With --floor first, it runs the least a Windows program can do instead:
+// one notification per folder (same filter, subtree) and one wait on the
+// main thread, stamping each wake-up the same way. Under the same Wine that
+// is the floor for the watcher's wake-up.
 
 #include <windows.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <string>
+#include <vector>
 
 #include "app/app_state.h"
 #include "explorer/activate.h"
 #include "watch/change_watcher.h"
 
-void ActivateOrOpenFolder(const std::wstring&) {
+namespace {
+
+void PrintWakeUp() {
     FILETIME now;
     GetSystemTimePreciseAsFileTime(&now);
     ULARGE_INTEGER ticks;
@@ -23,7 +32,33 @@ void ActivateOrOpenFolder(const std::wstring&) {
     std::fflush(stdout);
 }
 
+// Stamps first and renews after, in the watcher's order: a change between
+// the two is what Wine drops, for both alike.
+int RunFloor(int count, wchar_t** folders) {
+    std::vector<HANDLE> handles;
+    for (int i = 0; i < count; ++i) {
+        HANDLE handle = FindFirstChangeNotificationW(folders[i], TRUE, WATCH_NOTIFY_FILTER);
+        if (handle != INVALID_HANDLE_VALUE && handle != nullptr) handles.push_back(handle);
+    }
+    std::printf(handles.empty() ? "nothing armed\n" : "ready\n");
+    std::fflush(stdout);
+    while (!handles.empty()) {
+        const DWORD result = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, INFINITE);
+        if (result >= WAIT_OBJECT_0 + handles.size()) break;
+        PrintWakeUp();
+        if (!FindNextChangeNotification(handles[result - WAIT_OBJECT_0])) break;
+    }
+    return 0;
+}
+
+}  // namespace
+
+void ActivateOrOpenFolder(const std::wstring&) {
+    PrintWakeUp();
+}
+
 int wmain(int argc, wchar_t** argv) {
+    if (argc > 1 && std::wcscmp(argv[1], L"--floor") == 0) return RunFloor(argc - 2, argv + 2);
     for (int i = 1; i < argc; ++i) AppState.folders.push_back(argv[i]);
     StartWatching();
     std::printf(AppState.watcherThread ? "ready\n" : "nothing armed\n");

@@ -9,6 +9,11 @@ if(MINGW)
   # No link time in the PE header: two builds of one commit give the same
   # bytes, so a release package can be rebuilt and compared.
   add_link_options(-Wl,--no-insert-timestamp)
+  # Sections at page boundaries in the file: Wine then maps the image from
+  # the file, and only the pages the program touches become resident. With
+  # the default 512-byte alignment it copies the whole image (resources,
+  # debug sections and all) into private memory, about 1 MB for Lumivane.exe.
+  add_link_options(-Wl,--file-alignment=4096)
 endif()
 
 if(MSVC)
