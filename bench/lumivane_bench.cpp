@@ -470,21 +470,20 @@ void BenchIdleAndMemory() {
     missing.Kill();
     SleepMs(1000);
     const ProcStats memory = ReadProcStats(program.pid), platform1 = ReadProcStats(platform.pid);
-    const double ourCpu = ours1.cpuMs - ours0.cpuMs, theirCpu = theirs1.cpuMs - theirs0.cpuMs;
-    const long ourSwitches = ours1.voluntarySwitches - ours0.voluntarySwitches;
+    const double theirCpu = theirs1.cpuMs - theirs0.cpuMs;
     const long theirSwitches = theirs1.voluntarySwitches - theirs0.voluntarySwitches;
-    AddRow({Format("3. idle %d s, ten folders watched", config.idleSeconds),
-            Format("%.0f ms CPU, %ld voluntary switches", ourCpu, ourSwitches),
-            Format("minimal program: %.0f ms CPU, %ld voluntary switches", theirCpu, theirSwitches),
-            Ratio(ourSwitches, theirSwitches) + " switches", "no more than the minimal program",
-            Met(ourCpu <= theirCpu && ourSwitches <= theirSwitches)});
-    const double missingCpu = missing1.cpuMs - missing0.cpuMs;
-    const long missingSwitches = missing1.voluntarySwitches - missing0.voluntarySwitches;
-    AddRow({Format("3. idle %d s, ten folders listed, one of them missing", config.idleSeconds),
-            Format("%.0f ms CPU, %ld voluntary switches", missingCpu, missingSwitches),
-            Format("minimal program: %.0f ms CPU, %ld voluntary switches", theirCpu, theirSwitches),
-            Ratio(missingSwitches, theirSwitches) + " switches", "no more than the minimal program",
-            Met(missingCpu <= theirCpu && missingSwitches <= theirSwitches)});
+    // One row for an instance's quiet minute, against the minimal program's.
+    auto idleRow = [&](const char* what, const ProcStats& before, const ProcStats& after) {
+        const double cpu = after.cpuMs - before.cpuMs;
+        const long switches = after.voluntarySwitches - before.voluntarySwitches;
+        AddRow({Format("3. idle %d s, %s", config.idleSeconds, what),
+                Format("%.0f ms CPU, %ld voluntary switches", cpu, switches),
+                Format("minimal program: %.0f ms CPU, %ld voluntary switches", theirCpu, theirSwitches),
+                Ratio(switches, theirSwitches) + " switches", "no more than the minimal program",
+                Met(cpu <= theirCpu && switches <= theirSwitches)});
+    };
+    idleRow("ten folders watched", ours0, ours1);
+    idleRow("ten folders listed, one of them missing", missing0, missing1);
     AddRow({"4. memory, ten folders watched",
             Format("resident %ld KiB, private %ld KiB", memory.rssKb, memory.privateKb),
             Format("minimal program: resident %ld KiB, private %ld KiB", theirs1.rssKb, theirs1.privateKb),
