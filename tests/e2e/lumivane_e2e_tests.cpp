@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/resource.h"
 #include "driver.h"
 
 namespace {
@@ -132,7 +133,7 @@ protected:
     void TearDown() override {
         if (program_ && program_->Running()) {
             // The program's own way out, so that its icon goes too.
-            Inspect({"command", "105"});
+            Inspect({"command", std::to_string(IDM_EXIT)});
             if (!program_->WaitForExit(kShort)) program_->Kill();
         }
         CloseNewFileBrowsers();
@@ -771,7 +772,7 @@ TEST_F(HeldSettingsTest, LongHoldKeepsTheStoredListUntilTheUserChangesIt) {
     Inspect({"close"});
     ASSERT_TRUE(Eventually([&] { return Inspect({"main"})["visible"] == "0"; }, kShort)) << "still shown";
     EXPECT_EQ(ReadFileBytes(settingsFile_), stored) << "closing replaced the stored list";
-    Inspect({"command", "105"});
+    Inspect({"command", std::to_string(IDM_EXIT)});
     ASSERT_TRUE(program_->WaitForExit(milliseconds(10000)).has_value()) << "the program is still running";
     EXPECT_EQ(ReadFileBytes(settingsFile_), stored) << "exiting replaced the stored list";
 
@@ -779,7 +780,7 @@ TEST_F(HeldSettingsTest, LongHoldKeepsTheStoredListUntilTheUserChangesIt) {
     ASSERT_NO_FATAL_FAILURE(Start());
     holder_->Kill();
     const std::string added = WindowsPath(Folder("Added"));
-    Inspect({"command", "2001"});  // the folder button
+    Inspect({"command", std::to_string(IDC_SELECT_FOLDER)});  // the folder button
     EXPECT_EQ(Inspect({"pick", added})["picked"], "1");
     ASSERT_TRUE(Eventually([&] { return ListRows(Inspect({"main"})) == std::vector<std::string>{added}; }, kShort));
     const std::vector<int> rect = Inspect({"main"}).Ints("rect");
