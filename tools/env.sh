@@ -1,6 +1,8 @@
 # Sourced by the project's commands for what they all need the same way:
 #
 #   lumivane_root                        the repository
+#   windows_build_args                   cmake arguments of the
+#                                        cross-compiled Release build
 #   configure_windows_build DIR [ARG...] configures the cross-compiled
 #                                        Release build of the program in DIR
 #   use_wine_prefix PREFIX               creates the project's Wine prefix at
@@ -9,10 +11,12 @@
 #   start_xvfb / stop_xvfb               a virtual display of our own
 lumivane_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
+# The cross-compiled Release build's cmake arguments.
+windows_build_args=(-DCMAKE_TOOLCHAIN_FILE="$lumivane_root/cmake/mingw-w64-posix.cmake" -DCMAKE_BUILD_TYPE=Release)
+
 configure_windows_build() {
   local dir=$1; shift
-  cmake -S "$lumivane_root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$lumivane_root/cmake/mingw-w64-posix.cmake" \
-        -DCMAKE_BUILD_TYPE=Release "$@"
+  cmake -S "$lumivane_root" -B "$dir" "${windows_build_args[@]}" "$@"
 }
 
 # No fixme lines on stderr, and no Mono or Gecko install prompts.
