@@ -53,7 +53,7 @@ int RunFloor(int count, wchar_t** folders) {
 
 }  // namespace
 
-void ActivateOrOpenFolder(const std::wstring&) {
+void ActivateOrOpenFolder(const std::wstring&, HANDLE) {
     PrintWakeUp();
 }
 

@@ -104,7 +104,7 @@ struct BackgroundTab {
 // window that shows target but yields no usable handle stays reloaded and
 // answers false, so the caller goes on to the next index.
 bool ActivateIfShowing(IShellWindows* windows, const VARIANT& index, const std::wstring& target,
-                       BackgroundTab& background) {
+                       BackgroundTab& background, HANDLE stopEvent) {
     ComPtr<IDispatch> item;
     if (FAILED(windows->Item(index, &item)) || !item) return false;
 
@@ -124,14 +124,14 @@ bool ActivateIfShowing(IShellWindows* windows, const VARIANT& index, const std::
             return false;
         }
         browser->Refresh();
-        BringWindowForward(frame);
+        BringWindowForward(frame, stopEvent);
         return true;
     }
 
     browser->Refresh();
     HWND handle = FrameWindowOf(browser.Get());
     if (!IsUsableWindow(handle)) return false;
-    BringWindowForward(handle);
+    BringWindowForward(handle, stopEvent);
     return true;
 }
 
@@ -162,7 +162,7 @@ bool MakeIdListVariant(const std::wstring& target, VARIANT& location) {
 // Item and _NewEnum), the shell can still name the frame of a file browser
 // that shows the folder. It hands out no browser interface with it, so the
 // window cannot be reloaded; it is restored and brought forward.
-bool ActivateFoundByShell(IShellWindows* windows, const std::wstring& target) {
+bool ActivateFoundByShell(IShellWindows* windows, const std::wstring& target, HANDLE stopEvent) {
     VARIANT location;
     VariantInit(&location);
     if (!MakeIdListVariant(target, location)) return false;
@@ -177,7 +177,7 @@ bool ActivateFoundByShell(IShellWindows* windows, const std::wstring& target) {
     if (hr != S_OK) return false;
     HWND window = reinterpret_cast<HWND>(static_cast<LONG_PTR>(handle));
     if (!IsUsableWindow(window)) return false;
-    BringWindowForward(window);
+    BringWindowForward(window, stopEvent);
     return true;
 }
 
@@ -190,15 +190,29 @@ bool IsExistingDirectory(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool IsStopped(HANDLE stopEvent) {
+    return stopEvent != nullptr && WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0;
+}
+
+// Waits milliseconds, or less when stopEvent is set meanwhile; true when
+// it is set. Without an event, a plain sleep.
+bool WaitUnlessStopped(HANDLE stopEvent, DWORD milliseconds) {
+    if (stopEvent == nullptr) {
+        Sleep(milliseconds);
+        return false;
+    }
+    return WaitForSingleObject(stopEvent, milliseconds) == WAIT_OBJECT_0;
+}
+
 }  // namespace
 
-bool ActivateExistingWindow(const std::wstring& target) {
+bool ActivateExistingWindow(const std::wstring& target, HANDLE stopEvent) {
     ComPtr<IShellWindows> windows;
     if (FAILED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&windows))) || !windows) {
         return false;
     }
     LONG count = 0;
-    if (FAILED(windows->get_Count(&count))) return ActivateFoundByShell(windows.Get(), target);
+    if (FAILED(windows->get_Count(&count))) return ActivateFoundByShell(windows.Get(), target, stopEvent);
 
     bool found = false;
     BackgroundTab background;
@@ -207,33 +221,34 @@ bool ActivateExistingWindow(const std::wstring& target) {
         VariantInit(&index);
         index.vt = VT_I4;
         index.lVal = i;
-        found = ActivateIfShowing(windows.Get(), index, target, background);
+        found = ActivateIfShowing(windows.Get(), index, target, background, stopEvent);
         VariantClear(&index);
     }
     if (!found && background.browser) {
         // Reload what the user will see: if the frame keeps another tab in
         // front, the frame still comes forward, but nothing is reloaded.
         if (ShowTab(background.frame, background.tab)) background.browser->Refresh();
-        BringWindowForward(background.frame);
+        BringWindowForward(background.frame, stopEvent);
         found = true;
     }
     return found;
 }
 
-void ActivateOrOpenFolder(const std::wstring& path) {
+void ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent) {
     if (path.empty()) return;
     const std::wstring target = NormalizeFolderPath(path);
     if (target.empty()) return;
 
-    if (ActivateExistingWindow(target)) return;
+    if (ActivateExistingWindow(target, stopEvent)) return;
     if (!IsExistingDirectory(path)) return;
+    if (IsStopped(stopEvent)) return;
 
     // The path as the user stored it, not its normal form.
     ShellExecuteW(nullptr, L"open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 
     // The shell lists a new window only some time after the request.
     for (int poll = 0; poll < kOpenPolls; ++poll) {
-        Sleep(kPollIntervalMs);
-        if (ActivateExistingWindow(target)) return;
+        if (WaitUnlessStopped(stopEvent, kPollIntervalMs)) return;
+        if (ActivateExistingWindow(target, stopEvent)) return;
     }
 }

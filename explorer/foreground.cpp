@@ -36,7 +36,7 @@ ForegroundCalls& CurrentForegroundCalls() {
     return calls;
 }
 
-bool BringWindowForward(HWND window) {
+bool BringWindowForward(HWND window, HANDLE /*stopEvent*/) {
     const ForegroundCalls& calls = CurrentForegroundCalls();
 
     // Async: a plain ShowWindow on another process's window waits until that

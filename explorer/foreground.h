@@ -27,4 +27,7 @@ ForegroundCalls PlatformForegroundCalls();
 // empty input event, then with this thread's input attached to the current
 // foreground window's thread (not for a hung window). True when window ends
 // up as the foreground window.
-bool BringWindowForward(HWND window);
+//
+// stopEvent is the watcher's stop event when the watcher brings the window
+// forward, null on the window's own thread.
+bool BringWindowForward(HWND window, HANDLE stopEvent);

@@ -187,7 +187,7 @@ DWORD WINAPI WatcherThread(LPVOID start) {
         WatchEntry& entry = entries[waitEntry[position]];
         // The activation comes first; changes meanwhile stay pending on the
         // handle and satisfy the wait straight after the renewal.
-        ActivateOrOpenFolder(entry.folderPath);
+        ActivateOrOpenFolder(entry.folderPath, view->stopEvent);
         if (KeepWatching(entry)) {
             waitHandles[position] = entry.changeHandle;
         } else {

@@ -55,7 +55,7 @@ APTTYPE CurrentApartment() {
 
 }  // namespace
 
-void ActivateOrOpenFolder(const std::wstring& path) {
+void ActivateOrOpenFolder(const std::wstring& path, HANDLE) {
     RecordedActivation call{path, GetCurrentThreadId(), CurrentApartment(), std::chrono::steady_clock::now()};
     IStream* stream = nullptr;
     {
@@ -83,7 +83,7 @@ void ActivateOrOpenFolder(const std::wstring& path) {
 }
 
 // The watcher never calls it; defined so the declaration has a body here.
-bool ActivateExistingWindow(const std::wstring&) { return false; }
+bool ActivateExistingWindow(const std::wstring&, HANDLE) { return false; }
 
 namespace recorder {
 

@@ -470,6 +470,51 @@ TEST(ActivateOrOpenFolder, PollingStopsAtTheFirstSearchThatFindsTheNewWindow) {
     std::printf("found on the third poll after %llu ms\n", elapsed);
 }
 
+// A worker left behind by a stop sets nothing in motion once its stop event
+// is set: no open request, no further search.
+TEST(ActivateOrOpenFolder, StopEventEndsItBeforeTheOpenRequestAndBeforeEachPoll) {
+    ComApartment apartment;
+    struct Case {
+        const char* name;
+        DWORD stopAfterMs;  // INFINITE: set before the call
+    } cases[] = {{"set before the call", INFINITE}, {"set during the polls", 350}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchFolder folder(L"LumivaneStopped");
+        FakeShell shell;
+        UniqueHandle stop(CreateEventW(nullptr, TRUE, c.stopAfterMs == INFINITE, nullptr));
+        UniqueHandle timer(CreateWaitableTimerW(nullptr, TRUE, nullptr));
+        // A thread of the pool sets the event at the timer's due time, as
+        // StopWatching does from the main thread while the worker polls.
+        HANDLE wait = nullptr;
+        if (c.stopAfterMs != INFINITE) {
+            LARGE_INTEGER due{};
+            due.QuadPart = -static_cast<LONGLONG>(c.stopAfterMs) * 10000;
+            SetWaitableTimer(timer.get(), &due, 0, nullptr, nullptr, FALSE);
+            RegisterWaitForSingleObject(&wait, timer.get(), [](void* event, BOOLEAN) { SetEvent(event); },
+                                        stop.get(), INFINITE, WT_EXECUTEONLYONCE);
+        }
+
+        const ULONGLONG start = GetTickCount64();
+        ActivateOrOpenFolder(folder.Path(), stop.get());
+        const ULONGLONG elapsed = GetTickCount64() - start;
+        if (wait) UnregisterWaitEx(wait, INVALID_HANDLE_VALUE);
+
+        if (c.stopAfterMs == INFINITE) {
+            EXPECT_EQ(shell.Creations(), 1) << "searched again after the stop";
+            Sleep(1000);  // an open request shows its window well within this
+            EXPECT_TRUE(FileBrowserWindows(folder.Name()).empty()) << "opened after the stop";
+        } else {
+            // Without the stop: the first search and ten polls, over a second.
+            EXPECT_GE(shell.Creations(), 2);
+            EXPECT_LT(shell.Creations(), 8) << "went on polling after the stop";
+            EXPECT_LT(elapsed, 800u);
+            ExpectOneFileBrowserAndClose(folder.Name());
+        }
+        ExpectBalanced(shell);
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Wine's own collection, no fake: it is created but never lists a window,
 // so every activation ends in an open request and ten searches.
@@ -597,7 +642,7 @@ TEST(BringWindowForward, AsksAgainOnlyAfterARefusalAndNeverPressesAKey) {
         SCOPED_TRACE(c.name);
         FakeDesktopInUse inUse(c.grants, c.hung);
         const HWND target = reinterpret_cast<HWND>(0x5678);
-        EXPECT_EQ(BringWindowForward(target), c.inFront);
+        EXPECT_EQ(BringWindowForward(target, nullptr), c.inFront);
         EXPECT_EQ(desktop.foreground == target, c.inFront);
         EXPECT_EQ(desktop.calls, c.calls);
         EXPECT_EQ(desktop.attached, 0) << "input left attached";
