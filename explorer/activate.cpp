@@ -31,6 +31,7 @@
 #include <iterator>
 
 #include "base/win_raii.h"
+#include "explorer/folder_access.h"
 #include "explorer/folder_identity.h"
 #include "explorer/foreground.h"
 #include "explorer/window_folder_path.h"
@@ -181,15 +182,6 @@ bool ActivateFoundByShell(IShellWindows* windows, const std::wstring& target, HA
     return true;
 }
 
-// A path from the settings file can be edited by hand; "open" would run a
-// program, open a document or follow a URL just as readily as a folder.
-bool IsExistingDirectory(const std::wstring& path) {
-    // A folder path of MAX_PATH characters or more fails in its plain form
-    // without long-path support, though the folder is there.
-    const DWORD attributes = GetFileAttributesW(ExtendedLengthPath(path).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 bool IsStopped(HANDLE stopEvent) {
     return stopEvent != nullptr && WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0;
 }
@@ -240,6 +232,8 @@ void ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent) {
     if (target.empty()) return;
 
     if (ActivateExistingWindow(target, stopEvent)) return;
+    // A path from the settings file can be edited by hand; "open" would run
+    // a program, open a document or follow a URL just as readily as a folder.
     if (!IsExistingDirectory(path)) return;
     if (IsStopped(stopEvent)) return;
 

@@ -55,3 +55,21 @@ std::wstring ExtendedLengthPath(std::wstring_view path) {
     }
     return std::wstring(path);  // relative to a current folder: no extended form
 }
+
+std::wstring DriveRootOf(std::wstring_view path) {
+    if (path.size() >= 4 && IsSeparator(path[0]) && IsSeparator(path[1]) && path[2] == L'?' &&
+        IsSeparator(path[3])) {
+        path.remove_prefix(4);
+    }
+    if (path.size() < 3 || !IsDriveLetter(path[0]) || path[1] != L':' || !IsSeparator(path[2])) return {};
+    return {path[0], L':', L'\\'};
+}
+
+bool IsSharePath(std::wstring_view path) {
+    if (path.size() < 3 || !IsSeparator(path[0]) || !IsSeparator(path[1])) return false;
+    if (path[2] == L'.') return false;
+    if (path[2] != L'?') return true;
+    // "\\?\UNC\" in any case, as the kernel takes it.
+    return path.size() >= 8 && IsSeparator(path[3]) && (path[4] | 0x20) == L'u' && (path[5] | 0x20) == L'n' &&
+           (path[6] | 0x20) == L'c' && IsSeparator(path[7]);
+}

@@ -33,3 +33,12 @@ constexpr std::size_t kClassicPathLimit = 260;
 // for handing to the kernel: the path stored, shown, opened and compared is
 // always the one the user chose.
 std::wstring ExtendedLengthPath(std::wstring_view path);
+
+// The root of the drive that an absolute drive path lies on, as the
+// platform's drive calls take it: "C:\" for "c:/Data" or "\\?\C:\Data".
+// Empty for a share, a relative path or a device path.
+std::wstring DriveRootOf(std::wstring_view path);
+
+// A path on a share: "\\server\share..." with either kind of slash, or its
+// extended form "\\?\UNC\server\share...".
+bool IsSharePath(std::wstring_view path);

@@ -38,9 +38,14 @@
 // then free to arm a fresh set of entries; the worker left behind sees its
 // own stop event when its call finally returns, and ends.
 //
-// A folder that can be neither renewed nor armed anew (deleted, or on a
-// drive that went away) is released and dropped from the worker's wait; the
-// other folders go on being watched. The worker ends on its own only when no
+// A folder that is gone after its activation (deleted, or on a drive that
+// went away), or whose notification can be neither renewed nor armed anew,
+// is released and dropped from the worker's wait; the other folders go on
+// being watched.
+//
+// Arming a folder on the network, and asking whether it still exists, take
+// at most about a second each (folder_access.h): an unreachable share must
+// not keep the window's thread, which arms, from answering. The worker ends on its own only when no
 // folder is left to wait on or the wait itself fails; StopWatching then
 // finds a finished thread and releases the rest.
 
@@ -55,7 +60,7 @@
 #include "app/app_state.h"
 #include "base/win_raii.h"
 #include "explorer/activate.h"
-#include "explorer/folder_identity.h"
+#include "explorer/folder_access.h"
 
 // The stop event and every folder must fit in one wait.
 static_assert(MAX_WATCHED_FOLDERS + 1 <= MAXIMUM_WAIT_OBJECTS);
@@ -68,14 +73,11 @@ bool IsValidChangeHandle(HANDLE handle) {
     return handle != nullptr && handle != INVALID_HANDLE_VALUE;
 }
 
-// A notification over the folder and everything below it; null on failure.
-// A folder path of MAX_PATH characters or more (the picker returns them)
-// goes to the kernel in extended form: without long-path support the plain
-// form fails, and the folder would be listed but never watched.
+// A notification over the folder and everything below it; null when the
+// folder cannot be armed now. On the network this takes at most about a
+// second, however long the share keeps the kernel waiting.
 HANDLE ArmFolder(const std::wstring& path) {
-    const std::wstring kernelPath = ExtendedLengthPath(path);
-    HANDLE handle = FindFirstChangeNotificationW(kernelPath.c_str(), TRUE, WATCH_NOTIFY_FILTER);
-    return IsValidChangeHandle(handle) ? handle : nullptr;
+    return ArmChangeNotification(path, WATCH_NOTIFY_FILTER);
 }
 
 constexpr DWORD kStopWaitMs = 1000;
@@ -142,11 +144,20 @@ void CancelWorkerCall(HANDLE thread) {
 }
 
 // After an activation: renews the entry's notification, or arms its folder
-// anew when renewing fails. False when neither works; the entry's handle has
-// then been released and set to null, so StopWatching skips it.
+// anew when renewing fails. False when neither works, or when the folder is
+// gone; the entry's handle has then been released and set to null, so
+// StopWatching skips it.
+//
+// A deleted folder is given up even where renewing still works: on Windows
+// a folder deleted while a notification holds it open can linger, pending
+// deletion, and its notification then signals again and again, each signal
+// an activation, for as long as it is watched.
 bool KeepWatching(WatchEntry& entry) {
-    if (FindNextChangeNotification(entry.changeHandle)) return true;
-    HANDLE fresh = ArmFolder(entry.folderPath);
+    HANDLE fresh = nullptr;
+    if (IsExistingDirectory(entry.folderPath)) {
+        if (FindNextChangeNotification(entry.changeHandle)) return true;
+        fresh = ArmFolder(entry.folderPath);
+    }
     FindCloseChangeNotification(entry.changeHandle);
     entry.changeHandle = fresh;
     return fresh != nullptr;

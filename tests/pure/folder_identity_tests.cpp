@@ -98,4 +98,33 @@ TEST(ExtendedLengthPath, LongAbsolutePathsGetTheExtendedFormOthersStayAsGiven) {
     }
 }
 
+TEST(DriveRootOfAndIsSharePath, TellDrivesFromShares) {
+    struct Case {
+        const wchar_t* path;
+        const wchar_t* root;
+        bool share;
+    } cases[] = {
+        {L"C:\\Data", L"C:\\", false},
+        {L"d:/Data", L"d:\\", false},
+        {L"E:\\", L"E:\\", false},
+        {L"\\\\?\\F:\\Data", L"F:\\", false},
+        {L"C:Data", L"", false},  // relative to the drive's current folder
+        {L"C:", L"", false},
+        {L"Data\\Sub", L"", false},
+        {L"\\Data", L"", false},
+        {L"1:\\Data", L"", false},
+        {L"\\\\Server\\Share\\In", L"", true},
+        {L"//Server/Share", L"", true},
+        {L"\\\\?\\UNC\\Server\\Share", L"", true},
+        {L"\\\\?\\unc\\Server\\Share", L"", true},
+        {L"\\\\.\\C:\\Data", L"", false},
+        {L"\\\\?\\Volume{x}\\Data", L"", false},
+        {L"", L"", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(DriveRootOf(c.path), c.root) << testing::PrintToString(std::wstring(c.path));
+        EXPECT_EQ(IsSharePath(c.path), c.share) << testing::PrintToString(std::wstring(c.path));
+    }
+}
+
 }  // namespace

@@ -11,12 +11,16 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "activation_recorder.h"
 #include "app/app_state.h"
+#include "base/win_raii.h"
+#include "explorer/folder_access.h"
 #include "fake_shell.h"
 #include "handle_count.h"
 #include "test_support.h"
@@ -382,6 +386,63 @@ TEST_F(ChangeWatcher, FolderThatCanBeNeitherRenewedNorRearmedIsDroppedAndTheOthe
     EXPECT_EQ(SettledCount(HandleCount, handlesBefore), handlesBefore);  // the worker released the handle it gave up
 }
 
+// Deletes folder and everything in it for good. Wine keeps a folder that
+// Windows code deletes under a live notification pending deletion, and
+// still a folder to GetFileAttributesW, until the notification is closed;
+// on Windows such a folder no longer opens. Removed from the Unix side, it
+// is gone at once here too.
+bool DeleteFolderForReal(const std::wstring& folder) {
+    using UnixName = char*(CDECL*)(LPCWSTR);
+    auto unixName = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (!unixName) return std::filesystem::remove_all(folder) > 0;
+    char* path = unixName(folder.c_str());
+    if (!path) return false;
+    std::wstring command = L"/bin/rm -rf \"" + std::wstring(path, path + strlen(path)) + L"\"";
+    HeapFree(GetProcessHeap(), 0, path);
+    STARTUPINFOW startup{sizeof(startup)};
+    PROCESS_INFORMATION process{};
+    // Wine runs a Unix program for this, and hands back no process handle
+    // that can be waited on: the folder's going is what tells.
+    if (!CreateProcessW(L"Z:\\bin\\rm", command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        return false;
+    }
+    UniqueHandle processHandle(process.hProcess);
+    UniqueHandle threadHandle(process.hThread);
+    return WaitUntil([&folder] { return GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES; }, kWake);
+}
+
+// A folder gone after its activation is given up, even where its
+// notification could still be renewed: on Windows one left pending deletion
+// would otherwise signal, and be activated, again and again.
+TEST_F(ChangeWatcher, FolderDeletedWhileWatchedCostsOneActivationAndIsReleased) {
+    std::wstring doomed = root.Make(L"doomed");
+    std::wstring other = root.Make(L"other");
+    // Wine keeps a handle for every Unix program it starts: measured here on
+    // a folder nobody watches, so that the count at the end is the
+    // watcher's alone.
+    const long handlesAtStart = HandleCount();
+    ASSERT_TRUE(DeleteFolderForReal(root.Make(L"unwatched")));
+    Sleep(200);
+    const long handlesBefore = HandleCount();
+    const long deletionCost = handlesBefore - handlesAtStart;
+    Watch({doomed, other});
+    HoldWorkerIn(doomed);
+    ASSERT_TRUE(DeleteFolderForReal(doomed));
+    recorder::Release();
+
+    ASSERT_TRUE(recorder::WaitForQuiet(kQuiet, kWake));
+    EXPECT_EQ(recorder::Paths(), std::vector<std::wstring>{doomed});
+    EXPECT_EQ(AppState.watchEntries[0].changeHandle, nullptr) << "the deleted folder is still watched";
+    ChangeFolder(other, L"x");
+    ASSERT_TRUE(recorder::WaitForCalls(2, kWake));
+    EXPECT_EQ(recorder::Paths().back(), other);
+    StopWatching();
+    const long handlesAfter = handlesBefore + deletionCost;
+    EXPECT_EQ(SettledCount(HandleCount, handlesAfter), handlesAfter);
+}
+
 TEST_F(ChangeWatcher, FolderThatCannotBeRenewedIsArmedAnew) {
     std::wstring folder = root.Make(L"rearmed");
     std::wstring other = root.Make(L"other");
@@ -446,6 +507,56 @@ TEST_F(ChangeWatcher, WorkerEndsOnItsOwnWhenTheWaitFails) {
     EXPECT_TRUE(IsValidChangeHandle(AppState.watchEntries[0].changeHandle));
     StopWatching();
     EXPECT_TRUE(IsIdle());
+}
+
+// A share that does not answer: its calls wait until the test lets them go,
+// as the kernel's wait for the network's time-out does. Every folder counts
+// as one on a network drive.
+namespace share {
+HANDLE answers = nullptr;  // set: the share answers again
+bool IsUnreachable(LPCWSTR path) { return std::wstring_view(path).find(L"unreachable") != std::wstring_view::npos; }
+HANDLE WINAPI FindFirst(LPCWSTR path, BOOL subtree, DWORD filter) {
+    if (IsUnreachable(path)) WaitForSingleObject(answers, INFINITE);
+    return FindFirstChangeNotificationW(path, subtree, filter);
+}
+DWORD WINAPI Attributes(LPCWSTR path) {
+    if (IsUnreachable(path)) WaitForSingleObject(answers, INFINITE);
+    return GetFileAttributesW(path);
+}
+UINT WINAPI RemoteDrive(LPCWSTR) { return DRIVE_REMOTE; }
+}  // namespace share
+
+TEST_F(ChangeWatcher, UnansweringShareIsLeftOutWithinASecondAndItsLateHandleReleased) {
+    std::wstring unreachable = root.Make(L"unreachable");
+    std::wstring first = root.Make(L"first");
+    std::wstring last = root.Make(L"last");
+    UniqueHandle answers(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    share::answers = answers.get();
+    long handlesBefore = HandleCount();
+    CurrentFolderAccessCalls() = FolderAccessCalls{share::FindFirst, share::Attributes, share::RemoteDrive};
+
+    auto start = std::chrono::steady_clock::now();
+    Watch({first, unreachable, last});
+    auto armed = std::chrono::steady_clock::now() - start;
+    const bool exists = IsExistingDirectory(unreachable);
+    auto asked = std::chrono::steady_clock::now() - start - armed;
+    CurrentFolderAccessCalls() = PlatformFolderAccessCalls();
+
+    EXPECT_LT(armed, 1500ms);
+    EXPECT_LT(asked, 1500ms);
+    EXPECT_FALSE(exists);
+    ASSERT_EQ(AppState.watchEntries.size(), 2u);
+    EXPECT_EQ(AppState.watchEntries[0].folderPath, first);
+    EXPECT_EQ(AppState.watchEntries[1].folderPath, last);
+    ChangeFolder(last, L"x");
+    ASSERT_TRUE(recorder::WaitForCalls(1, kWake));
+    EXPECT_EQ(recorder::Paths(), std::vector<std::wstring>{last});
+
+    // The share answers at last: the notification it hands the abandoned
+    // call is closed by that call's thread, and the thread ends.
+    SetEvent(answers.get());
+    StopWatching();
+    EXPECT_EQ(SettledCount(HandleCount, handlesBefore), handlesBefore);
 }
 
 TEST_F(ChangeWatcher, StopIsHarmlessWhenIdleAndTwiceInARow) {

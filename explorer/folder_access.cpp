@@ -1,0 +1,124 @@
+// A call about a folder on the network runs on a short-lived thread of its
+// own, and the caller waits for it at most kNetworkCallLimitMs. A call that
+// has not answered by then is abandoned: the caller goes on as if the
+// folder were out of reach, and the thread, whenever the kernel lets its
+// call return, releases what it got (a change notification) and ends by
+// itself. Nothing ever waits for such a thread, so it can hang as long as
+// the network likes.
+//
+// Local folders are asked directly, with no thread: their calls do not wait
+// on anything that can go away.
+
+#include "explorer/folder_access.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+#include "base/win_raii.h"
+#include "explorer/folder_identity.h"
+
+namespace {
+
+// What the caller and the call's thread share. Whoever comes second frees
+// it: the thread when the caller has given up on it, else the caller.
+template <typename T>
+struct BoundedCall {
+    enum State { kRunning, kAnswered, kAbandoned };
+    std::function<T()> call;
+    void (*discard)(T);  // for a result nobody waits for any more
+    T result{};
+    std::atomic<int> state{kRunning};
+};
+
+template <typename T>
+DWORD WINAPI RunBoundedCall(LPVOID parameter) {
+    auto* shared = static_cast<BoundedCall<T>*>(parameter);
+    shared->result = shared->call();
+    int expected = BoundedCall<T>::kRunning;
+    if (!shared->state.compare_exchange_strong(expected, BoundedCall<T>::kAnswered)) {
+        // The caller has gone on without us.
+        if (shared->discard) shared->discard(shared->result);
+        delete shared;
+    }
+    return 0;
+}
+
+// call() on a thread of its own, if it answers within kNetworkCallLimitMs;
+// otherwise fallback, and discard(result) once the call does return.
+template <typename T>
+T CallWithinLimit(std::function<T()> call, T fallback, void (*discard)(T)) {
+    auto shared = std::make_unique<BoundedCall<T>>();
+    shared->call = std::move(call);
+    shared->discard = discard;
+    UniqueHandle thread(CreateThread(nullptr, 0, RunBoundedCall<T>, shared.get(), 0, nullptr));
+    // Without a thread the call cannot be bounded; made here it could hang
+    // the caller for the network's time-out, so the folder counts as out of
+    // reach until the next try.
+    if (!thread) return fallback;
+    BoundedCall<T>* running = shared.release();
+    WaitForSingleObject(thread.get(), kNetworkCallLimitMs);
+    int expected = BoundedCall<T>::kRunning;
+    if (running->state.compare_exchange_strong(expected, BoundedCall<T>::kAbandoned)) return fallback;
+    // Answered, in time or just after the wait gave up. The thread has only
+    // to return now; the caller may rely on its having ended.
+    WaitForSingleObject(thread.get(), kNetworkCallLimitMs);
+    const T result = running->result;
+    delete running;
+    return result;
+}
+
+void CloseChangeNotification(HANDLE handle) {
+    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) FindCloseChangeNotification(handle);
+}
+
+}  // namespace
+
+FolderAccessCalls PlatformFolderAccessCalls() {
+    return FolderAccessCalls{FindFirstChangeNotificationW, GetFileAttributesW, GetDriveTypeW};
+}
+
+FolderAccessCalls& CurrentFolderAccessCalls() {
+    static FolderAccessCalls calls = PlatformFolderAccessCalls();
+    return calls;
+}
+
+bool IsNetworkFolder(const std::wstring& path) {
+    if (IsSharePath(path)) return true;
+    const std::wstring root = DriveRootOf(path);
+    // Asking for a drive's type is answered from what the system already
+    // knows about the drive letter; it does not go to the server.
+    return !root.empty() && CurrentFolderAccessCalls().getDriveType(root.c_str()) == DRIVE_REMOTE;
+}
+
+// A folder path of MAX_PATH characters or more (the picker returns them)
+// goes to the kernel in extended form: without long-path support the plain
+// form fails, though the folder is there.
+HANDLE ArmChangeNotification(const std::wstring& path, DWORD filter) {
+    const auto find = CurrentFolderAccessCalls().findFirstChangeNotification;
+    const std::wstring kernelPath = ExtendedLengthPath(path);
+    auto arm = [find, kernelPath, filter]() -> HANDLE {
+        HANDLE handle = find(kernelPath.c_str(), TRUE, filter);
+        // Failure comes as INVALID_HANDLE_VALUE, but null is no handle either.
+        return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
+    };
+    if (!IsNetworkFolder(path)) return arm();
+    HANDLE handle = CallWithinLimit<HANDLE>(arm, nullptr, CloseChangeNotification);
+    // The kernel ties a notification's pending request to the thread that
+    // made it, and cancels it when that thread ends, which signals the
+    // handle just as a change would: every folder on the network would be
+    // activated once, for nothing, right after it was armed. Renewed from
+    // here, once the arming thread has ended, the request belongs to this
+    // thread.
+    if (handle != nullptr && WaitForSingleObject(handle, 0) == WAIT_OBJECT_0) FindNextChangeNotification(handle);
+    return handle;
+}
+
+bool IsExistingDirectory(const std::wstring& path) {
+    const auto getAttributes = CurrentFolderAccessCalls().getFileAttributes;
+    const std::wstring kernelPath = ExtendedLengthPath(path);
+    auto attributes = [getAttributes, kernelPath] { return getAttributes(kernelPath.c_str()); };
+    const DWORD found = IsNetworkFolder(path) ? CallWithinLimit<DWORD>(attributes, INVALID_FILE_ATTRIBUTES, nullptr)
+                                              : attributes();
+    return found != INVALID_FILE_ATTRIBUTES && (found & FILE_ATTRIBUTE_DIRECTORY);
+}

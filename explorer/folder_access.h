@@ -1,0 +1,39 @@
+#pragma once
+// Asking the file system about a watched folder without hanging on the
+// network. On a share that does not answer (a file server out of reach, a
+// mapped drive while away from the office) the kernel's file calls block
+// for the network's time-out, often tens of seconds, and the window's
+// thread that made them would show "Not Responding" all that time.
+
+#include <windows.h>
+
+#include <string>
+
+// The calls that may block on the network, in one table so that a test can
+// stand in for a share that never answers. Production code never changes it.
+struct FolderAccessCalls {
+    HANDLE(WINAPI* findFirstChangeNotification)(LPCWSTR, BOOL, DWORD);
+    DWORD(WINAPI* getFileAttributes)(LPCWSTR);
+    UINT(WINAPI* getDriveType)(LPCWSTR);
+};
+
+// The table in use; the real functions unless a test replaced them.
+FolderAccessCalls& CurrentFolderAccessCalls();
+// The real functions.
+FolderAccessCalls PlatformFolderAccessCalls();
+
+// How long a call about a folder on the network may take before the folder
+// counts as out of reach.
+constexpr DWORD kNetworkCallLimitMs = 1000;
+
+// A share, or a folder on a drive the platform reports as remote (a mapped
+// network drive).
+bool IsNetworkFolder(const std::wstring& path);
+
+// A change notification over path and everything below it, or null when
+// the folder cannot be armed now (missing, no access, out of reach).
+HANDLE ArmChangeNotification(const std::wstring& path, DWORD filter);
+
+// True when path names an existing folder. A folder on the network that
+// does not answer in time counts as missing.
+bool IsExistingDirectory(const std::wstring& path);
