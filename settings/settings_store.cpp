@@ -19,10 +19,12 @@ namespace {
 constexpr int kUnreadableRetries = 20;
 constexpr DWORD kRetryIntervalMs = 100;
 
-// Set when the settings file existed at start-up but could not be read: the
-// program then runs on the defaults, and a save of those would replace the
-// user's stored folders through no action of theirs. Saves are skipped until
-// the user changes the folder list, whose save replaces the file on purpose.
+// Set when the settings file existed at start-up but could not be read, or
+// was read but its folder list could not be (cut inside the array, a
+// bracket lost in a hand edit): the program then runs without the stored
+// folders, and a save would replace them through no action of the user's.
+// Saves are skipped until the user changes the folder list, whose save
+// replaces the file on purpose; until then the file can still be mended.
 bool keepUnreadFile = false;
 
 // The rectangle the window has when restored, in screen coordinates. The
@@ -137,5 +139,6 @@ void LoadSettings() {
     if (read == SettingsFileRead::Unreadable) keepUnreadFile = true;
     if (read != SettingsFileRead::Read) return;
     ApplySettingsText(text, AppState.geometry, AppState.folders);
+    keepUnreadFile = FolderArrayIsUnreadable(text);
     if (AppState.folderListBox) RefreshFolderListView();
 }

@@ -22,8 +22,8 @@ enum class SaveDurability {
 
 // Writes the main window's restored rectangle and AppState.folders. Silent:
 // a failed save leaves the previous file exactly as it was. Does nothing
-// while a settings file that could not be read at start-up is kept (see
-// LoadSettings) until the folder list changes.
+// while a settings file whose folders could not be read at start-up is kept
+// (see LoadSettings) until the folder list changes.
 void SaveSettings(HWND window, SaveDurability durability = SaveDurability::Flushed);
 
 // The save after the user changed the folder list: the one save that may
@@ -34,7 +34,9 @@ void SaveChangedFolderList(HWND window);
 // settings file holds. A file that exists but is held by another program is
 // tried again for about two seconds; if it stays unreadable, the program
 // runs on the defaults and keeps the file as it is (no save replaces it)
-// until the folder list changes.
+// until the folder list changes. A file whose "folders" array cannot be read
+// (see FolderArrayIsUnreadable) is kept the same way, with whatever else it
+// held applied.
 void LoadSettings();
 
 // Replaces the file at path with BOM + UTF-8 of text in one step: the text
