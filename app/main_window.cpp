@@ -37,7 +37,8 @@ bool IsKeyboardContextMenu(LPARAM lParam) {
 }
 
 // Between WM_ENTERSIZEMOVE and WM_EXITSIZEMOVE the user is dragging the
-// window's frame or caption: WM_SIZE then comes dozens of times a second.
+// window's frame or caption: WM_SIZE then comes dozens of times a second,
+// and only the rectangle at the end of the drag is worth a save.
 bool inSizeMoveLoop = false;
 
 // The list gets 8-point Segoe UI at the display's resolution; the button
@@ -77,13 +78,11 @@ void OnDestroy(HWND window) {
 
 // Only the list's width follows the window; its height stays as created.
 // A minimised window (client width 0) neither saves nor moves anything.
-// During a drag the saves skip the flush to the disk: flushing each of them
-// on this thread makes the resize stutter on a disk that a scanner watches,
-// and the save when the drag ends flushes the final rectangle.
+// During a drag no save is made: a flushed save at every step would make
+// the resize stutter, and WM_EXITSIZEMOVE saves the final rectangle. A
+// maximise or restore from the caption buttons runs no drag and saves here.
 void OnSize(HWND window, WPARAM sizeType, UINT clientWidth) {
-    if (sizeType == SIZE_RESTORED || sizeType == SIZE_MAXIMIZED) {
-        SaveSettings(window, inSizeMoveLoop ? SaveDurability::Cached : SaveDurability::Flushed);
-    }
+    if ((sizeType == SIZE_RESTORED || sizeType == SIZE_MAXIMIZED) && !inSizeMoveLoop) SaveSettings(window);
     HWND list = AppState.folderListBox;
     if (!list || clientWidth == 0) return;
     RECT listRect{};

@@ -19,10 +19,12 @@ namespace {
 constexpr int kUnreadableRetries = 20;
 constexpr DWORD kRetryIntervalMs = 100;
 
-// Set when the settings file existed at start-up but could not be read: the
-// program then runs on the defaults, and a save of those would replace the
-// user's stored folders through no action of theirs. Saves are skipped until
-// the user changes the folder list, whose save replaces the file on purpose.
+// Set when the settings file existed at start-up but could not be read, or
+// was read but its folder list could not be (cut inside the array, a
+// bracket lost in a hand edit): the program then runs without the stored
+// folders, and a save would replace them through no action of the user's.
+// Saves are skipped until the user changes the folder list, whose save
+// replaces the file on purpose; until then the file can still be mended.
 bool keepUnreadFile = false;
 
 // The rectangle the window has when restored, in screen coordinates. The
@@ -61,7 +63,7 @@ std::wstring GetSettingsPath() {
     return path;
 }
 
-bool WriteSettingsFile(const std::wstring& path, const std::wstring& text, SaveDurability durability) {
+bool WriteSettingsFile(const std::wstring& path, const std::wstring& text) {
     // One fixed name: a temporary file left by a killed process is simply
     // truncated by the next save instead of piling up. The runtime opens it
     // without sharing, so a second instance saving at the same moment fails
@@ -72,12 +74,13 @@ bool WriteSettingsFile(const std::wstring& path, const std::wstring& text, SaveD
     // The runtimes disagree on what fputws returns on failure; the stream's
     // error flag after the flush is what tells.
     fputws(text.c_str(), file);
-    const bool flushed = durability == SaveDurability::Flushed;
-    bool written = fflush(file) == 0 && !ferror(file) && (!flushed || _commit(_fileno(file)) == 0);
+    // The text reaches the disk before the move, and the move is written
+    // through: a rename over the old file that overtook the data in the
+    // system's write-back cache could, after a power cut, leave a file of
+    // the right size full of zeros, which loses the list at the next start.
+    bool written = fflush(file) == 0 && !ferror(file) && _commit(_fileno(file)) == 0;
     written = fclose(file) == 0 && written;
-    // Either way the whole text is in the temporary file before the move,
-    // so the settings file is always the old one or the new one.
-    const DWORD moveFlags = MOVEFILE_REPLACE_EXISTING | (flushed ? MOVEFILE_WRITE_THROUGH : 0);
+    const DWORD moveFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
     if (written && MoveFileExW(temp.c_str(), path.c_str(), moveFlags)) return true;
     DeleteFileW(temp.c_str());
     return false;
@@ -99,14 +102,14 @@ SettingsFileRead ReadSettingsFile(const std::wstring& path, std::wstring& text) 
     return SettingsFileRead::Read;
 }
 
-void SaveSettings(HWND window, SaveDurability durability) {
+void SaveSettings(HWND window) {
     if (keepUnreadFile) return;
     RECT rect{};
     if (!GetRestoredWindowRect(window, rect)) return;
     const WindowGeometry geometry{rect.left, rect.top, Span(rect.left, rect.right), Span(rect.top, rect.bottom)};
     const std::wstring path = GetSettingsPath();
     if (path.empty()) return;
-    WriteSettingsFile(path, FormatSettingsText(geometry, AppState.folders), durability);
+    WriteSettingsFile(path, FormatSettingsText(geometry, AppState.folders));
 }
 
 void SaveChangedFolderList(HWND window) {
@@ -137,5 +140,6 @@ void LoadSettings() {
     if (read == SettingsFileRead::Unreadable) keepUnreadFile = true;
     if (read != SettingsFileRead::Read) return;
     ApplySettingsText(text, AppState.geometry, AppState.folders);
+    keepUnreadFile = FolderArrayIsUnreadable(text);
     if (AppState.folderListBox) RefreshFolderListView();
 }

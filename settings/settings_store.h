@@ -9,22 +9,11 @@
 // the way; empty when the platform cannot say where local data goes.
 std::wstring GetSettingsPath();
 
-// How far a save goes to get the file onto the disk.
-enum class SaveDurability {
-    // Flushed to the disk and moved into place with write-through: the new
-    // file survives a power cut once the save returns.
-    Flushed,
-    // Left to the system's cache: still replaced in one step, so a crash of
-    // the program never leaves half a file, but cheap enough to repeat many
-    // times a second.
-    Cached,
-};
-
 // Writes the main window's restored rectangle and AppState.folders. Silent:
 // a failed save leaves the previous file exactly as it was. Does nothing
-// while a settings file that could not be read at start-up is kept (see
-// LoadSettings) until the folder list changes.
-void SaveSettings(HWND window, SaveDurability durability = SaveDurability::Flushed);
+// while a settings file whose folders could not be read at start-up is kept
+// (see LoadSettings) until the folder list changes.
+void SaveSettings(HWND window);
 
 // The save after the user changed the folder list: the one save that may
 // replace a settings file that could not be read at start-up.
@@ -34,15 +23,16 @@ void SaveChangedFolderList(HWND window);
 // settings file holds. A file that exists but is held by another program is
 // tried again for about two seconds; if it stays unreadable, the program
 // runs on the defaults and keeps the file as it is (no save replaces it)
-// until the folder list changes.
+// until the folder list changes. A file whose "folders" array cannot be read
+// (see FolderArrayIsUnreadable) is kept the same way, with whatever else it
+// held applied.
 void LoadSettings();
 
 // Replaces the file at path with BOM + UTF-8 of text in one step: the text
-// goes to a temporary file beside it and only then is moved over the old
-// file. Returns false, with the old file untouched and no temporary file
-// left, when any step fails.
-bool WriteSettingsFile(const std::wstring& path, const std::wstring& text,
-                       SaveDurability durability = SaveDurability::Flushed);
+// goes to a temporary file beside it, is flushed to the disk, and only then
+// is moved over the old file with write-through. Returns false, with the old
+// file untouched and no temporary file left, when any step fails.
+bool WriteSettingsFile(const std::wstring& path, const std::wstring& text);
 
 enum class SettingsFileRead {
     Read,        // text holds the whole content

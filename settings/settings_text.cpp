@@ -4,6 +4,9 @@
 
 namespace {
 
+// The folders key, quotation marks included, as the reader searches for it.
+constexpr std::wstring_view kFoldersKey = L"\"folders\"";
+
 // The white space and digits the reader skips and converts. ASCII only, so
 // that Windows and Linux agree; the writer produces nothing else.
 bool IsSpace(wchar_t c) {
@@ -40,10 +43,9 @@ size_t FindArrayEnd(std::wstring_view text, size_t from) {
 // returns false to stop early. Returns whether the brackets were found.
 template <typename OnEntry>
 bool ScanFolderArray(std::wstring_view text, OnEntry onEntry) {
-    constexpr std::wstring_view kKey = L"\"folders\"";
-    const size_t key = text.find(kKey);
+    const size_t key = text.find(kFoldersKey);
     if (key == std::wstring_view::npos) return false;
-    const size_t colon = text.find(L':', key + kKey.size());
+    const size_t colon = text.find(L':', key + kFoldersKey.size());
     if (colon == std::wstring_view::npos) return false;
     const size_t open = text.find(L'[', colon + 1);
     if (open == std::wstring_view::npos) return false;
@@ -154,6 +156,12 @@ bool ReadFolderArray(std::wstring_view text, std::vector<std::wstring>& entries)
         entries.push_back(std::move(entry));
         return true;
     });
+}
+
+bool FolderArrayIsUnreadable(std::wstring_view text) {
+    // The scan stops at the first entry: only the brackets matter here.
+    return text.find(kFoldersKey) != std::wstring_view::npos &&
+           !ScanFolderArray(text, [](std::wstring&&) { return false; });
 }
 
 std::wstring UnescapeJsonString(std::wstring_view raw) {

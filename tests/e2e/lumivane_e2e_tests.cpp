@@ -758,34 +758,55 @@ TEST_F(HeldSettingsTest, ShortHoldAtStartUpStillLoadsTheList) {
         << ReadFileBytes(settingsFile_);
 }
 
-// Held through the whole start: the program runs on the defaults, and no
-// save of them (start-up, close, exit) replaces the stored list once the
-// file is free again; the user's first change of the list is saved.
-TEST_F(HeldSettingsTest, LongHoldKeepsTheStoredListUntilTheUserChangesIt) {
-    WriteSettingsWithFolders({WindowsPath(Folder("Stored"))});
-    const std::string stored = ReadFileBytes(settingsFile_);
+// Held through the whole start, or read but with its list cut short or
+// missing its "]": the program runs without the stored folders, and no save
+// (start-up, close, exit) replaces the file, which can still be mended; the
+// user's first change of the list is saved.
+TEST_F(HeldSettingsTest, UnreadableListIsKeptUntilTheUserChangesIt) {
+    const std::string head = "{\"x\":300,\"y\":200,\"width\":500,\"height\":400,\"folders\":[" +
+                             JsonString(WindowsPath(Folder("Stored")));
+    struct Case {
+        const char* what;
+        std::string text;
+        bool held;
+    };
+    const Case cases[] = {
+        {"held through the start", head + "]}", true},
+        {"cut inside the array", head + ",\"C:\\\\Cu", false},
+        {"no ] after the [", head + "}", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteSettings(c.text);
+        const std::string stored = ReadFileBytes(settingsFile_);
+        auto start = [&] {
+            if (c.held) ASSERT_NO_FATAL_FAILURE(Hold(0));
+            ASSERT_NO_FATAL_FAILURE(Start());
+            EXPECT_TRUE(ListRows(Inspect({"main"})).empty());
+            if (c.held) holder_->Kill();
+        };
+        auto exit = [&] {
+            Inspect({"command", std::to_string(IDM_EXIT)});
+            ASSERT_TRUE(program_->WaitForExit(milliseconds(10000)).has_value()) << "the program is still running";
+        };
 
-    ASSERT_NO_FATAL_FAILURE(Hold(0));
-    ASSERT_NO_FATAL_FAILURE(Start());
-    EXPECT_TRUE(ListRows(Inspect({"main"})).empty());
-    holder_->Kill();
-    Inspect({"close"});
-    ASSERT_TRUE(Eventually([&] { return Inspect({"main"})["visible"] == "0"; }, kShort)) << "still shown";
-    EXPECT_EQ(ReadFileBytes(settingsFile_), stored) << "closing replaced the stored list";
-    Inspect({"command", std::to_string(IDM_EXIT)});
-    ASSERT_TRUE(program_->WaitForExit(milliseconds(10000)).has_value()) << "the program is still running";
-    EXPECT_EQ(ReadFileBytes(settingsFile_), stored) << "exiting replaced the stored list";
+        ASSERT_NO_FATAL_FAILURE(start());
+        Inspect({"close"});
+        ASSERT_TRUE(Eventually([&] { return Inspect({"main"})["visible"] == "0"; }, kShort)) << "still shown";
+        EXPECT_EQ(ReadFileBytes(settingsFile_), stored) << "closing replaced the stored list";
+        ASSERT_NO_FATAL_FAILURE(exit());
+        EXPECT_EQ(ReadFileBytes(settingsFile_), stored) << "exiting replaced the stored list";
 
-    ASSERT_NO_FATAL_FAILURE(Hold(0));
-    ASSERT_NO_FATAL_FAILURE(Start());
-    holder_->Kill();
-    const std::string added = WindowsPath(Folder("Added"));
-    Inspect({"command", std::to_string(IDC_SELECT_FOLDER)});  // the folder button
-    EXPECT_EQ(Inspect({"pick", added})["picked"], "1");
-    ASSERT_TRUE(Eventually([&] { return ListRows(Inspect({"main"})) == std::vector<std::string>{added}; }, kShort));
-    const std::vector<int> rect = Inspect({"main"}).Ints("rect");
-    EXPECT_TRUE(Eventually([&] { return ReadFileBytes(settingsFile_) == SettingsBytes(rect, {added}); }, kShort))
-        << ReadFileBytes(settingsFile_);
+        ASSERT_NO_FATAL_FAILURE(start());
+        const std::string added = WindowsPath(Folder("Added"));
+        Inspect({"command", std::to_string(IDC_SELECT_FOLDER)});  // the folder button
+        EXPECT_EQ(Inspect({"pick", added})["picked"], "1");
+        ASSERT_TRUE(Eventually([&] { return ListRows(Inspect({"main"})) == std::vector<std::string>{added}; }, kShort));
+        const std::vector<int> rect = Inspect({"main"}).Ints("rect");
+        EXPECT_TRUE(Eventually([&] { return ReadFileBytes(settingsFile_) == SettingsBytes(rect, {added}); }, kShort))
+            << ReadFileBytes(settingsFile_);
+        ASSERT_NO_FATAL_FAILURE(exit());
+    }
 }
 
 }  // namespace

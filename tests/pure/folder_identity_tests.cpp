@@ -25,7 +25,7 @@ TEST(NormalizeFolderPath, NormalForms) {
         {L"C:\\Data.", L"c:\\data."},
         {L"\\\\Server\\Share\\", L"\\\\server\\share"},
         {L"C:\\a\\..\\B", L"c:\\a\\..\\b"},
-        {L"C:\\[Z]{@}", L"c:\\[z]{@}"},
+        {L"C:\\[Z]{@A}", L"c:\\[z]{@a}"},
         {L"C:\\\U0001F600", L"c:\\\U0001F600"},
     };
     for (const Case& c : cases) {

@@ -19,7 +19,10 @@ TEST(FolderNamesEqual, FoldsOnlyAsciiLetters) {
     EXPECT_FALSE(FolderNamesEqual(L"C:\\Data", L"C:\\Data\\"));
     EXPECT_FALSE(FolderNamesEqual(L"C:\\Data", L"C:/Data"));
     EXPECT_FALSE(FolderNamesEqual(L"C:\\Data", L"C:\\Data2"));
-    // '[' (0x5B) and '{' (0x7B) sit 0x20 apart like letters but are not folded.
+    // 'Z' is the last letter folded; '@' and '[' just outside A-Z sit 0x20
+    // apart from '`' and '{' like letters but are not folded.
+    EXPECT_TRUE(FolderNamesEqual(L"Z", L"z"));
+    EXPECT_FALSE(FolderNamesEqual(L"@", L"`"));
     EXPECT_FALSE(FolderNamesEqual(L"[", L"{"));
     EXPECT_TRUE(FolderNamesEqual(L"", L""));
 }

@@ -120,6 +120,23 @@ TEST(SettingsReader, ReadFolderArrayKeepsEmptyEntriesAndReportsTheBrackets) {
     EXPECT_TRUE(entries.empty());
 }
 
+// A file whose list is there but cannot be read is kept; one without the
+// key at all, or with a complete array, may be replaced.
+TEST(SettingsReader, TellsAFolderArrayThatCannotBeRead) {
+    const std::pair<const wchar_t*, bool> cases[] = {
+        {L"{\"x\":1,\"folders\":[\"A\",\"B", true},
+        {L"{\"folders\":[\"A\"}", true},
+        {L"{\"folders\":\"A\"}", true},
+        {L"\"folders\"", true},
+        {L"{\"folders\":[]}", false},
+        {L"{\"folders\":[\"a]b\"]}", false},
+        {L"{\"x\":1,\"fold", false},
+        {L"\"Folders\":[\"A\"", false},
+        {L"", false},
+    };
+    for (const auto& [text, unreadable] : cases) EXPECT_EQ(FolderArrayIsUnreadable(text), unreadable) << text;
+}
+
 TEST(SettingsReader, TakesTheFirstTenNonEmptyEntries) {
     std::wstring text = L"{\"folders\":[\"\"";
     for (int i = 0; i < 12; ++i) text += L",\"F" + std::to_wstring(i) + L"\"";

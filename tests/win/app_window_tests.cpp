@@ -24,6 +24,7 @@
 #include "base/win_raii.h"
 #include "scoped_local_app_data.h"
 #include "settings/settings_store.h"
+#include "test_support.h"
 
 namespace {
 
@@ -251,6 +252,32 @@ TEST_F(MainWindow, ResizingWidensTheListButNeverHeightensIt) {
         EXPECT_EQ(rect.top, 50);
         EXPECT_EQ(rect.right - rect.left, std::max<int>(client.right - 40, 50)) << width;
         EXPECT_EQ(rect.bottom - rect.top, before.bottom - before.top) << width;
+    }
+}
+
+// A drag runs the system's size/move loop: its many WM_SIZEs save nothing,
+// and its end saves the final rectangle. A maximise or restore from the
+// caption buttons runs no loop and saves at once. The file is deleted before
+// each step, so only a save can bring it back.
+TEST_F(MainWindow, ADragSavesOnceAtItsEndAndACaptionMaximiseAtOnce) {
+    Create([] {
+        AppState.geometry = {100, 100, 420, 350};
+        AppState.folders.clear();
+    });
+    const std::wstring file = appData_.settingsFile();
+    const std::string dragged = "\xEF\xBB\xBF{\"x\":100,\"y\":100,\"width\":500,\"height\":398,\"folders\":[]}";
+    ASSERT_TRUE(DeleteFileW(file.c_str()));
+    SendMessageW(window_, WM_ENTERSIZEMOVE, 0, 0);
+    for (int step = 1; step <= 16; ++step) {
+        SetWindowPos(window_, nullptr, 0, 0, 420 + step * 5, 350 + step * 3, SWP_NOMOVE | SWP_NOZORDER);
+        EXPECT_FALSE(FileExists(file)) << "saved during the drag, step " << step;
+    }
+    SendMessageW(window_, WM_EXITSIZEMOVE, 0, 0);
+    EXPECT_EQ(ReadBytes(file), dragged);
+    for (WPARAM command : {SC_MAXIMIZE, SC_RESTORE}) {
+        ASSERT_TRUE(DeleteFileW(file.c_str()));
+        SendMessageW(window_, WM_SYSCOMMAND, command, 0);
+        EXPECT_EQ(ReadBytes(file), dragged) << "caption command " << command;
     }
 }
 

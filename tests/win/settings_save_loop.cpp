@@ -1,6 +1,5 @@
 // Saves two alternating settings texts to the file named on the command line
-// until it is killed, flushed and cached saves mixed (every text is written
-// both ways). The crash-safety test kills it at random moments.
+// until it is killed. The crash-safety test kills it at random moments.
 
 #include <windows.h>
 
@@ -16,6 +15,6 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring path = argv[1];
     const std::wstring texts[2] = {SaveLoopText(0), SaveLoopText(1)};
     for (unsigned i = 0;; ++i) {
-        WriteSettingsFile(path, texts[i % 2], i % 3 == 0 ? SaveDurability::Flushed : SaveDurability::Cached);
+        WriteSettingsFile(path, texts[i % 2]);
     }
 }

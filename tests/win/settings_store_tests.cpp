@@ -9,6 +9,7 @@
 
 #include <random>
 #include <string>
+#include <thread>
 
 #include "app/app_state.h"
 #include "scoped_local_app_data.h"
@@ -137,6 +138,41 @@ TEST_F(SettingsStore, ReadTellsAMissingFileFromOneThatCannotBeOpened) {
     ASSERT_TRUE(CreateDirectoryW(folderInItsPlace.c_str(), nullptr));
     EXPECT_EQ(ReadSettingsFile(folderInItsPlace, text), SettingsFileRead::Unreadable);
     RemoveDirectoryW(folderInItsPlace.c_str());
+}
+
+// A backup tool holds the file without sharing while the program starts.
+// Held for a moment, the list loads. Held through the whole load, the
+// program runs on the defaults, and no save from the (moved) window replaces
+// the file until the user changes the list.
+TEST_F(SettingsStore, AFileHeldDuringTheLoadIsWaitedForOrKeptUntilTheListChanges) {
+    const std::pair<DWORD, FolderList> cases[] = {{300, {L"C:\\Stored"}}, {INFINITE, {}}};
+    for (const auto& [holdMs, loaded] : cases) {
+        SetWindowPos(window_.Handle(), nullptr, 880, 410, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+        AppState.folders = {L"C:\\Stored"};
+        SaveSettings(window_.Handle());
+        const std::string stored = ReadBytes(appData_.settingsFile());
+        HANDLE held = CreateFileW(appData_.settingsFile().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        HANDLE loadDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        std::thread holder([&, holdMs = holdMs] {
+            WaitForSingleObject(loadDone, holdMs);
+            CloseHandle(held);
+        });
+        LoadSettings();
+        SetEvent(loadDone);
+        holder.join();
+        CloseHandle(loadDone);
+        EXPECT_EQ(AppState.folders, loaded) << holdMs;
+
+        SetWindowPos(window_.Handle(), nullptr, 500, 300, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+        SaveSettings(window_.Handle());
+        EXPECT_EQ(ReadBytes(appData_.settingsFile()) == stored, loaded.empty()) << holdMs;
+        AppState.folders = {L"C:\\Added"};
+        SaveChangedFolderList(window_.Handle());
+        EXPECT_EQ(ReadBytes(appData_.settingsFile()),
+                  kBom + "{\"x\":500,\"y\":300,\"width\":420,\"height\":350,\"folders\":[\"C:\\\\Added\"]}")
+            << holdMs;
+    }
 }
 
 TEST_F(SettingsStore, SaveOverAFileHeldOpenWithoutSharingLeavesItIntact) {
