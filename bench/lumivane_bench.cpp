@@ -38,11 +38,20 @@ int main(int argc, char** argv) {
     for (int i = 1; i + 1 < argc; i += 2) options[argv[i]] = argv[i + 1];
     config.windowsBuild = options["--windows-build"];
     config.out = options["--out"];
+    // A short run of every benchmark, to see the whole table quickly; its
+    // figures rest on too few samples to record.
+    if (options["--quick"] == "yes") {
+        config.wakeSamples = 20;
+        config.windowSamples = 3;
+        config.idleSeconds = 5;
+        config.changes = 1000;
+        config.startSamples = 3;
+    }
     if (options.count("--idle-seconds")) config.idleSeconds = std::stoi(options["--idle-seconds"]);
     if (options.count("--samples")) config.wakeSamples = std::stoi(options["--samples"]);
     const std::string only = options["--only"];
     if (config.windowsBuild.empty() || !getenv("DISPLAY") || !getenv("WINEPREFIX")) {
-        std::fprintf(stderr, "usage: lumivane_bench --windows-build DIR [--out FILE] [--only 1..6,8]\n"
+        std::fprintf(stderr, "usage: lumivane_bench --windows-build DIR [--out FILE] [--only 1..6,8] [--quick yes]\n"
                              "(needs DISPLAY and WINEPREFIX; tools/bench sets both)\n");
         return 2;
     }
