@@ -14,11 +14,6 @@ add_executable(search_probe bench/search_probe.cpp)
 target_link_libraries(search_probe PRIVATE lumivane_explorer lumivane_fake_shell)
 use_wide_entry_point(search_probe)
 
-# The settings writer, flushed and cached saves timed in turn.
-add_executable(save_probe bench/save_probe.cpp)
-target_link_libraries(save_probe PRIVATE lumivane_settings)
-use_wide_entry_point(save_probe)
-
 # Lumivane's start-up one step at a time, for the memory breakdown.
 add_executable(memory_probe WIN32 bench/memory_probe.cpp app/lumivane.rc)
 target_link_libraries(memory_probe PRIVATE lumivane_app)

@@ -10,7 +10,11 @@ if(LUMIVANE_FUZZ)
 endif()
 
 # The benchmark driver: runs the Windows build under Wine and measures it.
-add_executable(lumivane_bench bench/lumivane_bench.cpp)
+add_executable(lumivane_bench bench/lumivane_bench.cpp
+  bench/driver/processes.cpp bench/driver/results.cpp
+  bench/driver/wake_up.cpp bench/driver/change_to_window.cpp bench/driver/idle_and_memory.cpp
+  bench/driver/memory_steps.cpp bench/driver/start_up.cpp bench/driver/search.cpp
+  bench/driver/existing_window.cpp)
 target_link_libraries(lumivane_bench PRIVATE lumivane_settings)
 
 if(NOT BUILD_TESTING)
