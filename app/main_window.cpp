@@ -14,6 +14,7 @@
 #include "explorer/activate.h"
 #include "settings/settings_store.h"
 #include "watch/change_watcher.h"
+#include "watch/drive_events.h"
 #include "watch/folder_commands.h"
 
 namespace {
@@ -68,6 +69,7 @@ void CreateListFont(HWND window) {
 void OnDestroy(HWND window) {
     SaveSettings(window);
     StopWatching();
+    WatchDriveEventsOf(nullptr);
     RemoveTrayIcon(window);
     if (AppState.listFont) {
         DeleteObject(AppState.listFont);
@@ -215,6 +217,7 @@ bool CreateMainWindow(HINSTANCE instance, int showCommand) {
     RefreshFolderListView();
     if (AppState.folderListBox) CreateListFont(window);
 
+    WatchDriveEventsOf(window);
     StartWatching();
     SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     ShowWindow(window, showCommand);
@@ -235,6 +238,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_ENTERSIZEMOVE: inSizeMoveLoop = true; return 0;
     case WM_EXITSIZEMOVE: OnExitSizeMove(window); return 0;
     case WM_TRAYICON: OnTrayIcon(window, wParam, lParam); return 0;
+    case WM_DEVICECHANGE: return OnDeviceChange(wParam, lParam);
+    case WM_POWERBROADCAST: OnPowerBroadcast(window, wParam); return TRUE;
+    case WM_TIMER: OnWatchTimer(window, wParam); return 0;
     }
     // A registered message, not a constant: Explorer restarted and its new
     // notification area knows none of our icons.

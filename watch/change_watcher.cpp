@@ -61,6 +61,7 @@
 #include "base/win_raii.h"
 #include "explorer/activate.h"
 #include "explorer/folder_access.h"
+#include "watch/drive_events.h"
 
 // The stop event and every folder must fit in one wait.
 static_assert(MAX_WATCHED_FOLDERS + 1 <= MAXIMUM_WAIT_OBJECTS);
@@ -222,10 +223,11 @@ void StartWatching() {
     if (AppState.stopEvent == nullptr) return;
 
     for (const std::wstring& folder : AppState.folders) {
-        if (folder.empty()) continue;
+        if (folder.empty() || IsOnVolumeBeingRemoved(folder)) continue;
         HANDLE handle = ArmFolder(folder);
         if (handle == nullptr) continue;
         AppState.watchEntries.push_back(WatchEntry{handle, folder});
+        RegisterForRemoval(folder);
     }
     if (AppState.watchEntries.empty()) {
         CloseHandle(AppState.stopEvent);
@@ -251,6 +253,7 @@ void StartWatching() {
 // still busy by then is left behind with what it uses (see the overview).
 void StopWatching() {
     ReleaseFinishedLeftovers();
+    UnregisterArmedFolders();
     if (AppState.stopEvent != nullptr) SetEvent(AppState.stopEvent);
     if (AppState.watcherThread != nullptr) {
         CancelWorkerCall(AppState.watcherThread);

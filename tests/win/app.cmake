@@ -10,7 +10,10 @@ target_link_libraries(app_resource_tests PRIVATE lumivane_app version)
 
 # The main window and its notification icon, created for real in the test
 # process.
+# The activation is the recording stand-in here: a change in a watched
+# folder must be observed, not open a file-browser window.
 add_windows_test(app_window_tests
   tests/win/app_window_tests.cpp
+  tests/win/activation_recorder.cpp
   app/lumivane.rc)
 target_link_libraries(app_window_tests PRIVATE lumivane_app lumivane_test_support)

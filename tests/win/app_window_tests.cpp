@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <dbt.h>
 #include <objbase.h>
 #include <shellapi.h>
 
@@ -21,10 +22,16 @@
 #include "app/main_window.h"
 #include "app/resource.h"
 #include "app/tray_icon.h"
+#include "activation_recorder.h"
 #include "base/win_raii.h"
 #include "scoped_local_app_data.h"
 #include "settings/settings_store.h"
+#include "handle_count.h"
 #include "test_support.h"
+#include "watch/drive_events.h"
+#include "test_support.h"
+
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -434,6 +441,131 @@ TEST_F(MainWindow, ExitRemovesTheIconFreesTheFontAndEndsTheLoop) {
     }
     EXPECT_TRUE(quit);
     window_ = nullptr;
+}
+
+// --- Drives that come and go ----------------------------------------------
+
+// What the system knows of the program's registrations: each one made and
+// not yet dropped, in the order made, with the handle the system returned.
+std::vector<HDEVNOTIFY> liveRegistrations;
+int registrationsMade = 0;
+HDEVNOTIFY WINAPI RecordRegistration(HANDLE recipient, LPVOID filter, DWORD flags) {
+    HDEVNOTIFY made = RegisterDeviceNotificationW(recipient, filter, flags);
+    if (made) liveRegistrations.push_back(made);
+    registrationsMade += made != nullptr;
+    return made;
+}
+std::vector<HDEVNOTIFY> droppedRegistrations;
+BOOL WINAPI RecordUnregistration(HDEVNOTIFY notification) {
+    std::erase(liveRegistrations, notification);
+    droppedRegistrations.push_back(notification);
+    return UnregisterDeviceNotification(notification);
+}
+
+// What the system sends about one registration, or a volume's arrival.
+LRESULT SendHandleEvent(HWND window, WPARAM event, HDEVNOTIFY notification) {
+    DEV_BROADCAST_HANDLE handle{};
+    handle.dbch_size = sizeof(handle);
+    handle.dbch_devicetype = DBT_DEVTYP_HANDLE;
+    handle.dbch_hdevnotify = notification;
+    return SendMessageW(window, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&handle));
+}
+void SendArrival(HWND window, wchar_t drive) {
+    DEV_BROADCAST_VOLUME volume{};
+    volume.dbcv_size = sizeof(volume);
+    volume.dbcv_devicetype = DBT_DEVTYP_VOLUME;
+    volume.dbcv_unitmask = 1u << (drive - L'A');
+    SendMessageW(window, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&volume));
+}
+
+std::vector<std::wstring> WatchedFolders() {
+    std::vector<std::wstring> folders;
+    for (const WatchEntry& entry : AppState.watchEntries) folders.push_back(entry.folderPath);
+    return folders;
+}
+
+// Watched for real: a change reaches the activation.
+bool IsWatched(const std::wstring& folder) {
+    recorder::Reset();
+    CreateDirectoryW((folder + L"\\change-" + std::to_wstring(GetTickCount64())).c_str(), nullptr);
+    return recorder::WaitForCalls(1, std::chrono::seconds(5)) && recorder::Paths().front() == folder;
+}
+
+// A card whose drive letter Wine maps to a folder of the test's own during
+// the test, as a card put into a reader gets its letter.
+TEST_F(MainWindow, RemovableDriveCanGoAndComeBackWhileItsFolderIsListed) {
+    ScratchFolder root;
+    const std::wstring local = root.Make(L"local");
+    const std::wstring card = root.Make(L"card");
+    const wchar_t drive = L'Q';
+    const std::wstring onCard = L"Q:\\inbox";
+    ASSERT_EQ(GetFileAttributesW(L"Q:\\"), INVALID_FILE_ATTRIBUTES) << "drive Q is taken";
+    CurrentDeviceNotificationCalls() = DeviceNotificationCalls{RecordRegistration, RecordUnregistration};
+    Create([&] { AppState.folders = {onCard, local}; });
+    EXPECT_EQ(WatchedFolders(), std::vector<std::wstring>{local});
+
+    // The card arrives: its folder is watched at once.
+    // Wine's drive letters are links in the prefix's dosdevices folder.
+    std::wstring dosDevice = QuotedUnixPath(L"C:\\");
+    ASSERT_TRUE(dosDevice.ends_with(L"/c:/\""));
+    dosDevice.replace(dosDevice.size() - 4, 4, L"q:\"");
+    ASSERT_TRUE(StartUnixProgram(L"/bin/ln", L"/bin/ln -s " + QuotedUnixPath(card) + L" " + dosDevice));
+    ASSERT_TRUE(WaitUntil([] { return GetFileAttributesW(L"Q:\\") != INVALID_FILE_ATTRIBUTES; }, 5s));
+    ASSERT_TRUE(CreateDirectoryW(onCard.c_str(), nullptr));
+    SendArrival(window_, drive);
+    EXPECT_EQ(WatchedFolders(), (std::vector<std::wstring>{onCard, local}));
+    // Each restart starts a new worker, which makes a few handles of its own
+    // as it starts: counts are compared between fresh workers only.
+    auto handlesAfterRestart = [] {
+        Sleep(300);
+        return ProcessHandleCountBesidesOwnThread();
+    };
+    const long withCard = handlesAfterRestart();
+    EXPECT_TRUE(IsWatched(onCard));
+
+    // Removal asked for, then refused by another program, then asked for
+    // again and done. While it is pending nothing of ours is open on the
+    // card, and the system keeps the card's registration to report the
+    // outcome through.
+    for (WPARAM outcome : {DBT_DEVICEQUERYREMOVEFAILED, DBT_DEVICEREMOVECOMPLETE}) {
+        SCOPED_TRACE(outcome == DBT_DEVICEREMOVECOMPLETE ? "removed" : "refused");
+        ASSERT_EQ(liveRegistrations.size(), 2u);
+        const HDEVNOTIFY cardRegistration = liveRegistrations.front();
+        droppedRegistrations.clear();
+        EXPECT_EQ(SendHandleEvent(window_, DBT_DEVICEQUERYREMOVE, cardRegistration), TRUE);
+        EXPECT_EQ(WatchedFolders(), std::vector<std::wstring>{local});
+        // Less the card's notification and its registration's directory handle.
+        handlesAfterRestart();
+        EXPECT_EQ(SettledCount(ProcessHandleCountBesidesOwnThread, withCard - 2), withCard - 2);
+        EXPECT_EQ(std::count(droppedRegistrations.begin(), droppedRegistrations.end(), cardRegistration), 0);
+        EXPECT_TRUE(IsWatched(local));
+
+        SendHandleEvent(window_, outcome, cardRegistration);
+        EXPECT_EQ(std::count(droppedRegistrations.begin(), droppedRegistrations.end(), cardRegistration), 1);
+        if (outcome == DBT_DEVICEREMOVECOMPLETE) {
+            EXPECT_EQ(WatchedFolders(), std::vector<std::wstring>{local});
+            break;
+        }
+        EXPECT_EQ(WatchedFolders(), (std::vector<std::wstring>{onCard, local}));
+        handlesAfterRestart();
+        EXPECT_EQ(SettledCount(ProcessHandleCountBesidesOwnThread, withCard), withCard);
+        EXPECT_TRUE(IsWatched(onCard));
+    }
+    ASSERT_TRUE(StartUnixProgram(L"/bin/rm", L"/bin/rm " + dosDevice));
+    ASSERT_TRUE(WaitUntil([] { return GetFileAttributesW(L"Q:\\") == INVALID_FILE_ATTRIBUTES; }, 5s));
+
+    // Resumed from sleep twice in a row: one restart, after the delay. Each
+    // restart registers every armed folder anew.
+    ResumeRestartDelayMs() = 300;
+    const int madeBefore = registrationsMade;
+    SendMessageW(window_, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
+    SendMessageW(window_, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
+    EXPECT_EQ(registrationsMade, madeBefore) << "restarted before the delay";
+    WaitUntil([] { PumpMessages(); return false; }, 1500ms, 10ms);
+    EXPECT_EQ(registrationsMade, madeBefore + 1) << "not exactly one restart";
+    EXPECT_EQ(WatchedFolders(), std::vector<std::wstring>{local});
+    ResumeRestartDelayMs() = 10000;
+    CurrentDeviceNotificationCalls() = PlatformDeviceNotificationCalls();
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -126,6 +127,37 @@ private:
     std::wstring name_;
     std::wstring path_;
 };
+
+// Under Wine, starts a Unix program (program and commandLine name it by its
+// Unix path), for what Windows code cannot do to Wine's files: delete a
+// folder that a notification holds, or map a drive letter. Wine hands back
+// no process handle to wait on: the caller waits for the effect. False
+// outside Wine.
+inline bool StartUnixProgram(const wchar_t* program, std::wstring commandLine) {
+    STARTUPINFOW startup{sizeof(startup)};
+    PROCESS_INFORMATION process{};
+    const std::wstring windowsName = std::wstring(L"Z:") + program;
+    if (!CreateProcessW(windowsName.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        return false;
+    }
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return true;
+}
+
+// Under Wine, the Unix path of a Windows path, quoted for a command line;
+// empty outside Wine.
+inline std::wstring QuotedUnixPath(const std::wstring& path) {
+    using UnixName = char*(CDECL*)(LPCWSTR);
+    auto unixName = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* name = unixName ? unixName(path.c_str()) : nullptr;
+    if (!name) return {};
+    std::wstring quoted = L"\"" + std::wstring(name, name + std::strlen(name)) + L"\"";
+    HeapFree(GetProcessHeap(), 0, name);
+    return quoted;
+}
 
 // --- Windows --------------------------------------------------------------
 
