@@ -554,18 +554,32 @@ TEST(ActivateOrOpenFolderUnderWine, OpensTheFolderAndLaterBringsTheSameWindowBac
 // The foreground routine against a desktop that refuses the foreground the
 // way Windows does: to a thread that neither received the last input nor
 // shares the foreground thread's input.
+// Its clock moves only while the routine waits, a while after the last case's; its user types until userTypesUntil.
 
 enum class Grants { AtOnce, AfterInput, WhenAttached, Never };
 
+HWND const kOthers = reinterpret_cast<HWND>(0x1234);  // someone else's window
+HWND const kTarget = reinterpret_cast<HWND>(0x5678);
+
 struct FakeDesktop {
-    Grants grants = Grants::AtOnce;
-    bool hung = false;
-    HWND target = nullptr;
-    HWND foreground = reinterpret_cast<HWND>(0x1234);  // someone else's window
+    Grants grants = Grants::AfterInput;
+    HWND hung = nullptr;
+    LONG userTypesUntil = -5000;
+    DWORD guiFlags = 0;  // the foreground thread's
+    QUERY_USER_NOTIFICATION_STATE notifications = QUNS_ACCEPTS_NOTIFICATIONS;
+    bool locked = false;
+    LONG stopAt = -1;  // when the stop event is set, if ever
+    DWORD origin = 0u - 101000;  // tick counts begin just below their 32-bit wrap
+    LONG now = 0, inputAt = 0;
+    HWND foreground = kOthers, activating = nullptr;  // activating: granted, in front once time passes
     bool inputSent = false;
     int attached = 0;  // attachments in force
     std::vector<std::string> calls;
     int badInputs = 0;  // anything but one zero-distance relative mouse move
+
+    LONG LastUserInput() const { return std::min(now, userTypesUntil); }
+    bool OwnInputIsLast() const { return inputSent && inputAt >= LastUserInput(); }
+    void Pass(LONG ms) { now += ms, foreground = activating ? activating : foreground; }
 };
 FakeDesktop desktop;
 
@@ -576,9 +590,9 @@ BOOL WINAPI FakeShowWindowAsync(HWND, int command) {
 BOOL WINAPI FakeSetForegroundWindow(HWND window) {
     desktop.calls.push_back("set");
     const bool granted = desktop.grants == Grants::AtOnce ||
-                         (desktop.grants == Grants::AfterInput && desktop.inputSent) ||
+                         (desktop.grants == Grants::AfterInput && (desktop.OwnInputIsLast() || desktop.attached > 0)) ||
                          (desktop.grants == Grants::WhenAttached && desktop.attached > 0);
-    if (granted) desktop.foreground = window;
+    if (granted) desktop.activating = window;
     return granted;
 }
 HWND WINAPI FakeGetForegroundWindow() { return desktop.foreground; }
@@ -592,9 +606,10 @@ UINT WINAPI FakeSendInput(UINT count, LPINPUT inputs, int size) {
         if (!emptyMove) ++desktop.badInputs;
     }
     desktop.inputSent = true;
+    desktop.inputAt = desktop.now;
     return count;
 }
-BOOL WINAPI FakeIsHungAppWindow(HWND) { return desktop.hung; }
+BOOL WINAPI FakeIsHungAppWindow(HWND window) { return window == desktop.hung; }
 DWORD WINAPI FakeGetWindowThreadProcessId(HWND window, LPDWORD process) {
     if (process) *process = 0;
     return window == desktop.foreground ? 777 : 0;
@@ -605,46 +620,86 @@ BOOL WINAPI FakeAttachThreadInput(DWORD, DWORD to, BOOL attach) {
     desktop.attached += attach ? 1 : -1;
     return TRUE;
 }
+BOOL WINAPI FakeGetLastInputInfo(PLASTINPUTINFO info) {
+    info->dwTime = desktop.origin + (desktop.OwnInputIsLast() ? desktop.inputAt : desktop.LastUserInput());
+    return info->cbSize == sizeof(LASTINPUTINFO);
+}
+DWORD WINAPI FakeGetTickCount() { return desktop.origin + desktop.now; }
+BOOL WINAPI FakeGetGUIThreadInfo(DWORD thread, PGUITHREADINFO info) {  // thread 0: the foreground thread
+    return *info = GUITHREADINFO{sizeof(GUITHREADINFO), desktop.guiFlags}, thread == 0;
+}
+HRESULT WINAPI FakeQueryUserNotificationState(QUERY_USER_NOTIFICATION_STATE* state) {
+    return *state = desktop.locked ? QUNS_NOT_PRESENT : desktop.notifications, S_OK;
+}
+BOOL WINAPI FakeInputDesktopIsElsewhere() { return desktop.locked; }
+BOOL WINAPI FakeFlashWindowEx(PFLASHWINFO flash) {
+    return desktop.calls.push_back(flash->dwFlags == (FLASHW_TRAY | FLASHW_TIMERNOFG) ? "flash" : "flash?"), FALSE;
+}
+DWORD WINAPI FakeWaitForSingleObject(HANDLE, DWORD ms) {
+    const bool stopped = desktop.stopAt >= 0 && desktop.now + static_cast<LONG>(ms) >= desktop.stopAt;
+    desktop.Pass(stopped ? std::max(desktop.stopAt - desktop.now, 0L) : static_cast<LONG>(ms));
+    return stopped ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+}
 
 // Puts the fake desktop in place for one scope.
 class FakeDesktopInUse {
 public:
-    explicit FakeDesktopInUse(Grants grants, bool hung = false) {
-        desktop = FakeDesktop{};
-        desktop.grants = grants;
-        desktop.hung = hung;
-        CurrentForegroundCalls() = ForegroundCalls{FakeShowWindowAsync, FakeSetForegroundWindow,
-                                                   FakeGetForegroundWindow, FakeSendInput,
-                                                   FakeIsHungAppWindow, FakeGetWindowThreadProcessId,
-                                                   FakeAttachThreadInput};
+    explicit FakeDesktopInUse(FakeDesktop situation) {
+        situation.origin = desktop.origin + 100000;
+        desktop = situation;
+        CurrentForegroundCalls() = ForegroundCalls{
+            FakeShowWindowAsync, FakeSetForegroundWindow, FakeGetForegroundWindow, FakeSendInput,
+            FakeIsHungAppWindow, FakeGetWindowThreadProcessId, FakeAttachThreadInput, FakeGetLastInputInfo,
+            FakeGetTickCount, FakeGetGUIThreadInfo, FakeQueryUserNotificationState, FakeInputDesktopIsElsewhere,
+            FakeFlashWindowEx, FakeWaitForSingleObject};
     }
     ~FakeDesktopInUse() { CurrentForegroundCalls() = PlatformForegroundCalls(); }
 };
 
-TEST(BringWindowForward, AsksAgainOnlyAfterARefusalAndNeverPressesAKey) {
+TEST(BringWindowForward, GoesPastARefusalOnlyWhileTheUserIsAwayAndNeverPressesAKey) {
     using Calls = std::vector<std::string>;
-    struct Case {
-        const char* name;
-        Grants grants;
-        bool hung;
-        bool inFront;
-        Calls calls;
-    } cases[] = {
-        {"granted at once", Grants::AtOnce, false, true, {"restore", "set"}},
-        {"granted after the empty input", Grants::AfterInput, false, true, {"restore", "set", "input", "set"}},
-        {"granted to the attached thread", Grants::WhenAttached, false, true,
-         {"restore", "set", "input", "set", "attach", "set", "detach"}},
-        {"never granted", Grants::Never, false, false,
-         {"restore", "set", "input", "set", "attach", "set", "detach"}},
-        {"hung target, no attachment", Grants::WhenAttached, true, false, {"restore", "set", "input", "set"}},
+    // Again: a second call 200 ms later, or a key then and 1.5 s later. endsAtMs: the clock at the end.
+    enum class Then { Done, AgainAt200, AgainAfterAKey, OnWindowThread };
+    struct Case { const char* name; FakeDesktop situation; Calls calls; bool inFront; LONG endsAtMs; Then then = {}; };
+    const Calls refused = {"restore", "set", "flash"}, nudged = {"restore", "set", "input", "set"};
+    const Calls nudgedInVain = {"restore", "set", "input", "set", "flash"};
+    const Calls attached = {"restore", "set", "input", "set", "attach", "set", "detach"};
+    const Calls inVain = {"restore", "set", "input", "set", "attach", "set", "detach", "flash"};
+    const Calls againInVain = {"restore", "set", "attach", "set", "detach", "flash"};
+    auto twice = [](Calls a, const Calls& b) { return a.insert(a.end(), b.begin(), b.end()), a; };
+    const Case cases[] = {
+        {"TRUE, old window shown", {.grants = Grants::AtOnce, .userTypesUntil = 9000}, {"restore", "set"}, true, 0},
+        {"user away, granted after the input", {}, nudged, true, 0},
+        {"user away, granted when attached", {.grants = Grants::WhenAttached}, attached, true, 0},
+        {"user away, never granted", {.grants = Grants::Never}, inVain, false, 0},
+        {"hung target", {.grants = Grants::WhenAttached, .hung = kTarget}, nudgedInVain, false, 0},
+        {"hung foreground", {.grants = Grants::WhenAttached, .hung = kOthers}, nudgedInVain, false, 0},
+        {"typing throughout", {.userTypesUntil = 9000}, refused, false, 3000},
+        {"a pause in the wait", {.userTypesUntil = 1500}, nudged, true, 2500},
+        {"a menu open throughout", {.guiFlags = GUI_INMENUMODE}, refused, false, 3000},
+        {"full screen", {.notifications = QUNS_BUSY}, refused, false, 0},
+        {"presentation", {.notifications = QUNS_PRESENTATION_MODE}, refused, false, 0},
+        {"locked", {.locked = true}, refused, false, 0},
+        {"window's thread, typing", {.userTypesUntil = 9000}, refused, false, 0, Then::OnWindowThread},
+        {"stopped in the wait", {.userTypesUntil = 9000, .stopAt = 500}, refused, false, 500},
+        {"stopped before", {.stopAt = 0}, refused, false, 0},
+        {"again, no key between", {.grants = Grants::Never}, twice(inVain, againInVain), false, 200, Then::AgainAt200},
+        {"again, a key between", {.grants = Grants::Never}, twice(inVain, inVain), false, 1700, Then::AgainAfterAKey},
     };
+    EXPECT_FALSE(PlatformForegroundCalls().inputDesktopIsElsewhere()) << "Wine's own session read as locked";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        FakeDesktopInUse inUse(c.grants, c.hung);
-        const HWND target = reinterpret_cast<HWND>(0x5678);
-        EXPECT_EQ(BringWindowForward(target, nullptr), c.inFront);
-        EXPECT_EQ(desktop.foreground == target, c.inFront);
+        FakeDesktopInUse inUse(c.situation);
+        HANDLE stopEvent = c.then == Then::OnWindowThread ? nullptr : reinterpret_cast<HANDLE>(0x9abc);
+        bool inFront = BringWindowForward(kTarget, stopEvent);
+        if (c.then == Then::AgainAt200 || c.then == Then::AgainAfterAKey) {
+            desktop.Pass(200);
+            if (c.then == Then::AgainAfterAKey) desktop.userTypesUntil = desktop.now, desktop.Pass(1500);
+            inFront = BringWindowForward(kTarget, stopEvent);
+        }
+        EXPECT_EQ(inFront, c.inFront);
         EXPECT_EQ(desktop.calls, c.calls);
+        EXPECT_NEAR(desktop.now, c.endsAtMs, 100);
         EXPECT_EQ(desktop.attached, 0) << "input left attached";
         EXPECT_EQ(desktop.badInputs, 0) << "an input other than an empty mouse move";
     }
@@ -659,9 +714,9 @@ TEST(BringWindowForward, ServesTheSearchAndAHungMatchIsSkipped) {
         SCOPED_TRACE(hung ? "hung" : "answering");
         FakeShell shell;
         shell.AddWindow(L"file:///C:/Data", first.Handle());
-        FakeDesktopInUse inUse(Grants::AfterInput, hung);
+        FakeDesktopInUse inUse({.hung = hung ? first.Handle() : nullptr});
         EXPECT_EQ(ActivateExistingWindow(L"c:\\data"), !hung);
-        EXPECT_EQ(desktop.foreground, hung ? reinterpret_cast<HWND>(0x1234) : first.Handle());
+        EXPECT_EQ(desktop.activating, hung ? nullptr : first.Handle());
         ExpectBalanced(shell);
     }
 }
