@@ -13,8 +13,18 @@
 // frame report the frame's handle. So the first match may be a tab the
 // user does not see; a match in its frame's active tab wins over it, and a
 // background tab is brought to the front of its frame only when no active
-// tab shows the folder. Shells without tabs (Windows 10, Wine) answer no
-// tab window, and every match there is taken as before.
+// tab shows the folder. It is selected through the frame's tab strip, as a
+// click would (tab_strip.h), and reloaded only when both the frame and the
+// strip show it selected; otherwise the frame comes forward as it is.
+// Raising the tab's window would not do: the frame would show one folder
+// while its strip and address bar name another. Shells without tabs
+// (Windows 10, Wine) answer no tab window, and every match there is taken
+// as before.
+//
+// Every call into another process runs under the activation's deadline
+// (call_deadline.h): a hung window's call is cancelled after about two
+// seconds and the search goes on with the next window, as after any
+// failed call.
 
 #include "explorer/activate.h"
 
@@ -27,13 +37,17 @@
 #include <shlguid.h>
 #include <wrl/client.h>
 
+#include <cstddef>
 #include <cstring>
 #include <iterator>
+#include <vector>
 
 #include "base/win_raii.h"
+#include "explorer/call_deadline.h"
 #include "explorer/folder_access.h"
 #include "explorer/folder_identity.h"
 #include "explorer/foreground.h"
+#include "explorer/tab_strip.h"
 #include "explorer/window_folder_path.h"
 
 using Microsoft::WRL::ComPtr;
@@ -43,46 +57,84 @@ namespace {
 constexpr int kOpenPolls = 10;
 constexpr DWORD kPollIntervalMs = 100;
 constexpr wchar_t kTabWindowClass[] = L"ShellTabWindowClass";
+// How long a frame may take to show a tab its strip has just selected.
+constexpr int kTabChecks = 5;
+constexpr DWORD kTabCheckIntervalMs = 50;
 
 using UniqueIdList = UniqueResource<PIDLIST_ABSOLUTE, ILFree>;
 
 // The tab window of a browser that lives in a tabbed frame, or null. The
 // shell browser of a tab answers its own ShellTabWindowClass window; a
 // browser without tabs answers its frame, or nothing at all.
-HWND TabWindowOf(IWebBrowser2* browser) {
+HWND TabWindowOf(IWebBrowser2* browser, CallDeadline& deadline) {
     ComPtr<IServiceProvider> services;
-    if (FAILED(browser->QueryInterface(IID_PPV_ARGS(&services))) || !services) return nullptr;
+    if (FAILED(deadline.Bounded([&] { return browser->QueryInterface(IID_PPV_ARGS(&services)); })) || !services) {
+        return nullptr;
+    }
     ComPtr<IShellBrowser> shellBrowser;
-    if (FAILED(services->QueryService(SID_STopLevelBrowser, IID_PPV_ARGS(&shellBrowser))) || !shellBrowser) {
+    if (FAILED(deadline.Bounded(
+            [&] { return services->QueryService(SID_STopLevelBrowser, IID_PPV_ARGS(&shellBrowser)); })) ||
+        !shellBrowser) {
         return nullptr;
     }
     HWND tab = nullptr;
-    if (FAILED(shellBrowser->GetWindow(&tab)) || !tab) return nullptr;
+    if (FAILED(deadline.Bounded([&] { return shellBrowser->GetWindow(&tab); })) || !tab) return nullptr;
     wchar_t className[32] = {};
     GetClassNameW(tab, className, static_cast<int>(std::size(className)));
     return std::wcscmp(className, kTabWindowClass) == 0 ? tab : nullptr;
 }
 
-// The tab a frame shows: its first tab window in z-order.
-HWND ActiveTabOf(HWND frame) {
-    return FindWindowExW(frame, nullptr, kTabWindowClass, nullptr);
+// True when frame shows tab: its first tab window in z-order, as Explorer
+// keeps the active one, and visible.
+bool FrameShowsTab(HWND frame, HWND tab) {
+    return FindWindowExW(frame, nullptr, kTabWindowClass, nullptr) == tab && IsWindowVisible(tab);
 }
 
-// Raises tab above its sibling tabs, which is what makes a frame show it,
-// then checks that the frame now shows it. No interface of the shell
-// switches tabs.
-bool ShowTab(HWND frame, HWND tab) {
-    SetWindowPos(tab, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
-    return ActiveTabOf(frame) == tab;
+// Waits briefly for frame to show tab, which it may do a moment after its
+// strip has answered.
+bool FrameComesToShowTab(HWND frame, HWND tab) {
+    for (int check = 0; check < kTabChecks; ++check) {
+        if (FrameShowsTab(frame, tab)) return true;
+        Sleep(kTabCheckIntervalMs);
+    }
+    return FrameShowsTab(frame, tab);
+}
+
+// Selects tab through frame's strip: each item named name in turn, until
+// the frame shows tab and the strip reports that item selected. Several
+// tabs may carry the same name (two folders called Data), so one select is
+// not proof. False when none worked; the strip is then left as it is.
+bool SelectTab(HWND frame, HWND tab, const std::wstring& name) {
+    const TabStripCalls& strip = CurrentTabStripCalls();
+    std::vector<TabItem> tabs;
+    if (name.empty() || !strip.listTabs(frame, tabs)) return false;
+    for (std::size_t i = 0; i < tabs.size(); ++i) {
+        if (tabs[i].name != name || !strip.selectTab(frame, i)) continue;
+        if (!FrameComesToShowTab(frame, tab)) continue;
+        std::vector<TabItem> after;
+        if (strip.listTabs(frame, after) && i < after.size() && after[i].selected) return true;
+    }
+    return false;
 }
 
 // The window handle that the browser's window interface answers, or null.
-HWND FrameWindowOf(IWebBrowser2* browser) {
+HWND FrameWindowOf(IWebBrowser2* browser, CallDeadline& deadline) {
     ComPtr<IOleWindow> oleWindow;
-    if (FAILED(browser->QueryInterface(IID_PPV_ARGS(&oleWindow))) || !oleWindow) return nullptr;
+    if (FAILED(deadline.Bounded([&] { return browser->QueryInterface(IID_PPV_ARGS(&oleWindow)); })) || !oleWindow) {
+        return nullptr;
+    }
     HWND handle = nullptr;
-    if (FAILED(oleWindow->GetWindow(&handle))) return nullptr;
+    if (FAILED(deadline.Bounded([&] { return oleWindow->GetWindow(&handle); }))) return nullptr;
     return handle;
+}
+
+// The name the window's tab carries, or empty.
+std::wstring LocationNameOf(IWebBrowser2* browser, CallDeadline& deadline) {
+    BSTR name = nullptr;
+    if (FAILED(deadline.Bounded([&] { return browser->get_LocationName(&name); })) || !name) return {};
+    std::wstring copy(name, SysStringLen(name));
+    SysFreeString(name);
+    return copy;
 }
 
 // A window whose thread has stopped answering (typically one browsing an
@@ -97,6 +149,7 @@ struct BackgroundTab {
     ComPtr<IWebBrowser2> browser;
     HWND tab = nullptr;
     HWND frame = nullptr;
+    std::wstring name;
 };
 
 // Looks at the window at index. A window that shows target is reloaded
@@ -105,32 +158,34 @@ struct BackgroundTab {
 // window that shows target but yields no usable handle stays reloaded and
 // answers false, so the caller goes on to the next index.
 bool ActivateIfShowing(IShellWindows* windows, const VARIANT& index, const std::wstring& target,
-                       BackgroundTab& background, HANDLE stopEvent) {
+                       BackgroundTab& background, HANDLE stopEvent, CallDeadline& deadline) {
     ComPtr<IDispatch> item;
-    if (FAILED(windows->Item(index, &item)) || !item) return false;
+    if (FAILED(deadline.Bounded([&] { return windows->Item(index, &item); })) || !item) return false;
 
     ComPtr<IWebBrowser2> browser;
-    if (FAILED(item.As(&browser)) || !browser) return false;
+    if (FAILED(deadline.Bounded([&] { return item.As(&browser); })) || !browser) return false;
 
     std::wstring windowPath;
-    if (!GetWindowFolderPath(browser.Get(), windowPath)) return false;
+    if (!deadline.Bounded([&] { return GetWindowFolderPath(browser.Get(), windowPath); })) return false;
     if (!FolderPathsEqual(NormalizeFolderPath(windowPath), target)) return false;
 
-    if (HWND tab = TabWindowOf(browser.Get())) {
+    if (HWND tab = TabWindowOf(browser.Get(), deadline)) {
         // Only the tab that is finally shown is reloaded.
-        HWND frame = FrameWindowOf(browser.Get());
+        HWND frame = FrameWindowOf(browser.Get(), deadline);
         if (!IsUsableWindow(frame)) return false;
-        if (ActiveTabOf(frame) != tab) {
-            if (!background.browser) background = BackgroundTab{browser, tab, frame};
+        if (!FrameShowsTab(frame, tab)) {
+            if (!background.browser) {
+                background = BackgroundTab{browser, tab, frame, LocationNameOf(browser.Get(), deadline)};
+            }
             return false;
         }
-        browser->Refresh();
+        deadline.Bounded([&] { return browser->Refresh(); });
         BringWindowForward(frame, stopEvent);
         return true;
     }
 
-    browser->Refresh();
-    HWND handle = FrameWindowOf(browser.Get());
+    deadline.Bounded([&] { return browser->Refresh(); });
+    HWND handle = FrameWindowOf(browser.Get(), deadline);
     if (!IsUsableWindow(handle)) return false;
     BringWindowForward(handle, stopEvent);
     return true;
@@ -163,7 +218,8 @@ bool MakeIdListVariant(const std::wstring& target, VARIANT& location) {
 // Item and _NewEnum), the shell can still name the frame of a file browser
 // that shows the folder. It hands out no browser interface with it, so the
 // window cannot be reloaded; it is restored and brought forward.
-bool ActivateFoundByShell(IShellWindows* windows, const std::wstring& target, HANDLE stopEvent) {
+bool ActivateFoundByShell(IShellWindows* windows, const std::wstring& target, HANDLE stopEvent,
+                          CallDeadline& deadline) {
     VARIANT location;
     VariantInit(&location);
     if (!MakeIdListVariant(target, location)) return false;
@@ -173,7 +229,8 @@ bool ActivateFoundByShell(IShellWindows* windows, const std::wstring& target, HA
     // A null dispatch out-pointer is refused (RPC_X_NULL_REF_POINTER), even
     // when no dispatch is asked for.
     ComPtr<IDispatch> unused;
-    const HRESULT hr = windows->FindWindowSW(&location, &root, SWC_EXPLORER, &handle, 0, &unused);
+    const HRESULT hr =
+        deadline.Bounded([&] { return windows->FindWindowSW(&location, &root, SWC_EXPLORER, &handle, 0, &unused); });
     VariantClear(&location);
     if (hr != S_OK) return false;
     HWND window = reinterpret_cast<HWND>(static_cast<LONG_PTR>(handle));
@@ -196,15 +253,19 @@ bool WaitUnlessStopped(HANDLE stopEvent, DWORD milliseconds) {
     return WaitForSingleObject(stopEvent, milliseconds) == WAIT_OBJECT_0;
 }
 
-}  // namespace
-
-bool ActivateExistingWindow(const std::wstring& target, HANDLE stopEvent) {
+// One search (see ActivateExistingWindow), its calls under deadline.
+bool SearchOnce(const std::wstring& target, HANDLE stopEvent, CallDeadline& deadline) {
     ComPtr<IShellWindows> windows;
-    if (FAILED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&windows))) || !windows) {
+    if (FAILED(deadline.Bounded([&] {
+            return CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&windows));
+        })) ||
+        !windows) {
         return false;
     }
     LONG count = 0;
-    if (FAILED(windows->get_Count(&count))) return ActivateFoundByShell(windows.Get(), target, stopEvent);
+    if (FAILED(deadline.Bounded([&] { return windows->get_Count(&count); }))) {
+        return ActivateFoundByShell(windows.Get(), target, stopEvent, deadline);
+    }
 
     bool found = false;
     BackgroundTab background;
@@ -213,17 +274,26 @@ bool ActivateExistingWindow(const std::wstring& target, HANDLE stopEvent) {
         VariantInit(&index);
         index.vt = VT_I4;
         index.lVal = i;
-        found = ActivateIfShowing(windows.Get(), index, target, background, stopEvent);
+        found = ActivateIfShowing(windows.Get(), index, target, background, stopEvent, deadline);
         VariantClear(&index);
     }
     if (!found && background.browser) {
         // Reload what the user will see: if the frame keeps another tab in
         // front, the frame still comes forward, but nothing is reloaded.
-        if (ShowTab(background.frame, background.tab)) background.browser->Refresh();
+        if (SelectTab(background.frame, background.tab, background.name)) {
+            deadline.Bounded([&] { return background.browser->Refresh(); });
+        }
         BringWindowForward(background.frame, stopEvent);
         found = true;
     }
     return found;
+}
+
+}  // namespace
+
+bool ActivateExistingWindow(const std::wstring& target, HANDLE stopEvent) {
+    CallDeadline deadline;
+    return SearchOnce(target, stopEvent, deadline);
 }
 
 void ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent) {
@@ -231,7 +301,8 @@ void ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent) {
     const std::wstring target = NormalizeFolderPath(path);
     if (target.empty()) return;
 
-    if (ActivateExistingWindow(target, stopEvent)) return;
+    CallDeadline deadline;
+    if (SearchOnce(target, stopEvent, deadline)) return;
     // A path from the settings file can be edited by hand; "open" would run
     // a program, open a document or follow a URL just as readily as a folder.
     if (!IsExistingDirectory(path)) return;
@@ -243,6 +314,6 @@ void ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent) {
     // The shell lists a new window only some time after the request.
     for (int poll = 0; poll < kOpenPolls; ++poll) {
         if (WaitUnlessStopped(stopEvent, kPollIntervalMs)) return;
-        if (ActivateExistingWindow(target, stopEvent)) return;
+        if (SearchOnce(target, stopEvent, deadline)) return;
     }
 }

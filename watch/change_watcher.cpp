@@ -60,6 +60,7 @@
 #include "app/app_state.h"
 #include "base/win_raii.h"
 #include "explorer/activate.h"
+#include "explorer/call_deadline.h"
 #include "explorer/folder_access.h"
 #include "watch/drive_events.h"
 
@@ -126,13 +127,6 @@ void ReleaseFinishedLeftovers() {
         CloseEntries(it->entries);
         it = leftovers.erase(it);
     }
-}
-
-// Wine 8 exports CoCancelCall only as a stub that aborts the process when
-// called; Wine's ntdll is recognised by its own export.
-bool CallCancellationWorks() {
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr;
 }
 
 // Asks the worker's outstanding call into another process, if any, to

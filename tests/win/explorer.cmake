@@ -10,7 +10,7 @@ target_link_libraries(lumivane_test_support PUBLIC lumivane_base advapi32)
 # the activation code (see tests/win/fake_shell.h).
 add_library(lumivane_fake_shell STATIC ${CMAKE_CURRENT_SOURCE_DIR}/tests/win/fake_shell.cpp)
 target_include_directories(lumivane_fake_shell PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/tests/win)
-target_link_libraries(lumivane_fake_shell PUBLIC lumivane_base ole32 oleaut32 uuid user32)
+target_link_libraries(lumivane_fake_shell PUBLIC lumivane_base lumivane_explorer ole32 oleaut32 uuid shell32 user32)
 
 add_windows_test(explorer_tests tests/win/explorer_tests.cpp)
 target_link_libraries(explorer_tests PRIVATE lumivane_explorer lumivane_fake_shell)

@@ -10,14 +10,17 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/win_raii.h"
 #include "explorer/activate.h"
+#include "explorer/call_deadline.h"
 #include "explorer/folder_identity.h"
 #include "explorer/foreground.h"
 #include "explorer/window_folder_path.h"
@@ -261,7 +264,7 @@ TEST(ActivateExistingWindow, OnlyTheFirstMatchingWindowIsActivated) {
     EXPECT_EQ(secondMatch.RefreshCalls(), 0);
     EXPECT_TRUE(IsIconic(second.Handle()));
     EXPECT_EQ(shell.ItemRequests(), (std::vector<LONG>{0, 1}));
-    EXPECT_EQ(shell.FindWindowCalls(), 0) << "the shell asked where the collection can be walked";
+    EXPECT_TRUE(shell.FindWindowPaths().empty()) << "the shell asked where the collection can be walked";
     ExpectBalanced(shell);
 }
 
@@ -351,17 +354,28 @@ TEST(ActivateExistingWindow, CollectionFailureEndsTheSearchAndCountFailureAsksTh
     ComApartment apartment;
     // A folder that exists, so that the shell can make an ID list of it.
     ScratchFolder folder(L"LumivaneUncounted");
-    for (bool creationFails : {true, false}) {
-        SCOPED_TRACE(creationFails ? "creation fails" : "count fails");
+    struct Case {
+        bool creationFails;
+        std::wstring path;
+        std::vector<std::wstring> askedFor;  // the folders of the ID lists the shell was given
+    } cases[] = {
+        {true, folder.Path(), {}},
+        {false, folder.Path(), {folder.Path()}},
+        // The normal form of a drive root is "c:", which alone would name
+        // the current folder of drive C.
+        {false, L"C:\\", {L"C:\\"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << (c.creationFails ? "creation fails, " : "count fails, ") << c.path);
         FakeShell shell;
-        FakeWindow& window = shell.AddWindow(folder.Url());
-        BreakCollection(shell, creationFails);
-        EXPECT_FALSE(ActivateExistingWindow(NormalizeFolderPath(folder.Path())));
+        FakeWindow& window = shell.AddWindow(L"file:///" + c.path);
+        BreakCollection(shell, c.creationFails);
+        EXPECT_FALSE(ActivateExistingWindow(NormalizeFolderPath(c.path)));
         EXPECT_EQ(shell.Creations(), 1);
         EXPECT_TRUE(shell.ItemRequests().empty());
         EXPECT_EQ(window.LocationCalls(), 0);
         // Only a collection that cannot be counted is asked to find the window.
-        EXPECT_EQ(shell.FindWindowCalls(), creationFails ? 0 : 1);
+        EXPECT_EQ(shell.FindWindowPaths(), c.askedFor);
         ExpectBalanced(shell);
     }
 }
@@ -726,43 +740,136 @@ TEST(BringWindowForward, ServesTheSearchAndAHungMatchIsSkipped) {
 
 TEST(ActivateExistingWindowWithTabs, ActiveTabWinsOverAnEarlierBackgroundTab) {
     ComApartment apartment;
-    TestTabbedFrame behind(L"behind", 2, SW_SHOWMINIMIZED);  // tab 0 in front
-    TestTabbedFrame front(L"front", 2, SW_SHOWMINIMIZED);
-    ASSERT_EQ(behind.ActiveTab(), behind.Tab(0));
+    FakeTabStrip strip;
+    TestTabbedFrame behind(L"behind", {L"Other", L"Data"}, SW_SHOWMINIMIZED);  // tab 0 selected
+    TestTabbedFrame front(L"front", {L"Data", L"Other"}, SW_SHOWMINIMIZED);
     FakeShell shell;
-    shell.AddTab(L"file:///C:/Other", behind.Handle(), behind.Tab(0));
-    FakeWindow& background = shell.AddTab(L"file:///C:/Data", behind.Handle(), behind.Tab(1));
-    FakeWindow& active = shell.AddTab(L"file:///C:/Data", front.Handle(), front.Tab(0));
+    shell.AddTab(L"file:///C:/Other", behind.Handle(), behind.Tab(0), L"Other");
+    FakeWindow& background = shell.AddTab(L"file:///C:/Data", behind.Handle(), behind.Tab(1), L"Data");
+    FakeWindow& active = shell.AddTab(L"file:///C:/Data", front.Handle(), front.Tab(0), L"Data");
 
     EXPECT_TRUE(ActivateExistingWindow(L"c:\\data"));
 
     EXPECT_EQ(active.RefreshCalls(), 1);
     EXPECT_EQ(background.RefreshCalls(), 0);
+    EXPECT_EQ(strip.SelectCalls(), 0) << "a tab was selected for nothing";
     EXPECT_FALSE(IsIconic(front.Handle()));
     EXPECT_TRUE(IsIconic(behind.Handle()));
-    EXPECT_EQ(behind.ActiveTab(), behind.Tab(0)) << "a tab was switched for nothing";
+    EXPECT_EQ(behind.ShownTab(), behind.Tab(0));
     EXPECT_EQ(GetForegroundWindow(), front.Handle());
     ExpectBalanced(shell);
 }
 
-TEST(ActivateExistingWindowWithTabs, BackgroundTabAloneIsBroughtToTheFrontOfItsFrame) {
+// The wanted folder is only in tab 3 of a frame that shows tab 0; tab 1 has
+// the same caption but shows another folder. The tab counts as switched
+// only when the frame shows its window and the strip marks it selected.
+TEST(ActivateExistingWindowWithTabs, BackgroundTabIsSelectedThroughTheStripAndReloadedOnlyWhenShown) {
+    struct Case {
+        const char* name;
+        StripSelect strip;
+        int selectCalls;
+        int selected;   // the strip's selection at the end
+        int shown;      // the tab the frame shows at the end
+        bool reloaded;
+    } cases[] = {
+        {"strip switches", StripSelect::Switches, 2, 3, 3, true},
+        {"strip ignores select", StripSelect::Ignores, 2, 0, 0, false},
+        {"tab window raised only", StripSelect::RaisesOnly, 2, 0, 3, false},
+        {"item marked only", StripSelect::MarksOnly, 2, 3, 0, false},
+    };
     ComApartment apartment;
-    for (bool stubborn : {false, true}) {
-        SCOPED_TRACE(stubborn ? "frame keeps its tab" : "frame switches tabs");
-        TestTabbedFrame frame(L"frame", 3, SW_SHOWMINIMIZED, stubborn);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeTabStrip strip;
+        TestTabbedFrame frame(L"frame", {L"Other", L"Data", L"Misc", L"Data"}, SW_SHOWMINIMIZED, c.strip);
         FakeShell shell;
-        FakeWindow& shown = shell.AddTab(L"file:///C:/Other", frame.Handle(), frame.Tab(0));
-        FakeWindow& wanted = shell.AddTab(L"file:///C:/Data", frame.Handle(), frame.Tab(2));
+        FakeWindow& shown = shell.AddTab(L"file:///C:/Other", frame.Handle(), frame.Tab(0), L"Other");
+        shell.AddTab(L"file:///D:/Data", frame.Handle(), frame.Tab(1), L"Data");
+        FakeWindow& wanted = shell.AddTab(L"file:///C:/Data", frame.Handle(), frame.Tab(3), L"Data");
 
         EXPECT_TRUE(ActivateExistingWindow(L"c:\\data"));
 
-        EXPECT_EQ(frame.ActiveTab(), stubborn ? frame.Tab(0) : frame.Tab(2));
-        EXPECT_EQ(IsWindowVisible(frame.Tab(2)) != FALSE, !stubborn);
-        EXPECT_EQ(wanted.RefreshCalls(), stubborn ? 0 : 1) << "only the tab that is shown is reloaded";
+        EXPECT_EQ(strip.SelectCalls(), c.selectCalls);
+        EXPECT_EQ(frame.SelectedTab(), c.selected);
+        EXPECT_EQ(frame.ShownTab(), frame.Tab(c.shown));
+        EXPECT_EQ(wanted.RefreshCalls(), c.reloaded ? 1 : 0) << "only the tab that is shown is reloaded";
         EXPECT_EQ(shown.RefreshCalls(), 0);
         EXPECT_FALSE(IsIconic(frame.Handle())) << "the frame comes forward either way";
         EXPECT_EQ(GetForegroundWindow(), frame.Handle());
         ExpectBalanced(shell);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The deadline on calls into Explorer. Wine's CoCancelCall aborts the
+// process, so a stand-in cancels: as CoCancelCall does, it makes the call
+// outstanding on the given thread return RPC_E_CALL_CANCELED (the fake
+// window answers so).
+
+struct Cancellation {
+    bool works = false;
+    UnansweringWindow* window = nullptr;
+    std::atomic<int> calls{0};
+    std::atomic<DWORD> thread{0};
+};
+Cancellation cancellation;
+
+bool FakeCancellationWorks() { return cancellation.works; }
+HRESULT WINAPI FakeCancelCall(DWORD thread, ULONG) {
+    ++cancellation.calls;
+    cancellation.thread = thread;
+    if (cancellation.window) cancellation.window->Cancel();
+    return S_OK;
+}
+
+TEST(CallDeadline, AHungWindowIsCancelledAndTheSearchGoesOn) {
+    struct Case {
+        const char* name;
+        bool hungWindowFirst;
+        bool (*works)();
+        int cancels;
+        bool withinDeadline;  // found within the deadline and a half
+    } cases[] = {
+        {"hung window, cancellation works", true, FakeCancellationWorks, 1, true},
+        {"answering windows only", false, FakeCancellationWorks, 0, true},
+        {"hung window under Wine", true, CallCancellationWorks, 0, false},
+    };
+    ComApartment apartment;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.works == CallCancellationWorks && CallCancellationWorks()) GTEST_SKIP() << "not under Wine";
+        TestWindow second(L"second", SW_SHOWMINIMIZED);
+        UnansweringWindow hung;
+        FakeShell shell;
+        if (c.hungWindowFirst) shell.AddWindowAnsweringThrough(L"file:///C:/Data", hung.TakeMarshalled());
+        FakeWindow& answering = shell.AddWindow(L"file:///C:/Data", second.Handle());
+        cancellation.calls = 0;
+        cancellation.works = true;
+        cancellation.window = &hung;
+        CurrentCallCancelCalls() = CallCancelCalls{c.works, FakeCancelCall};
+        // Where nothing cancels, the hung window answers (E_FAIL) after the
+        // deadline and a half.
+        UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        std::thread late([&] {
+            WaitForSingleObject(done.get(), kCallDeadlineMs * 3 / 2);
+            hung.Answer();
+        });
+
+        const ULONGLONG start = GetTickCount64();
+        EXPECT_TRUE(ActivateExistingWindow(L"c:\\data"));
+        const ULONGLONG elapsed = GetTickCount64() - start;
+        SetEvent(done.get());
+        late.join();
+        // A deadline left armed after its call would fire by now.
+        if (c.works == FakeCancellationWorks) Sleep(kCallDeadlineMs + 500);
+        CurrentCallCancelCalls() = PlatformCallCancelCalls();
+
+        EXPECT_EQ(cancellation.calls, c.cancels);
+        if (c.cancels) EXPECT_EQ(cancellation.thread, GetCurrentThreadId());
+        EXPECT_EQ(elapsed < kCallDeadlineMs * 5 / 4, c.withinDeadline) << elapsed << " ms";
+        EXPECT_EQ(answering.RefreshCalls(), 1);
+        EXPECT_FALSE(IsIconic(second.Handle()));
+        std::printf("%s: found after %llu ms\n", c.name, elapsed);
     }
 }
 

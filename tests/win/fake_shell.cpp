@@ -17,12 +17,17 @@
 #include <shlguid.h>
 #include <shlobj.h>
 
+#include <wrl/client.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
 #include <set>
 #include <utility>
+
+#include "explorer/tab_strip.h"
 
 namespace {
 
@@ -152,7 +157,7 @@ struct Tally {
     int creations = 0;
     std::vector<LONG> itemRequests;
     int badIndexVariants = 0;
-    int findWindowCalls = 0;
+    std::vector<std::wstring> findWindowPaths;
     int overReleases = 0;
     std::vector<std::uint64_t> locationTickets;
 };
@@ -242,9 +247,10 @@ class FakeWindowImpl final : public FakeWindow,
                              public Counted {
 public:
     FakeWindowImpl(Tally& tally, std::wstring location, HWND handle, WindowFault fault, int listedFrom,
-                   HWND tab = nullptr)
-        : Counted(tally), location_(std::move(location)), handle_(handle), fault_(fault), listedFrom_(listedFrom),
-          shellBrowser_(tab ? std::make_unique<FakeShellBrowser>(tally, tab) : nullptr) {}
+                   HWND tab = nullptr, std::wstring name = {}, IOleWindow* remoteWindow = nullptr)
+        : Counted(tally), location_(std::move(location)), name_(std::move(name)), handle_(handle), fault_(fault),
+          listedFrom_(listedFrom), shellBrowser_(tab ? std::make_unique<FakeShellBrowser>(tally, tab) : nullptr),
+          remoteWindow_(remoteWindow) {}
 
     long Outstanding() const { return Counted::Outstanding() + (shellBrowser_ ? shellBrowser_->Outstanding() : 0); }
 
@@ -269,6 +275,8 @@ public:
             if (fault_ == WindowFault::NoBrowser) return E_NOINTERFACE;
             if (fault_ == WindowFault::NullBrowser) return S_OK;
             *object = static_cast<IWebBrowser2*>(this);
+        } else if (riid == __uuidof(IOleWindow) && remoteWindow_) {
+            return remoteWindow_.CopyTo(reinterpret_cast<IOleWindow**>(object));
         } else if (riid == __uuidof(IOleWindow)) {
             if (fault_ == WindowFault::NoOleWindow) return E_NOINTERFACE;
             if (fault_ == WindowFault::NullOleWindow) return S_OK;
@@ -323,7 +331,13 @@ public:
     HRESULT STDMETHODCALLTYPE put_Width(LONG) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE get_Height(LONG*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE put_Height(LONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_LocationName(BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_LocationName(BSTR* name) override {
+        if (!name) return E_POINTER;
+        *name = nullptr;
+        if (name_.empty()) return E_NOTIMPL;
+        *name = SysAllocString(name_.c_str());
+        return *name ? S_OK : E_OUTOFMEMORY;
+    }
     HRESULT STDMETHODCALLTYPE get_Busy(VARIANT_BOOL*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Quit() override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE ClientToWindow(int*, int*) override { return E_NOTIMPL; }
@@ -386,6 +400,7 @@ public:
 
 private:
     std::wstring location_;
+    std::wstring name_;
     HWND handle_;
     WindowFault fault_;
     int listedFrom_;
@@ -393,6 +408,7 @@ private:
     int refreshCalls_ = 0;
     int getWindowCalls_ = 0;
     std::unique_ptr<FakeShellBrowser> shellBrowser_;
+    Microsoft::WRL::ComPtr<IOleWindow> remoteWindow_;
 };
 
 // One created collection: the windows listed at its creation.
@@ -431,8 +447,14 @@ public:
     HRESULT STDMETHODCALLTYPE Revoke(LONG) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE OnNavigate(LONG, VARIANT*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE OnActivated(LONG, VARIANT_BOOL) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE FindWindowSW(VARIANT*, VARIANT*, int, LONG*, int, IDispatch**) override {
-        ++tally_.findWindowCalls;
+    HRESULT STDMETHODCALLTYPE FindWindowSW(VARIANT* location, VARIANT*, int, LONG*, int, IDispatch**) override {
+        wchar_t path[MAX_PATH] = {};
+        void* idList = nullptr;
+        if (location && location->vt == (VT_ARRAY | VT_UI1) && SUCCEEDED(SafeArrayAccessData(location->parray, &idList))) {
+            SHGetPathFromIDListW(static_cast<PCIDLIST_ABSOLUTE>(idList), path);
+            SafeArrayUnaccessData(location->parray);
+        }
+        tally_.findWindowPaths.push_back(path);
         return E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE OnCreated(LONG, IUnknown*) override { return E_NOTIMPL; }
@@ -501,9 +523,17 @@ FakeWindow& FakeShell::AddWindow(std::wstring location, HWND handle, WindowFault
     return *state_->windows.back();
 }
 
-FakeWindow& FakeShell::AddTab(std::wstring location, HWND frame, HWND tab) {
-    state_->windows.push_back(
-        std::make_unique<FakeWindowImpl>(state_->tally, std::move(location), frame, WindowFault::None, 1, tab));
+FakeWindow& FakeShell::AddTab(std::wstring location, HWND frame, HWND tab, std::wstring name) {
+    state_->windows.push_back(std::make_unique<FakeWindowImpl>(state_->tally, std::move(location), frame,
+                                                               WindowFault::None, 1, tab, std::move(name)));
+    return *state_->windows.back();
+}
+
+FakeWindow& FakeShell::AddWindowAnsweringThrough(std::wstring location, IStream* stream) {
+    Microsoft::WRL::ComPtr<IOleWindow> proxy;
+    if (stream) CoGetInterfaceAndReleaseStream(stream, IID_PPV_ARGS(&proxy));
+    state_->windows.push_back(std::make_unique<FakeWindowImpl>(state_->tally, std::move(location), nullptr,
+                                                               WindowFault::None, 1, nullptr, L"", proxy.Get()));
     return *state_->windows.back();
 }
 
@@ -511,7 +541,7 @@ void FakeShell::FailCreation(HRESULT hr) { state_->tally.creationResult = hr; }
 void FakeShell::FailCount(HRESULT hr) { state_->tally.countResult = hr; }
 int FakeShell::Creations() const { return state_->tally.creations; }
 const std::vector<LONG>& FakeShell::ItemRequests() const { return state_->tally.itemRequests; }
-int FakeShell::FindWindowCalls() const { return state_->tally.findWindowCalls; }
+const std::vector<std::wstring>& FakeShell::FindWindowPaths() const { return state_->tally.findWindowPaths; }
 int FakeShell::BadIndexVariants() const { return state_->tally.badIndexVariants; }
 int FakeShell::OverReleases() const { return state_->tally.overReleases; }
 
@@ -533,34 +563,12 @@ int FakeShell::OutstandingLocations() const {
 namespace {
 
 constexpr wchar_t kTabClass[] = L"ShellTabWindowClass";
-constexpr wchar_t kStubbornProperty[] = L"LumivaneStubbornFrame";
-
-// A tab shows itself when it becomes the first tab in z-order and hides the
-// others; a stubborn frame's tabs keep their order.
-LRESULT CALLBACK TabWindowProc(HWND tab, UINT message, WPARAM wParam, LPARAM lParam) {
-    HWND frame = GetParent(tab);
-    if (message == WM_WINDOWPOSCHANGING && GetPropW(frame, kStubbornProperty)) {
-        auto* position = reinterpret_cast<WINDOWPOS*>(lParam);
-        position->flags |= SWP_NOZORDER;
-        position->flags &= ~SWP_SHOWWINDOW;
-    } else if (message == WM_WINDOWPOSCHANGED) {
-        const auto* position = reinterpret_cast<const WINDOWPOS*>(lParam);
-        if (!(position->flags & SWP_NOZORDER) && FindWindowExW(frame, nullptr, kTabClass, nullptr) == tab) {
-            for (HWND other = FindWindowExW(frame, nullptr, kTabClass, nullptr); other;
-                 other = FindWindowExW(frame, other, kTabClass, nullptr)) {
-                if (other != tab) ShowWindow(other, SW_HIDE);
-            }
-            if (!IsWindowVisible(tab)) ShowWindow(tab, SW_SHOWNA);
-        }
-    }
-    return DefWindowProcW(tab, message, wParam, lParam);
-}
 
 void RegisterTabClass() {
     static const bool registered = [] {
         WNDCLASSEXW windowClass = {};
         windowClass.cbSize = sizeof(windowClass);
-        windowClass.lpfnWndProc = TabWindowProc;
+        windowClass.lpfnWndProc = DefWindowProcW;
         windowClass.hInstance = GetModuleHandleW(nullptr);
         windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
         windowClass.lpszClassName = kTabClass;
@@ -569,37 +577,105 @@ void RegisterTabClass() {
     (void)registered;
 }
 
+// The frames alive, for the stand-in strip to find by handle.
+std::vector<TestTabbedFrame*>& LiveFrames() {
+    static std::vector<TestTabbedFrame*> frames;
+    return frames;
+}
+
+int stripSelectCalls = 0;
+
 }  // namespace
 
-TestTabbedFrame::TestTabbedFrame(const wchar_t* title, int tabs, int showCommand, bool stubborn)
+// What the stand-in strip may do to a frame.
+struct TestTabbedFrame::Strip {
+    static TestTabbedFrame* Find(HWND frame) {
+        for (TestTabbedFrame* live : LiveFrames()) {
+            if (live->frame_ == frame) return live;
+        }
+        return nullptr;
+    }
+    static bool List(HWND frame, std::vector<TabItem>& tabs) {
+        tabs.clear();
+        TestTabbedFrame* found = Find(frame);
+        if (!found) return false;
+        for (std::size_t i = 0; i < found->names_.size(); ++i) {
+            tabs.push_back(TabItem{found->names_[i], static_cast<int>(i) == found->selected_});
+        }
+        return true;
+    }
+    static bool Select(HWND frame, std::size_t index) {
+        ++stripSelectCalls;
+        TestTabbedFrame* found = Find(frame);
+        if (!found || index >= found->tabs_.size()) return false;
+        const int tab = static_cast<int>(index);
+        switch (found->strip_) {
+            case StripSelect::Switches:
+                found->selected_ = tab;
+                found->Show(tab);
+                break;
+            case StripSelect::Ignores:
+                break;
+            case StripSelect::RaisesOnly:
+                SetWindowPos(found->tabs_[tab], HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
+                break;
+            case StripSelect::MarksOnly:
+                found->selected_ = tab;
+                break;
+        }
+        return true;
+    }
+};
+
+TestTabbedFrame::TestTabbedFrame(const wchar_t* title, std::vector<std::wstring> tabNames, int showCommand,
+                                 StripSelect strip)
     : frame_(CreateWindowExW(0, TestWindowClass(), title, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 120, 120, 400, 260,
-                             nullptr, nullptr, GetModuleHandleW(nullptr), nullptr)) {
+                             nullptr, nullptr, GetModuleHandleW(nullptr), nullptr)),
+      names_(std::move(tabNames)),
+      strip_(strip) {
     RegisterTabClass();
-    for (int i = 0; i < tabs; ++i) {
+    for (std::size_t i = 0; i < names_.size(); ++i) {
         tabs_.push_back(CreateWindowExW(0, kTabClass, nullptr, WS_CHILD, 0, 0, 400, 230, frame_, nullptr,
                                         GetModuleHandleW(nullptr), nullptr));
     }
-    // The first tab in front, shown; then the frame may turn stubborn.
-    if (!tabs_.empty()) SetWindowPos(tabs_[0], HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
-    if (stubborn) SetPropW(frame_, kStubbornProperty, reinterpret_cast<HANDLE>(1));
+    if (!tabs_.empty()) Show(0);
+    LiveFrames().push_back(this);
     ShowWindow(frame_, showCommand);
     PumpMessages();
 }
 
 TestTabbedFrame::~TestTabbedFrame() {
-    RemovePropW(frame_, kStubbornProperty);
+    auto& frames = LiveFrames();
+    frames.erase(std::remove(frames.begin(), frames.end(), this), frames.end());
     DestroyWindow(frame_);
 }
 
-HWND TestTabbedFrame::ActiveTab() const {
-    return FindWindowExW(frame_, nullptr, kTabClass, nullptr);
+// What Explorer's frame does when its strip selects a tab.
+void TestTabbedFrame::Show(int index) {
+    SetWindowPos(tabs_[index], HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
+    for (int other = 0; other < static_cast<int>(tabs_.size()); ++other) {
+        if (other != index) ShowWindow(tabs_[other], SW_HIDE);
+    }
 }
+
+HWND TestTabbedFrame::ShownTab() const {
+    HWND first = FindWindowExW(frame_, nullptr, kTabClass, nullptr);
+    return first && IsWindowVisible(first) ? first : nullptr;
+}
+
+FakeTabStrip::FakeTabStrip() {
+    stripSelectCalls = 0;
+    CurrentTabStripCalls() = TabStripCalls{TestTabbedFrame::Strip::List, TestTabbedFrame::Strip::Select};
+}
+FakeTabStrip::~FakeTabStrip() { CurrentTabStripCalls() = PlatformTabStripCalls(); }
+int FakeTabStrip::SelectCalls() const { return stripSelectCalls; }
 
 // The object behind an UnansweringWindow. Called on the apartment's RPC
 // threads, so its count is atomic.
 class UnansweringOleWindow final : public IOleWindow {
 public:
-    UnansweringOleWindow(HANDLE called, HANDLE answered) : called_(called), answered_(answered) {}
+    UnansweringOleWindow(HANDLE called, HANDLE answered, const std::atomic<HRESULT>& answer)
+        : called_(called), answered_(answered), answer_(answer) {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
         return AnswerQuery<IUnknown, IOleWindow>(this, riid, object);
     }
@@ -614,7 +690,7 @@ public:
         WaitForSingleObject(answered_, INFINITE);
         if (!handle) return E_POINTER;
         *handle = nullptr;
-        return E_FAIL;
+        return answer_;
     }
     HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
 
@@ -622,6 +698,7 @@ private:
     std::atomic<ULONG> references_{1};
     HANDLE called_;
     HANDLE answered_;
+    const std::atomic<HRESULT>& answer_;
 };
 
 struct UnansweringWindow::State {
@@ -631,11 +708,12 @@ struct UnansweringWindow::State {
     HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     IStream* stream = nullptr;
     HANDLE thread = nullptr;
+    std::atomic<HRESULT> answer{E_FAIL};
 
     static DWORD WINAPI Serve(LPVOID context) {
         auto* state = static_cast<State*>(context);
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        auto* object = new UnansweringOleWindow(state->called, state->answered);
+        auto* object = new UnansweringOleWindow(state->called, state->answered, state->answer);
         CoMarshalInterThreadInterfaceInStream(__uuidof(IOleWindow), object, &state->stream);
         SetEvent(state->ready);
         WaitForSingleObject(state->quit, INFINITE);
@@ -666,3 +744,7 @@ bool UnansweringWindow::WaitUntilCalled(DWORD timeoutMs) {
     return WaitForSingleObject(state_->called, timeoutMs) == WAIT_OBJECT_0;
 }
 void UnansweringWindow::Answer() { SetEvent(state_->answered); }
+void UnansweringWindow::Cancel() {
+    state_->answer = RPC_E_CALL_CANCELED;
+    SetEvent(state_->answered);
+}

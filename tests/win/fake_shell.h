@@ -76,10 +76,15 @@ public:
     FakeWindow& AddWindow(std::wstring location, HWND handle = nullptr,
                           WindowFault fault = WindowFault::None, int listedFrom = 1);
     // Appends one tab of a tabbed frame, the way Windows 11 lists them: its
-    // window interface answers the frame's handle, and its top-level shell
+    // window interface answers the frame's handle, its top-level shell
     // browser (IServiceProvider, SID_STopLevelBrowser, IShellBrowser)
-    // answers tab. Windows added with AddWindow have no shell browser.
-    FakeWindow& AddTab(std::wstring location, HWND frame, HWND tab);
+    // answers tab, and get_LocationName answers name, the tab's caption.
+    // Windows added with AddWindow have no shell browser.
+    FakeWindow& AddTab(std::wstring location, HWND frame, HWND tab, std::wstring name);
+    // Appends a window whose window interface is the IOleWindow marshalled
+    // in stream (taken), so that GetWindow is a real call into another
+    // apartment: for an UnansweringWindow.
+    FakeWindow& AddWindowAnsweringThrough(std::wstring location, IStream* stream);
 
     // From now on, creating the collection fails with hr (S_OK: succeeds).
     void FailCreation(HRESULT hr);
@@ -90,8 +95,9 @@ public:
     int Creations() const;
     // Every index passed to Item, over all collections, in call order.
     const std::vector<LONG>& ItemRequests() const;
-    // FindWindowSW calls (each answers E_NOTIMPL).
-    int FindWindowCalls() const;
+    // The folder of the ID list given to each FindWindowSW call (each
+    // answers E_NOTIMPL); empty for an argument that names no folder.
+    const std::vector<std::wstring>& FindWindowPaths() const;
     // Item calls whose index variant was not VT_I4.
     int BadIndexVariants() const;
 
@@ -108,25 +114,58 @@ private:
     std::unique_ptr<State> state_;
 };
 
+// How a frame's tab strip answers a select request.
+enum class StripSelect {
+    Switches,    // as Explorer's: the frame switches to the tab
+    Ignores,     // nothing changes
+    RaisesOnly,  // the tab's window comes first and shows; the strip keeps its selection
+    MarksOnly,   // the strip marks the item selected; the frame keeps showing its tab
+};
+
 // A tabbed frame modelled on Windows 11's Explorer: a real top-level window
-// with one real ShellTabWindowClass child per tab. The frame shows the tab
-// that is first among its children in z-order; raising another tab to the
-// top shows that one and hides the rest. A stubborn frame refuses every
-// change of its tabs' order, so its first tab stays in front.
+// with one real ShellTabWindowClass child per tab, and a tab strip whose
+// selection is the frame's own state. Only the strip changes it (through
+// FakeTabStrip, in place of UI Automation): when it selects a tab, the
+// frame puts that tab's window first among its tab children and shows it,
+// and hides the others, as Explorer does. Moving a tab window in z-order
+// selects nothing. Tab 0 starts selected.
 class TestTabbedFrame {
 public:
-    TestTabbedFrame(const wchar_t* title, int tabs, int showCommand, bool stubborn = false);
+    TestTabbedFrame(const wchar_t* title, std::vector<std::wstring> tabNames, int showCommand,
+                    StripSelect strip = StripSelect::Switches);
     ~TestTabbedFrame();
     TestTabbedFrame(const TestTabbedFrame&) = delete;
     TestTabbedFrame& operator=(const TestTabbedFrame&) = delete;
     HWND Handle() const { return frame_; }
     HWND Tab(int index) const { return tabs_[index]; }
-    // The first tab child in z-order, as Explorer's own frame defines it.
-    HWND ActiveTab() const;
+    // The tab the strip shows selected.
+    int SelectedTab() const { return selected_; }
+    // The tab the frame shows: its first tab child in z-order, if visible.
+    HWND ShownTab() const;
+
+    struct Strip;
 
 private:
+    void Show(int index);
+
     HWND frame_;
     std::vector<HWND> tabs_;
+    std::vector<std::wstring> names_;
+    StripSelect strip_;
+    int selected_ = 0;
+};
+
+// For one scope, the tab strip calls of the activation reach the strips of
+// the TestTabbedFrames alive instead of UI Automation (which Wine 8 does not
+// serve).
+class FakeTabStrip {
+public:
+    FakeTabStrip();
+    ~FakeTabStrip();
+    FakeTabStrip(const FakeTabStrip&) = delete;
+    FakeTabStrip& operator=(const FakeTabStrip&) = delete;
+    // Select requests made, obeyed or not.
+    int SelectCalls() const;
 };
 
 // One fake shell window served from a thread of its own, in a
@@ -144,7 +183,11 @@ public:
     IStream* TakeMarshalled();
     // True once a GetWindow call has reached the object.
     bool WaitUntilCalled(DWORD timeoutMs);
+    // GetWindow returns E_FAIL.
     void Answer();
+    // GetWindow returns RPC_E_CALL_CANCELED, as a call cancelled with
+    // CoCancelCall does.
+    void Cancel();
 
     struct State;
 
