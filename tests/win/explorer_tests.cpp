@@ -865,7 +865,9 @@ TEST(CallDeadline, AHungWindowIsCancelledAndTheSearchGoesOn) {
         CurrentCallCancelCalls() = PlatformCallCancelCalls();
 
         EXPECT_EQ(cancellation.calls, c.cancels);
-        if (c.cancels) EXPECT_EQ(cancellation.thread, GetCurrentThreadId());
+        if (c.cancels) {
+            EXPECT_EQ(cancellation.thread, GetCurrentThreadId());
+        }
         EXPECT_EQ(elapsed < kCallDeadlineMs * 5 / 4, c.withinDeadline) << elapsed << " ms";
         EXPECT_EQ(answering.RefreshCalls(), 1);
         EXPECT_FALSE(IsIconic(second.Handle()));
