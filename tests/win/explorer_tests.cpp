@@ -558,7 +558,16 @@ TEST(ActivateOrOpenFolderUnderWine, OpensTheFolderAndLaterBringsTheSameWindowBac
     // Wine's file browser takes its title a little after it registers.
     ASSERT_TRUE(WaitUntil([&] { return FileBrowserWindows(folder.Name()).size() == 1; }, 3s));
     HWND browser = FileBrowserWindows(folder.Name())[0];
-    EXPECT_EQ(GetForegroundWindow(), browser);
+    // A window is activated by its own thread, after the request has
+    // returned: SetForegroundWindow on another thread's window hands that
+    // thread the foreground and asks it, by a message, to activate the
+    // window; and the browser shows and activates a new window only after
+    // taking its title. Until then the foreground thread has no active
+    // window, and GetForegroundWindow answers null.
+    const auto comesToFront = [&] {
+        return WaitUntil([&] { return GetForegroundWindow() == browser; }, 3s, 10ms);
+    };
+    EXPECT_TRUE(comesToFront()) << "foreground " << GetForegroundWindow();
 
     // Minimised behind another window, the same window comes back in front.
     ShowWindow(browser, SW_MINIMIZE);
@@ -571,7 +580,7 @@ TEST(ActivateOrOpenFolderUnderWine, OpensTheFolderAndLaterBringsTheSameWindowBac
     EXPECT_TRUE(WaitUntil([&] { return ActivateExistingWindow(NormalizeFolderPath(folder.Path())); }, 3s));
     const ULONGLONG found = GetTickCount64() - again;
     EXPECT_TRUE(WaitUntil([&] { return !IsIconic(browser); }, 3s)) << "still minimised";
-    EXPECT_EQ(GetForegroundWindow(), browser);
+    EXPECT_TRUE(comesToFront()) << "foreground " << GetForegroundWindow();
     std::printf("open request until found %llu ms, search of the open window %llu ms\n", opened, found);
     ExpectOneFileBrowserAndClose(folder.Name());
 }
