@@ -712,7 +712,12 @@ TEST_F(LumivaneTest, TenThousandChangesInBurstsLeaveItResponsiveAndLeakFree) {
     Facts after = Inspect({"health"});
     EXPECT_TRUE(program_->Running());
     EXPECT_EQ(after["answers"], "yes");
-    EXPECT_EQ(after["handles"], before["handles"]);
+    // Wine refuses the foreground to a window that is being closed (the
+    // bursts close the browsers they open), and the worker then sends its
+    // first empty input or flashes for the first time: each sets up that
+    // thread's input connection once, for good, two handles and one under
+    // Wine 8 (measured). A leak per change would be thousands.
+    EXPECT_LE(after.Int("handles") - before.Int("handles"), 3);
     // Wine's heap grows in steps of 1 MB, so a high-water mark crossed once
     // shows as one step; a leak per change would be many.
     const long privateAfter = program_->PrivateKiB();
