@@ -6,10 +6,10 @@
 #include <cstring>
 #include <vector>
 
-#include "app/app_state.h"
 #include "app/gdiplus_include.h"
 #include "app/image_fit.h"
 #include "app/resource.h"
+#include "state/app_state.h"
 
 using Microsoft::WRL::ComPtr;
 using namespace Gdiplus;

@@ -3,7 +3,7 @@
 // watcher, whose restart stops the old worker (which works on its own copies
 // of the paths and never reads the list) and arms the new list.
 
-#include "watch/folder_commands.h"
+#include "app/folder_commands.h"
 
 #include <shlobj.h>
 #include <shobjidl.h>
@@ -11,11 +11,11 @@
 
 #include <cstddef>
 
-#include "app/app_state.h"
 #include "base/win_raii.h"
 #include "settings/settings_store.h"
+#include "state/app_state.h"
+#include "state/folder_list.h"
 #include "watch/change_watcher.h"
-#include "watch/folder_list.h"
 
 using Microsoft::WRL::ComPtr;
 

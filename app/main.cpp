@@ -3,12 +3,12 @@
 
 #include <windows.h>
 
-#include "app/app_state.h"
 #include "app/gdiplus_include.h"
 #include "app/main_window.h"
 #include "app/resource.h"
 #include "base/win_raii.h"
 #include "settings/settings_store.h"
+#include "state/app_state.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     // The main thread is a single-threaded apartment for its whole life: the

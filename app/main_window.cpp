@@ -6,16 +6,16 @@
 #include <string>
 
 #include "app/about_box.h"
-#include "app/app_state.h"
+#include "app/folder_commands.h"
 #include "app/resource.h"
 #include "app/tray_icon.h"
-#include "app/window_geometry.h"
 #include "base/win_raii.h"
 #include "explorer/activate.h"
 #include "settings/settings_store.h"
+#include "state/app_state.h"
+#include "state/window_geometry.h"
 #include "watch/change_watcher.h"
 #include "watch/drive_events.h"
-#include "watch/folder_commands.h"
 
 namespace {
 

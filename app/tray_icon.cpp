@@ -2,9 +2,9 @@
 
 #include <shellapi.h>
 
-#include "app/app_state.h"
 #include "app/resource.h"
 #include "base/win_raii.h"
+#include "state/app_state.h"
 
 namespace {
 

@@ -19,13 +19,13 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/app_state.h"
+#include "app/folder_commands.h"
 #include "app/gdiplus_include.h"
 #include "app/main_window.h"
 #include "app/resource.h"
 #include "app/tray_icon.h"
+#include "state/app_state.h"
 #include "watch/change_watcher.h"
-#include "watch/folder_commands.h"
 
 namespace {
 

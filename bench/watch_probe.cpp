@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
 #include "explorer/activate.h"
+#include "state/app_state.h"
 #include "watch/change_watcher.h"
 
 namespace {

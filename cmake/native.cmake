@@ -25,9 +25,13 @@ find_package(GTest REQUIRED)
 include(GoogleTest)
 
 add_executable(pure_tests ${lumivane_pure_tests})
-target_link_libraries(pure_tests PRIVATE lumivane_settings lumivane_watch lumivane_explorer lumivane_app
+target_link_libraries(pure_tests PRIVATE lumivane_settings lumivane_explorer lumivane_app lumivane_state
                       GTest::gtest GTest::gtest_main)
 gtest_discover_tests(pure_tests)
+
+# The program's folders include only downward (tests/layers/check_layers.py).
+add_test(NAME include_layers COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/tests/layers/check_layers.py
+         ${CMAKE_CURRENT_SOURCE_DIR})
 
 if(LUMIVANE_WINDOWS_BUILD AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/tests/e2e/CMakeLists.txt)
   add_subdirectory(tests/e2e)

@@ -7,9 +7,8 @@
 #include <stdio.h>
 #include <wchar.h>
 
-#include "app/app_state.h"
 #include "settings/settings_text.h"
-#include "watch/folder_commands.h"
+#include "state/app_state.h"
 
 namespace {
 
@@ -141,5 +140,4 @@ void LoadSettings() {
     if (read != SettingsFileRead::Read) return;
     ApplySettingsText(text, AppState.geometry, AppState.folders);
     keepUnreadFile = FolderArrayIsUnreadable(text);
-    if (AppState.folderListBox) RefreshFolderListView();
 }

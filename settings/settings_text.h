@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/window_geometry.h"
-#include "watch/folder_list.h"
+#include "state/folder_list.h"
+#include "state/window_geometry.h"
 
 // {"x":..,"y":..,"width":..,"height":..,"folders":[..]} with no white space.
 std::wstring FormatSettingsText(const WindowGeometry& geometry, const FolderList& folders);

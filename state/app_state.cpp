@@ -1,3 +1,3 @@
-#include "app/app_state.h"
+#include "state/app_state.h"
 
 ApplicationState AppState{};

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/window_geometry.h"
-#include "watch/folder_list.h"
+#include "state/folder_list.h"
+#include "state/window_geometry.h"
 
 // One armed change notification and the folder it watches (its own copy,
 // so the list may change while the watcher runs).

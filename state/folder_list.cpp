@@ -1,4 +1,4 @@
-#include "watch/folder_list.h"
+#include "state/folder_list.h"
 
 #include <algorithm>
 

@@ -57,11 +57,11 @@
 #include <memory>
 #include <vector>
 
-#include "app/app_state.h"
 #include "base/win_raii.h"
 #include "explorer/activate.h"
 #include "explorer/call_deadline.h"
 #include "explorer/folder_access.h"
+#include "state/app_state.h"
 #include "watch/drive_events.h"
 
 // The stop event and every folder must fit in one wait.

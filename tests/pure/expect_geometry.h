@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "app/window_geometry.h"
+#include "state/window_geometry.h"
 
 inline void ExpectGeometry(const WindowGeometry& g, int32_t x, int32_t y, int32_t w, int32_t h) {
     EXPECT_EQ(g.x, x);

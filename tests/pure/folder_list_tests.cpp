@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "watch/folder_list.h"
+#include "state/folder_list.h"
 
 namespace {
 

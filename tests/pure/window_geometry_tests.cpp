@@ -4,8 +4,8 @@
 
 #include <climits>
 
-#include "app/window_geometry.h"
 #include "expect_geometry.h"
+#include "state/window_geometry.h"
 
 namespace {
 

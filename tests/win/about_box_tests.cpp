@@ -11,9 +11,9 @@
 #include <string>
 
 #include "app/about_box.h"
-#include "app/app_state.h"
 #include "app/gdiplus_include.h"
 #include "app/resource.h"
+#include "state/app_state.h"
 
 namespace {
 

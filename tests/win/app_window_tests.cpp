@@ -18,18 +18,18 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "activation_recorder.h"
 #include "app/main_window.h"
 #include "app/resource.h"
 #include "app/tray_icon.h"
-#include "activation_recorder.h"
 #include "base/win_raii.h"
+#include "handle_count.h"
 #include "scoped_local_app_data.h"
 #include "settings/settings_store.h"
-#include "handle_count.h"
+#include "state/app_state.h"
+#include "test_support.h"
 #include "test_support.h"
 #include "watch/drive_events.h"
-#include "test_support.h"
 
 using namespace std::chrono_literals;
 

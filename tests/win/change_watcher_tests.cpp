@@ -17,11 +17,11 @@
 #include <vector>
 
 #include "activation_recorder.h"
-#include "app/app_state.h"
 #include "base/win_raii.h"
 #include "explorer/folder_access.h"
 #include "fake_shell.h"
 #include "handle_count.h"
+#include "state/app_state.h"
 #include "test_support.h"
 #include "watch/change_watcher.h"
 

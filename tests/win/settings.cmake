@@ -1,6 +1,4 @@
-# The settings store under Wine. Its refill of the list box is a seam here:
-# the test defines RefreshFolderListView itself and counts the calls, so the
-# linker takes that one instead of the watch library's.
+# The settings store under Wine.
 add_windows_test(settings_store_tests tests/win/settings_store_tests.cpp)
 target_link_libraries(settings_store_tests PRIVATE lumivane_settings lumivane_test_support psapi)
 

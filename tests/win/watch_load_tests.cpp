@@ -19,14 +19,14 @@
 #include <vector>
 
 #include "activation_recorder.h"
-#include "app/app_state.h"
+#include "app/folder_commands.h"
 #include "handle_count.h"
 #include "scoped_local_app_data.h"
 #include "settings/settings_store.h"
 #include "settings/settings_text.h"
+#include "state/app_state.h"
 #include "test_support.h"
 #include "watch/change_watcher.h"
-#include "watch/folder_commands.h"
 
 using namespace std::chrono_literals;
 
