@@ -48,8 +48,9 @@ constexpr DWORD kModalLoopFlags = GUI_INMENUMODE | GUI_POPUPMENUMODE | GUI_SYSTE
 // the watcher's thread and the window's thread may both be here at once.
 // One value, no lock: a thread claims the absence by compare-and-swap
 // (kNudgePending plus the user's last tick), so that the other thread does
-// not send a second input meanwhile, then stores the tick of its own. Values outside the 32-bit tick range stand for "none yet" and
-// "being sent".
+// not send a second input meanwhile, then stores the tick of its own.
+// Values outside the 32-bit tick range stand for "none yet" and "being
+// sent".
 constexpr ULONGLONG kNudgePending = 1ull << 32;
 constexpr ULONGLONG kNoNudge = 1ull << 33;
 std::atomic<ULONGLONG> nudgeInputTick{kNoNudge};
