@@ -68,8 +68,9 @@ T CallWithinLimit(std::function<T()> call, T fallback, void (*discard)(T)) {
     return result;
 }
 
+// The arm call below answers null, never INVALID_HANDLE_VALUE, for failure.
 void CloseChangeNotification(HANDLE handle) {
-    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) FindCloseChangeNotification(handle);
+    if (handle != nullptr) FindCloseChangeNotification(handle);
 }
 
 }  // namespace

@@ -41,13 +41,13 @@
 // A folder that is gone after its activation (deleted, or on a drive that
 // went away), or whose notification can be neither renewed nor armed anew,
 // is released and dropped from the worker's wait; the other folders go on
-// being watched.
+// being watched. The worker ends on its own only when no folder is left to
+// wait on or the wait itself fails; StopWatching then finds a finished
+// thread and releases the rest.
 //
 // Arming a folder on the network, and asking whether it still exists, take
 // at most about a second each (folder_access.h): an unreachable share must
-// not keep the window's thread, which arms, from answering. The worker ends on its own only when no
-// folder is left to wait on or the wait itself fails; StopWatching then
-// finds a finished thread and releases the rest.
+// not keep the window's thread, which arms, from answering.
 
 #include "watch/change_watcher.h"
 
@@ -133,9 +133,10 @@ void ReleaseFinishedLeftovers() {
 // return at once (RPC_E_CALL_CANCELED); the activation then goes on as
 // after any failed call.
 void CancelWorkerCall(HANDLE thread) {
-    if (!CallCancellationWorks()) return;
+    const CallCancelCalls& calls = CurrentCallCancelCalls();
+    if (!calls.cancellationWorks()) return;
     const DWORD threadId = GetThreadId(thread);
-    if (threadId != 0) CoCancelCall(threadId, 0);
+    if (threadId != 0) calls.cancelCall(threadId, 0);
 }
 
 // After an activation: renews the entry's notification, or arms its folder
