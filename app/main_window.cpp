@@ -261,5 +261,5 @@ void OpenSelectedFolder() {
     std::wstring path(static_cast<size_t>(length) + 1, L'\0');
     if (SendMessageW(list, LB_GETTEXT, selected, reinterpret_cast<LPARAM>(path.data())) == LB_ERR) return;
     path.resize(static_cast<size_t>(length));
-    ActivateOrOpenFolder(path);
+    ActivateOrOpenFolderForUser(path);
 }

@@ -32,7 +32,6 @@
 #include <exdisp.h>
 #include <oleidl.h>
 #include <servprov.h>
-#include <shellapi.h>
 #include <shlobj.h>
 #include <shlguid.h>
 #include <wrl/client.h>
@@ -153,11 +152,13 @@ struct BackgroundTab {
 };
 
 // Looks at the window at index. A window that shows target is reloaded
-// and brought forward, and the answer is true; but a match in a background
-// tab is only kept in background (the first such) and answers false. A
-// window that shows target but yields no usable handle stays reloaded and
-// answers false, so the caller goes on to the next index.
-bool ActivateIfShowing(IShellWindows* windows, const VARIANT& index, const std::wstring& target,
+// and brought forward as far as rule allows, and the answer is true; the
+// window the user is in is left as it is under a rule that leaves the
+// focus, and also answers true. A match in a background tab is only kept
+// in background (the first such) and answers false, and so does a match
+// whose handle is missing or hung: nothing more is asked of it, and the
+// caller goes on to the next index.
+bool ActivateIfShowing(IShellWindows* windows, const VARIANT& index, const std::wstring& target, FocusRule rule,
                        BackgroundTab& background, HANDLE stopEvent, CallDeadline& deadline) {
     ComPtr<IDispatch> item;
     if (FAILED(deadline.Bounded([&] { return windows->Item(index, &item); })) || !item) return false;
@@ -169,25 +170,18 @@ bool ActivateIfShowing(IShellWindows* windows, const VARIANT& index, const std::
     if (!deadline.Bounded([&] { return GetWindowFolderPath(browser.Get(), windowPath); })) return false;
     if (!FolderPathsEqual(NormalizeFolderPath(windowPath), target)) return false;
 
-    if (HWND tab = TabWindowOf(browser.Get(), deadline)) {
-        // Only the tab that is finally shown is reloaded.
-        HWND frame = FrameWindowOf(browser.Get(), deadline);
-        if (!IsUsableWindow(frame)) return false;
-        if (!FrameShowsTab(frame, tab)) {
-            if (!background.browser) {
-                background = BackgroundTab{browser, tab, frame, LocationNameOf(browser.Get(), deadline)};
-            }
-            return false;
-        }
-        deadline.Bounded([&] { return browser->Refresh(); });
-        BringWindowForward(frame, stopEvent);
-        return true;
+    // The handle before the reload: a reload ends a rename or a new
+    // folder's name the user is typing, and a hung window is asked nothing.
+    HWND tab = TabWindowOf(browser.Get(), deadline);
+    HWND frame = FrameWindowOf(browser.Get(), deadline);
+    if (!IsUsableWindow(frame)) return false;
+    if (tab && !FrameShowsTab(frame, tab)) {
+        if (!background.browser) background = BackgroundTab{browser, tab, frame, LocationNameOf(browser.Get(), deadline)};
+        return false;
     }
-
+    if (UserIsInWindow(frame, rule)) return true;
     deadline.Bounded([&] { return browser->Refresh(); });
-    HWND handle = FrameWindowOf(browser.Get(), deadline);
-    if (!IsUsableWindow(handle)) return false;
-    BringWindowForward(handle, stopEvent);
+    BringWindowForward(frame, rule, stopEvent);
     return true;
 }
 
@@ -218,7 +212,7 @@ bool MakeIdListVariant(const std::wstring& target, VARIANT& location) {
 // Item and _NewEnum), the shell can still name the frame of a file browser
 // that shows the folder. It hands out no browser interface with it, so the
 // window cannot be reloaded; it is restored and brought forward.
-bool ActivateFoundByShell(IShellWindows* windows, const std::wstring& target, HANDLE stopEvent,
+bool ActivateFoundByShell(IShellWindows* windows, const std::wstring& target, FocusRule rule, HANDLE stopEvent,
                           CallDeadline& deadline) {
     VARIANT location;
     VariantInit(&location);
@@ -235,7 +229,7 @@ bool ActivateFoundByShell(IShellWindows* windows, const std::wstring& target, HA
     if (hr != S_OK) return false;
     HWND window = reinterpret_cast<HWND>(static_cast<LONG_PTR>(handle));
     if (!IsUsableWindow(window)) return false;
-    BringWindowForward(window, stopEvent);
+    BringWindowForward(window, rule, stopEvent);
     return true;
 }
 
@@ -253,8 +247,9 @@ bool WaitUnlessStopped(HANDLE stopEvent, DWORD milliseconds) {
     return WaitForSingleObject(stopEvent, milliseconds) == WAIT_OBJECT_0;
 }
 
-// One search (see ActivateExistingWindow), its calls under deadline.
-bool SearchOnce(const std::wstring& target, HANDLE stopEvent, CallDeadline& deadline) {
+// One search (see ActivateExistingWindow), its calls under deadline. A
+// stop ends it between windows.
+bool SearchOnce(const std::wstring& target, FocusRule rule, HANDLE stopEvent, CallDeadline& deadline) {
     ComPtr<IShellWindows> windows;
     if (FAILED(deadline.Bounded([&] {
             return CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&windows));
@@ -264,56 +259,73 @@ bool SearchOnce(const std::wstring& target, HANDLE stopEvent, CallDeadline& dead
     }
     LONG count = 0;
     if (FAILED(deadline.Bounded([&] { return windows->get_Count(&count); }))) {
-        return ActivateFoundByShell(windows.Get(), target, stopEvent, deadline);
+        return ActivateFoundByShell(windows.Get(), target, rule, stopEvent, deadline);
     }
 
     bool found = false;
     BackgroundTab background;
-    for (LONG i = 0; i < count && !found; ++i) {
+    for (LONG i = 0; i < count && !found && !IsStopped(stopEvent); ++i) {
         VARIANT index;
         VariantInit(&index);
         index.vt = VT_I4;
         index.lVal = i;
-        found = ActivateIfShowing(windows.Get(), index, target, background, stopEvent, deadline);
+        found = ActivateIfShowing(windows.Get(), index, target, rule, background, stopEvent, deadline);
         VariantClear(&index);
     }
-    if (!found && background.browser) {
-        // Reload what the user will see: if the frame keeps another tab in
-        // front, the frame still comes forward, but nothing is reloaded.
-        if (SelectTab(background.frame, background.tab, background.name)) {
-            deadline.Bounded([&] { return background.browser->Refresh(); });
+    if (!found && background.browser && !IsStopped(stopEvent)) {
+        // Not a tab switch in the frame the user is in. Otherwise reload
+        // what the user will see: if the frame keeps another tab in front,
+        // the frame still comes forward, but nothing is reloaded.
+        if (!UserIsInWindow(background.frame, rule)) {
+            if (SelectTab(background.frame, background.tab, background.name)) {
+                deadline.Bounded([&] { return background.browser->Refresh(); });
+            }
+            BringWindowForward(background.frame, rule, stopEvent);
         }
-        BringWindowForward(background.frame, stopEvent);
         found = true;
     }
     return found;
 }
 
-}  // namespace
-
-bool ActivateExistingWindow(const std::wstring& target, HANDLE stopEvent) {
+// The activation of path, whose normal form is target, for a rule decided
+// before anything was called.
+void ActivateOrOpen(const std::wstring& path, const std::wstring& target, FocusRule rule, HANDLE stopEvent) {
     CallDeadline deadline;
-    return SearchOnce(target, stopEvent, deadline);
-}
-
-void ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent) {
-    if (path.empty()) return;
-    const std::wstring target = NormalizeFolderPath(path);
-    if (target.empty()) return;
-
-    CallDeadline deadline;
-    if (SearchOnce(target, stopEvent, deadline)) return;
+    if (SearchOnce(target, rule, stopEvent, deadline)) return;
     // A path from the settings file can be edited by hand; "open" would run
     // a program, open a document or follow a URL just as readily as a folder.
     if (!IsExistingDirectory(path)) return;
     if (IsStopped(stopEvent)) return;
 
     // The path as the user stored it, not its normal form.
-    ShellExecuteW(nullptr, L"open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    RequestFolderWindow(path.c_str(), rule, stopEvent);
 
     // The shell lists a new window only some time after the request.
     for (int poll = 0; poll < kOpenPolls; ++poll) {
         if (WaitUnlessStopped(stopEvent, kPollIntervalMs)) return;
-        if (SearchOnce(target, stopEvent, deadline)) return;
+        if (SearchOnce(target, rule, stopEvent, deadline)) return;
     }
+}
+
+}  // namespace
+
+bool ActivateExistingWindow(const std::wstring& target, FocusRule rule, HANDLE stopEvent) {
+    CallDeadline deadline;
+    return SearchOnce(target, rule, stopEvent, deadline);
+}
+
+// An empty path, or one of separators only, names no folder: nothing is
+// searched, opened or waited for.
+void ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent) {
+    const std::wstring target = NormalizeFolderPath(path);
+    if (target.empty()) return;
+    ActivateOrOpen(path, target, FocusRuleForChange(), stopEvent);
+}
+
+void ActivateOrOpenFolderForUser(const std::wstring& path) {
+    const std::wstring target = NormalizeFolderPath(path);
+    if (target.empty()) return;
+    // The user asked in our window, which therefore holds the foreground:
+    // whatever the input says, they are not at work somewhere else.
+    ActivateOrOpen(path, target, FocusRule::Take, nullptr);
 }

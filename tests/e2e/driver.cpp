@@ -258,6 +258,10 @@ void Click(int x, int y, int button, int count) {
         milliseconds(5000));
 }
 
+void Type(const std::string& text) {
+    Run({"xdotool", "type", "--delay", "60", text}, milliseconds(10000));
+}
+
 pid_t XWindowPid(const std::string& xWindow) {
     CommandResult result = Run({"xdotool", "getwindowpid", xWindow}, milliseconds(5000));
     for (const std::string& word : SplitWords(result.output))

@@ -232,6 +232,31 @@ protected:
         return found;
     }
 
+    // The handle of the one file-browser window that a change in folder
+    // opened (its last name is title), once the change has settled; empty
+    // after a failure.
+    std::string BrowserOpenedByAChange(const std::string& folder, const std::string& title) {
+        WriteFileBytes(folder + "/first.txt", "1");
+        std::vector<TopWindow> opened;
+        if (!Eventually([&] { return !(opened = NewFileBrowsers(title)).empty(); }, milliseconds(10000))) {
+            ADD_FAILURE() << "no file-browser window for " << title << " appeared";
+            return {};
+        }
+        // Let the activation and the watcher's wake-ups for this change settle.
+        std::this_thread::sleep_for(milliseconds(1500));
+        EXPECT_EQ(NewFileBrowsers(title).size(), 1u);
+        return opened.front().handle;
+    }
+
+    // Waits until the session has had no input for a little longer than
+    // the program's "away" threshold (about 10 s), which only then takes the
+    // foreground for a change. Wine counts a window shown or minimised under
+    // the pointer as input too. window: any window, for lvinspect to read.
+    void WaitUntilTheUserIsAway(const std::string& window) {
+        ASSERT_TRUE(Eventually([&] { return Inspect({"state", window}).Int("idle-ms") >= 10500; }, milliseconds(20000)))
+            << "the session kept receiving input";
+    }
+
     // Every file-browser window that appeared during the test is closed,
     // and its process ended if the window does not go.
     void CloseNewFileBrowsers() {
@@ -556,19 +581,14 @@ TEST_F(LumivaneTest, NextChangeBringsTheMinimisedFolderWindowBackInFront) {
     WriteSettingsWithFolders({WindowsPath(inbox)});
     ASSERT_NO_FATAL_FAILURE(Start());
 
-    WriteFileBytes(inbox + "/first.txt", "1");
-    std::vector<TopWindow> opened;
-    ASSERT_TRUE(Eventually([&] { return !(opened = NewFileBrowsers("Inbox")).empty(); }, milliseconds(10000)))
-        << "no file-browser window for Inbox appeared";
-    const std::string browser = opened.front().handle;
-    // Let the activation and the watcher's wake-ups for this change settle.
-    std::this_thread::sleep_for(milliseconds(1500));
-    ASSERT_EQ(NewFileBrowsers("Inbox").size(), 1u);
+    const std::string browser = BrowserOpenedByAChange(inbox, "Inbox");
+    ASSERT_FALSE(browser.empty());
 
     Inspect({"minimize", browser});
     Inspect({"foreground"});
     ASSERT_TRUE(Eventually([&] { return Inspect({"state", browser})["iconic"] == "1"; }, kShort));
     ASSERT_EQ(Inspect({"state", browser})["foreground"], "0");
+    ASSERT_NO_FATAL_FAILURE(WaitUntilTheUserIsAway(browser));
 
     WriteFileBytes(inbox + "/second.txt", "2");
     EXPECT_TRUE(Eventually(
@@ -580,6 +600,42 @@ TEST_F(LumivaneTest, NextChangeBringsTheMinimisedFolderWindowBackInFront) {
         << "the folder's window did not come back in front";
     std::this_thread::sleep_for(milliseconds(1500));
     EXPECT_EQ(NewFileBrowsers("Inbox").size(), 1u) << "a second window was opened";
+    EXPECT_TRUE(program_->Running());
+}
+
+// Someone typing in another window keeps every key, also through a pause
+// in the typing, whatever changes meanwhile in a watched folder; only after
+// about ten seconds without input does the folder's window come to the
+// front. Wine grants every foreground request, so a request made while the
+// user types would show here.
+TEST_F(LumivaneTest, TypingUserKeepsTheKeysAndTheWindowComesForwardOnceTheyAreAway) {
+    std::string inbox = Folder("Inbox");
+    WriteSettingsWithFolders({WindowsPath(inbox)});
+    ASSERT_NO_FATAL_FAILURE(Start());
+    const std::string browser = BrowserOpenedByAChange(inbox, "Inbox");
+    ASSERT_FALSE(browser.empty());
+
+    WineProgram typist(GetPaths().lvinspect, home_ + "/typist.out", {"typist"});
+    std::vector<TopWindow> typists;
+    ASSERT_TRUE(Eventually([&] { return !(typists = TopWindows("LvTypist")).empty(); }, kStart));
+    ASSERT_TRUE(Eventually([&] { return Inspect({"state", typists.front().handle})["foreground"] == "1"; }, kShort));
+    Type("before ");
+    WriteFileBytes(inbox + "/second.txt", "2");
+    // A pause to think: long enough for the activation to end.
+    std::this_thread::sleep_for(milliseconds(2500));
+    Type("after");
+    EXPECT_EQ(Inspect({"state", typists.front().handle})["foreground"], "1");
+    EXPECT_EQ(Inspect({"state", browser})["foreground"], "0");
+    Inspect({"close", typists.front().handle});
+    ASSERT_TRUE(typist.WaitForExit(kShort).has_value());
+    EXPECT_EQ(Facts(ReadFileBytes(home_ + "/typist.out"))["typed"], "before after") << "keys went elsewhere";
+    Inspect({"foreground"});
+    ASSERT_TRUE(Eventually([&] { return Inspect({"state", browser})["foreground"] == "0"; }, kShort));
+
+    ASSERT_NO_FATAL_FAILURE(WaitUntilTheUserIsAway(browser));
+    WriteFileBytes(inbox + "/third.txt", "3");
+    EXPECT_TRUE(Eventually([&] { return Inspect({"state", browser})["foreground"] == "1"; }, kShort))
+        << "the folder's window did not come forward once the user was away";
     EXPECT_TRUE(program_->Running());
 }
 

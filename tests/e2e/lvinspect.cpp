@@ -13,7 +13,8 @@
 //   lvinspect close [HWND...]  posts WM_CLOSE to these windows (hexadecimal
 //                              handles), or to the main window
 //   lvinspect command ID       posts WM_COMMAND ID to the main window
-//   lvinspect state HWND       whether a window is minimised and foreground
+//   lvinspect state HWND       whether a window is minimised and foreground,
+//                              and how long the session has had no input
 //   lvinspect minimize HWND    minimises a window
 //   lvinspect foreground [HWND]  gives the foreground to a window, or to the
 //                              main window
@@ -27,6 +28,9 @@
 //                              and keeps it MS milliseconds, or until killed
 //   lvinspect pick FOLDER      chooses FOLDER in the folder dialog that the
 //                              main window has open
+//   lvinspect typist           a window "lvtypist" with an edit box that takes
+//                              the foreground and whatever is typed while it
+//                              has the focus; closed, it prints "typed: TEXT"
 //
 // Exit code 0 on success, 1 when the window an action needs is missing,
 // 2 for a usage error.
@@ -433,6 +437,8 @@ int StateFacts(HWND window) {
     if (!IsWindow(window)) return 1;
     Fact("iconic", IsIconic(window) ? 1 : 0);
     Fact("foreground", GetForegroundWindow() == window ? 1 : 0);
+    LASTINPUTINFO input = {sizeof(input)};
+    if (GetLastInputInfo(&input)) Fact("idle-ms", static_cast<long long>(static_cast<LONG>(GetTickCount() - input.dwTime)));
     return 0;
 }
 
@@ -492,6 +498,45 @@ int HoldFile(const wchar_t* path, const wchar_t* milliseconds) {
     fflush(stdout);
     Sleep(milliseconds ? static_cast<DWORD>(_wtoi(milliseconds)) : INFINITE);
     CloseHandle(file);
+    return 0;
+}
+
+LRESULT CALLBACK TypistProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    HWND edit = GetWindow(window, GW_CHILD);
+    switch (message) {
+    case WM_SETFOCUS: SetFocus(edit); return 0;
+    case WM_CLOSE: {
+        wchar_t text[1024] = {};
+        GetWindowTextW(edit, text, 1024);
+        Fact("typed", text);
+        DestroyWindow(window);
+        return 0;
+    }
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// A user's window of its own to type into: the keys that reach it are the
+// keys that did not land anywhere else.
+int Typist() {
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = TypistProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"LvTypist";
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowExW(0, L"LvTypist", L"lvtypist", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 400, 200,
+                                  nullptr, nullptr, windowClass.hInstance, nullptr);
+    if (!window) return 1;
+    CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL, 10, 10, 360, 24, window, nullptr,
+                    windowClass.hInstance, nullptr);
+    SetForegroundWindow(window);
+    SetFocus(GetWindow(window, GW_CHILD));
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
     return 0;
 }
 
@@ -558,6 +603,7 @@ int wmain(int argc, wchar_t** argv) {
     else if (command == L"health") result = HealthFacts();
     else if (command == L"hold" && argc > 2) result = HoldFile(argv[2], argc > 3 ? argv[3] : nullptr);
     else if (command == L"pick" && argc > 2) result = PickFolder(argv[2]);
+    else if (command == L"typist") result = Typist();
     else return Usage();
     fflush(stdout);
     return result;

@@ -82,8 +82,11 @@ void ActivateOrOpenFolder(const std::wstring& path, HANDLE) {
     NotifyAll();
 }
 
+// The double-click's activation, recorded like the watcher's.
+void ActivateOrOpenFolderForUser(const std::wstring& path) { ActivateOrOpenFolder(path, nullptr); }
+
 // The watcher never calls it; defined so the declaration has a body here.
-bool ActivateExistingWindow(const std::wstring&, HANDLE) { return false; }
+bool ActivateExistingWindow(const std::wstring&, FocusRule, HANDLE) { return false; }
 
 namespace recorder {
 

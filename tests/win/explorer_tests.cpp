@@ -230,7 +230,7 @@ void ActivateWithOneListedWindow(const std::vector<StoredAndLocation>& cases,
         TestWindow shown(L"listed", SW_SHOWMINIMIZED);
         FakeShell shell;
         FakeWindow& window = shell.AddWindow(c.location, shown.Handle());
-        ActivateOrOpenFolder(c.stored);
+        ActivateOrOpenFolderForUser(c.stored);
         check(shell, window, shown.Handle());
         ExpectBalanced(shell);
     }
@@ -310,7 +310,9 @@ struct FaultyThenWhole {
     bool found;
 };
 
-TEST(ActivateExistingWindow, MatchWithoutHandleIsReloadedAndTheSearchGoesOn) {
+// Without its handle a window cannot be told hung, nor told apart from the
+// one the user types in: it is not reloaded.
+TEST(ActivateExistingWindow, MatchWithoutHandleIsNotReloadedAndTheSearchGoesOn) {
     const WindowFault faults[] = {WindowFault::NoOleWindow, WindowFault::NullOleWindow,
                                   WindowFault::GetWindowFails, WindowFault::NullHandle};
     ComApartment apartment;
@@ -319,7 +321,7 @@ TEST(ActivateExistingWindow, MatchWithoutHandleIsReloadedAndTheSearchGoesOn) {
         FaultyThenWhole search({L"file:///C:/Data", fault}, L"file:///c:/data");
 
         EXPECT_TRUE(search.found);
-        EXPECT_EQ(search.faulty.RefreshCalls(), 1);
+        EXPECT_EQ(search.faulty.RefreshCalls(), 0);
         EXPECT_TRUE(IsIconic(search.first.Handle()));
         EXPECT_EQ(search.whole.RefreshCalls(), 1);
         EXPECT_FALSE(IsIconic(search.second.Handle()));
@@ -327,13 +329,13 @@ TEST(ActivateExistingWindow, MatchWithoutHandleIsReloadedAndTheSearchGoesOn) {
     }
 }
 
-TEST(ActivateExistingWindow, LoneMatchWithoutHandleIsReloadedButNotFound) {
+TEST(ActivateExistingWindow, LoneMatchWithoutHandleIsNeitherReloadedNorFound) {
     ComApartment apartment;
     TestWindow shown(L"lone", SW_SHOWMINIMIZED);
     FakeShell shell;
     FakeWindow& window = shell.AddWindow(L"file:///C:/Data", shown.Handle(), WindowFault::NullHandle);
     EXPECT_FALSE(ActivateExistingWindow(L"c:\\data"));
-    EXPECT_EQ(window.RefreshCalls(), 1);
+    EXPECT_EQ(window.RefreshCalls(), 0);
     EXPECT_TRUE(IsIconic(shown.Handle()));
     ExpectBalanced(shell);
 }
@@ -417,7 +419,7 @@ TEST(ActivateOrOpenFolder, RestoresAndForegroundsWhateverTheShowState) {
         FakeShell shell;
         shell.AddWindow(L"file:///C:/Data", shown.Handle());
 
-        ActivateOrOpenFolder(L"C:\\Data");
+        ActivateOrOpenFolderForUser(L"C:\\Data");
 
         EXPECT_TRUE(IsWindowVisible(shown.Handle()));
         EXPECT_FALSE(IsIconic(shown.Handle()));
@@ -434,7 +436,8 @@ TEST(ActivateOrOpenFolder, EmptyOrSeparatorOnlyPathDoesNothing) {
         SCOPED_TRACE(testing::Message() << "path '" << path << "'");
         FakeShell shell;
         shell.AddWindow(L"file:///C:/");
-        ActivateOrOpenFolder(path);
+        ActivateOrOpenFolderForUser(path);
+        ActivateOrOpenFolder(path, nullptr);
         EXPECT_EQ(shell.Creations(), 0);
         ExpectBalanced(shell);
     }
@@ -456,7 +459,7 @@ TEST(ActivateOrOpenFolder, WhatIsNotAnExistingFolderIsNeverOpened) {
         SCOPED_TRACE(testing::Message() << "path " << path);
         FakeShell shell;
         shell.AddWindow(L"file:///C:/Other");
-        ActivateOrOpenFolder(path);
+        ActivateOrOpenFolderForUser(path);
         EXPECT_EQ(shell.Creations(), 1) << "polled after an open request";
         ExpectBalanced(shell);
     }
@@ -480,7 +483,7 @@ TEST(ActivateOrOpenFolder, NoCollectionMeansOneOpenRequestAndTenSearches) {
         shell.AddWindow(folder.Url());
         BreakCollection(shell, creationFails);
 
-        ActivateOrOpenFolder(folder.Path());
+        ActivateOrOpenFolderForUser(folder.Path());
 
         EXPECT_EQ(shell.Creations(), 11);
         ExpectBalanced(shell);
@@ -498,7 +501,7 @@ TEST(ActivateOrOpenFolder, PollingStopsAtTheFirstSearchThatFindsTheNewWindow) {
     FakeWindow& window = shell.AddWindow(folder.Url(), shown.Handle(), WindowFault::None, 4);
 
     const ULONGLONG start = GetTickCount64();
-    ActivateOrOpenFolder(folder.Path());
+    ActivateOrOpenFolderForUser(folder.Path());
     const ULONGLONG elapsed = GetTickCount64() - start;
 
     EXPECT_EQ(shell.Creations(), 4);
@@ -521,6 +524,7 @@ TEST(ActivateOrOpenFolder, StopEventEndsItBeforeTheOpenRequestAndBeforeEachPoll)
         SCOPED_TRACE(c.name);
         ScratchFolder folder(L"LumivaneStopped");
         FakeShell shell;
+        shell.AddWindow(L"file:///C:/Other");
         UniqueHandle stop(CreateEventW(nullptr, TRUE, c.stopAfterMs == INFINITE, nullptr));
         UniqueHandle timer(CreateWaitableTimerW(nullptr, TRUE, nullptr));
         // A thread of the pool sets the event at the timer's due time, as
@@ -541,6 +545,7 @@ TEST(ActivateOrOpenFolder, StopEventEndsItBeforeTheOpenRequestAndBeforeEachPoll)
 
         if (c.stopAfterMs == INFINITE) {
             EXPECT_EQ(shell.Creations(), 1) << "searched again after the stop";
+            EXPECT_TRUE(shell.ItemRequests().empty()) << "a window examined after the stop";
             Sleep(1000);  // an open request shows its window well within this
             EXPECT_TRUE(FileBrowserWindows(folder.Name()).empty()) << "opened after the stop";
         } else {
@@ -567,7 +572,7 @@ TEST(ActivateOrOpenFolderUnderWine, OpensTheFolderAndLaterBringsTheSameWindowBac
     // How soon a poll finds the new window depends on how fast Wine's file
     // browser starts: the benchmarks measure that, this test only prints it.
     const ULONGLONG start = GetTickCount64();
-    ActivateOrOpenFolder(folder.Path());
+    ActivateOrOpenFolderForUser(folder.Path());
     const ULONGLONG opened = GetTickCount64() - start;
     // Wine's file browser takes its title a little after it registers.
     ASSERT_TRUE(WaitUntil([&] { return FileBrowserWindows(folder.Name()).size() == 1; }, 3s));
@@ -600,47 +605,54 @@ TEST(ActivateOrOpenFolderUnderWine, OpensTheFolderAndLaterBringsTheSameWindowBac
 }
 
 // ---------------------------------------------------------------------------
-// The foreground routine against a desktop that refuses the foreground the
-// way Windows does: to a thread that neither received the last input nor
-// shares the foreground thread's input.
-// Its clock moves only while the routine waits, a while after the last case's; its user types until userTypesUntil.
+// What the user is doing, and the foreground routine, against a desktop
+// that refuses the foreground the way Windows does: to a process that did
+// not receive the last input event. Its clock moves only when a case moves
+// it, a while after the last case's.
 
-enum class Grants { AtOnce, AfterInput, WhenAttached, Never };
+enum class Grants { AtOnce, AfterOwnInput, Never };
 
 HWND const kOthers = reinterpret_cast<HWND>(0x1234);  // someone else's window
 HWND const kTarget = reinterpret_cast<HWND>(0x5678);
+constexpr UINT kFlashCount = 5;  // the user's foreground flash count
 
 struct FakeDesktop {
-    Grants grants = Grants::AfterInput;
-    HWND hung = nullptr;
-    LONG userTypesUntil = -5000;
-    DWORD guiFlags = 0;  // the foreground thread's
+    Grants grants = Grants::AfterOwnInput;
+    LONG userInputAt = -20000;  // the user's last input; after now: an injected tick ahead of the clock
+    DWORD guiFlags = 0;         // the foreground thread's
+    HWND capture = nullptr;     // the foreground thread's mouse capture: a drag
     QUERY_USER_NOTIFICATION_STATE notifications = QUNS_ACCEPTS_NOTIFICATIONS;
-    bool locked = false;
-    LONG stopAt = -1;  // when the stop event is set, if ever
+    bool inputElsewhere = false;  // the input desktop is not ours: locked, or a secure desktop
+    HWND foreground = kOthers;
+    HWND minimised = nullptr;
+    HWND hung = nullptr;
+    LONG ownInputLateMs = 0;  // our own input shows in the last-input tick only this much later, with that tick
+    bool stopped = false;
+    bool stopOnRequest = false;  // the stop comes while the foreground is asked for
     DWORD origin = 0u - 101000;  // tick counts begin just below their 32-bit wrap
-    LONG now = 0, inputAt = 0;
-    HWND foreground = kOthers, activating = nullptr;  // activating: granted, in front once time passes
+    LONG now = 0, ownInputAt = 0;
     bool inputSent = false;
-    int attached = 0;  // attachments in force
+    HWND activating = nullptr;  // granted the foreground
     std::vector<std::string> calls;
     int badInputs = 0;  // anything but one zero-distance relative mouse move
 
-    LONG LastUserInput() const { return std::min(now, userTypesUntil); }
-    bool OwnInputIsLast() const { return inputSent && inputAt >= LastUserInput(); }
-    void Pass(LONG ms) { now += ms, foreground = activating ? activating : foreground; }
+    bool OwnInputIsLast() const { return inputSent && ownInputAt >= userInputAt; }
+    LONG LastInput() const {
+        return OwnInputIsLast() && now >= ownInputAt + ownInputLateMs ? ownInputAt + ownInputLateMs : userInputAt;
+    }
 };
 FakeDesktop desktop;
 
 BOOL WINAPI FakeShowWindowAsync(HWND, int command) {
-    desktop.calls.push_back(command == SW_RESTORE ? "restore" : "show?");
+    desktop.calls.push_back(command == SW_RESTORE ? "restore" : command == SW_SHOWNOACTIVATE ? "noactivate" : "show?");
     return TRUE;
 }
+BOOL WINAPI FakeIsIconic(HWND window) { return window == desktop.minimised; }
 BOOL WINAPI FakeSetForegroundWindow(HWND window) {
     desktop.calls.push_back("set");
-    const bool granted = desktop.grants == Grants::AtOnce ||
-                         (desktop.grants == Grants::AfterInput && (desktop.OwnInputIsLast() || desktop.attached > 0)) ||
-                         (desktop.grants == Grants::WhenAttached && desktop.attached > 0);
+    desktop.stopped = desktop.stopped || desktop.stopOnRequest;
+    const bool granted =
+        desktop.grants == Grants::AtOnce || (desktop.grants == Grants::AfterOwnInput && desktop.OwnInputIsLast());
     if (granted) desktop.activating = window;
     return granted;
 }
@@ -655,40 +667,41 @@ UINT WINAPI FakeSendInput(UINT count, LPINPUT inputs, int size) {
         if (!emptyMove) ++desktop.badInputs;
     }
     desktop.inputSent = true;
-    desktop.inputAt = desktop.now;
+    desktop.ownInputAt = desktop.now;
     return count;
 }
 BOOL WINAPI FakeIsHungAppWindow(HWND window) { return window == desktop.hung; }
-DWORD WINAPI FakeGetWindowThreadProcessId(HWND window, LPDWORD process) {
-    if (process) *process = 0;
-    return window == desktop.foreground ? 777 : 0;
-}
-BOOL WINAPI FakeAttachThreadInput(DWORD, DWORD to, BOOL attach) {
-    desktop.calls.push_back(attach ? "attach" : "detach");
-    if (to != 777) return FALSE;
-    desktop.attached += attach ? 1 : -1;
-    return TRUE;
-}
 BOOL WINAPI FakeGetLastInputInfo(PLASTINPUTINFO info) {
-    info->dwTime = desktop.origin + (desktop.OwnInputIsLast() ? desktop.inputAt : desktop.LastUserInput());
+    info->dwTime = desktop.origin + desktop.LastInput();
     return info->cbSize == sizeof(LASTINPUTINFO);
 }
 DWORD WINAPI FakeGetTickCount() { return desktop.origin + desktop.now; }
 BOOL WINAPI FakeGetGUIThreadInfo(DWORD thread, PGUITHREADINFO info) {  // thread 0: the foreground thread
-    return *info = GUITHREADINFO{sizeof(GUITHREADINFO), desktop.guiFlags}, thread == 0;
+    *info = GUITHREADINFO{sizeof(GUITHREADINFO), desktop.guiFlags};
+    info->hwndCapture = desktop.capture;
+    return thread == 0;
 }
 HRESULT WINAPI FakeQueryUserNotificationState(QUERY_USER_NOTIFICATION_STATE* state) {
-    return *state = desktop.locked ? QUNS_NOT_PRESENT : desktop.notifications, S_OK;
+    return *state = desktop.notifications, S_OK;
 }
-BOOL WINAPI FakeInputDesktopIsElsewhere() { return desktop.locked; }
+BOOL WINAPI FakeInputDesktopIsElsewhere() { return desktop.inputElsewhere; }
+BOOL WINAPI FakeSystemParametersInfo(UINT action, UINT, PVOID value, UINT) {
+    return action == SPI_GETFOREGROUNDFLASHCOUNT && (*static_cast<UINT*>(value) = kFlashCount, true);
+}
 BOOL WINAPI FakeFlashWindowEx(PFLASHWINFO flash) {
-    return desktop.calls.push_back(flash->dwFlags == (FLASHW_TRAY | FLASHW_TIMERNOFG) ? "flash" : "flash?"), FALSE;
+    const bool asRefused = flash->dwFlags == FLASHW_TRAY && flash->uCount == kFlashCount && flash->dwTimeout == 0;
+    return desktop.calls.push_back(asRefused ? "flash" : "flash?"), FALSE;
 }
-DWORD WINAPI FakeWaitForSingleObject(HANDLE, DWORD ms) {
-    const bool stopped = desktop.stopAt >= 0 && desktop.now + static_cast<LONG>(ms) >= desktop.stopAt;
-    desktop.Pass(stopped ? std::max(desktop.stopAt - desktop.now, 0L) : static_cast<LONG>(ms));
-    return stopped ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+HINSTANCE WINAPI FakeShellExecute(HWND, LPCWSTR verb, LPCWSTR, LPCWSTR, LPCWSTR, INT show) {
+    const bool open = std::wstring(verb) == L"open";
+    desktop.calls.push_back(!open                        ? "open?"
+                            : show == SW_SHOWNORMAL      ? "open"
+                            : show == SW_SHOWNOACTIVATE  ? "open noactivate"
+                            : show == SW_SHOWMINNOACTIVE ? "open minimised"
+                                                         : "open?");
+    return reinterpret_cast<HINSTANCE>(33);
 }
+DWORD WINAPI FakeWaitForSingleObject(HANDLE, DWORD) { return desktop.stopped ? WAIT_OBJECT_0 : WAIT_TIMEOUT; }
 
 // Puts the fake desktop in place for one scope.
 class FakeDesktopInUse {
@@ -697,60 +710,150 @@ public:
         situation.origin = desktop.origin + 100000;
         desktop = situation;
         CurrentForegroundCalls() = ForegroundCalls{
-            FakeShowWindowAsync, FakeSetForegroundWindow, FakeGetForegroundWindow, FakeSendInput,
-            FakeIsHungAppWindow, FakeGetWindowThreadProcessId, FakeAttachThreadInput, FakeGetLastInputInfo,
-            FakeGetTickCount, FakeGetGUIThreadInfo, FakeQueryUserNotificationState, FakeInputDesktopIsElsewhere,
-            FakeFlashWindowEx, FakeWaitForSingleObject};
+            FakeShowWindowAsync,   FakeIsIconic,         FakeSetForegroundWindow,
+            FakeGetForegroundWindow, FakeSendInput,      FakeIsHungAppWindow,
+            FakeGetLastInputInfo,  FakeGetTickCount,     FakeGetGUIThreadInfo,
+            FakeQueryUserNotificationState, FakeInputDesktopIsElsewhere, FakeSystemParametersInfo,
+            FakeFlashWindowEx,     FakeShellExecute,     FakeWaitForSingleObject};
     }
     ~FakeDesktopInUse() { CurrentForegroundCalls() = PlatformForegroundCalls(); }
 };
 
-TEST(BringWindowForward, GoesPastARefusalOnlyWhileTheUserIsAwayAndNeverPressesAKey) {
-    using Calls = std::vector<std::string>;
-    // Again: a second call 200 ms later, or a key then and 1.5 s later. endsAtMs: the clock at the end.
-    enum class Then { Done, AgainAt200, AgainAfterAKey, OnWindowThread };
-    struct Case { const char* name; FakeDesktop situation; Calls calls; bool inFront; LONG endsAtMs; Then then = {}; };
-    const Calls refused = {"restore", "set", "flash"}, nudged = {"restore", "set", "input", "set"};
-    const Calls nudgedInVain = {"restore", "set", "input", "set", "flash"};
-    const Calls attached = {"restore", "set", "input", "set", "attach", "set", "detach"};
-    const Calls inVain = {"restore", "set", "input", "set", "attach", "set", "detach", "flash"};
-    const Calls againInVain = {"restore", "set", "attach", "set", "detach", "flash"};
-    auto twice = [](Calls a, const Calls& b) { return a.insert(a.end(), b.begin(), b.end()), a; };
+// Each row has the user away but for the one thing it names, so that only
+// that check stands between it and taking the foreground.
+TEST(FocusRuleForChange, TakesTheFocusOnlyFromAUserWhoIsAway) {
+    struct Case { const char* name; FakeDesktop situation; FocusRule rule; };
     const Case cases[] = {
-        {"TRUE, old window shown", {.grants = Grants::AtOnce, .userTypesUntil = 9000}, {"restore", "set"}, true, 0},
-        {"user away, granted after the input", {}, nudged, true, 0},
-        {"user away, granted when attached", {.grants = Grants::WhenAttached}, attached, true, 0},
-        {"user away, never granted", {.grants = Grants::Never}, inVain, false, 0},
-        {"hung target", {.grants = Grants::WhenAttached, .hung = kTarget}, nudgedInVain, false, 0},
-        {"hung foreground", {.grants = Grants::WhenAttached, .hung = kOthers}, nudgedInVain, false, 0},
-        {"typing throughout", {.userTypesUntil = 9000}, refused, false, 3000},
-        {"a pause in the wait", {.userTypesUntil = 1500}, nudged, true, 2500},
-        {"a menu open throughout", {.guiFlags = GUI_INMENUMODE}, refused, false, 3000},
-        {"full screen", {.notifications = QUNS_BUSY}, refused, false, 0},
-        {"presentation", {.notifications = QUNS_PRESENTATION_MODE}, refused, false, 0},
-        {"locked", {.locked = true}, refused, false, 0},
-        {"window's thread, typing", {.userTypesUntil = 9000}, refused, false, 0, Then::OnWindowThread},
-        {"stopped in the wait", {.userTypesUntil = 9000, .stopAt = 500}, refused, false, 500},
-        {"stopped before", {.stopAt = 0}, refused, false, 0},
-        {"again, no key between", {.grants = Grants::Never}, twice(inVain, againInVain), false, 200, Then::AgainAt200},
-        {"again, a key between", {.grants = Grants::Never}, twice(inVain, inVain), false, 1700, Then::AgainAfterAKey},
+        {"no input for 11 s", {.userInputAt = -11000}, FocusRule::Take},
+        {"input 9 s ago", {.userInputAt = -9000}, FocusRule::LeaveFocus},
+        {"an injected tick a little ahead of the clock", {.userInputAt = 5}, FocusRule::LeaveFocus},
+        {"a menu open", {.guiFlags = GUI_INMENUMODE}, FocusRule::LeaveFocus},
+        {"a window being moved or sized", {.guiFlags = GUI_INMOVESIZE}, FocusRule::LeaveFocus},
+        {"a drag: the mouse captured", {.capture = kOthers}, FocusRule::LeaveFocus},
+        {"full screen", {.notifications = QUNS_BUSY}, FocusRule::ShowNothing},
+        {"presentation", {.notifications = QUNS_PRESENTATION_MODE}, FocusRule::ShowNothing},
+        {"quiet time", {.notifications = QUNS_QUIET_TIME}, FocusRule::ShowNothing},
+        {"input desktop elsewhere: locked", {.inputElsewhere = true}, FocusRule::ShowNothing},
     };
-    EXPECT_FALSE(PlatformForegroundCalls().inputDesktopIsElsewhere()) << "Wine's own session read as locked";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         FakeDesktopInUse inUse(c.situation);
-        HANDLE stopEvent = c.then == Then::OnWindowThread ? nullptr : reinterpret_cast<HANDLE>(0x9abc);
-        bool inFront = BringWindowForward(kTarget, stopEvent);
-        if (c.then == Then::AgainAt200 || c.then == Then::AgainAfterAKey) {
-            desktop.Pass(200);
-            if (c.then == Then::AgainAfterAKey) desktop.userTypesUntil = desktop.now, desktop.Pass(1500);
-            inFront = BringWindowForward(kTarget, stopEvent);
+        EXPECT_EQ(FocusRuleForChange(), c.rule);
+        EXPECT_TRUE(desktop.calls.empty()) << "reading the state did something";
+    }
+}
+
+// The real desktop check: a thread moved to a desktop of its own is not
+// where the input goes, as in a locked session.
+TEST(FocusRuleForChange, RealDesktopCheckTellsAnotherDesktop) {
+    EXPECT_FALSE(PlatformForegroundCalls().inputDesktopIsElsewhere()) << "Wine's own session read as locked";
+    BOOL elsewhere = FALSE;
+    std::thread([&] {
+        HDESK other = CreateDesktopW(L"LumivaneOther", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+        ASSERT_NE(other, nullptr);
+        ASSERT_TRUE(SetThreadDesktop(other));
+        elsewhere = PlatformForegroundCalls().inputDesktopIsElsewhere();
+        CloseDesktop(other);
+    }).join();
+    EXPECT_TRUE(elsewhere);
+}
+
+TEST(BringWindowForward, TakesTheFocusOnlyUnderItsRuleAndNeverPressesAKey) {
+    using Calls = std::vector<std::string>;
+    // Again: a second call 200 ms later, or a second after the user's input.
+    enum class Then { Done, AgainAt200, AgainAfterTheUser };
+    struct Case { const char* name; FocusRule rule; FakeDesktop situation; Calls calls; bool inFront; Then then = {}; };
+    const Calls refused = {"restore", "set", "input", "set", "flash"};
+    auto twice = [](Calls a, const Calls& b) { return a.insert(a.end(), b.begin(), b.end()), a; };
+    const FocusRule take = FocusRule::Take, leave = FocusRule::LeaveFocus, nothing = FocusRule::ShowNothing;
+    const Case cases[] = {
+        {"take: granted at once", take, {.grants = Grants::AtOnce}, {"restore", "set"}, true},
+        {"take: granted after our input", take, {}, {"restore", "set", "input", "set"}, true},
+        {"take: never granted", take, {.grants = Grants::Never}, refused, false},
+        {"take again, our input's tick 100 ms late", take, {.grants = Grants::Never, .ownInputLateMs = 100},
+         twice(refused, {"restore", "set", "flash"}), false, Then::AgainAt200},
+        {"take again, the user back between", take, {.grants = Grants::Never}, twice(refused, refused), false,
+         Then::AgainAfterTheUser},
+        {"take: stopped", take, {.stopped = true}, {}, false},
+        {"take: stopped while asking", take, {.grants = Grants::Never, .stopOnRequest = true}, {"restore", "set"}, false},
+        {"leave focus: a visible window", leave, {.grants = Grants::AtOnce}, {"flash"}, false},
+        {"leave focus: a minimised window", leave, {.grants = Grants::AtOnce, .minimised = kTarget},
+         {"noactivate", "flash"}, false},
+        {"leave focus: the user's own window", leave, {.grants = Grants::AtOnce, .foreground = kTarget}, {}, true},
+        {"leave focus: stopped", leave, {.minimised = kTarget, .stopped = true}, {}, false},
+        {"show nothing: a minimised window", nothing, {.grants = Grants::AtOnce, .minimised = kTarget}, {"flash"},
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeDesktopInUse inUse(c.situation);
+        HANDLE stopEvent = reinterpret_cast<HANDLE>(0x9abc);
+        bool inFront = BringWindowForward(kTarget, c.rule, stopEvent);
+        if (c.then != Then::Done) {
+            desktop.now += c.then == Then::AgainAt200 ? 200 : 1000;
+            if (c.then == Then::AgainAfterTheUser) desktop.userInputAt = desktop.now - 10;
+            // Our input is still the last: the user counts as away.
+            if (c.then == Then::AgainAt200) {
+                EXPECT_EQ(FocusRuleForChange(), FocusRule::Take);
+            }
+            inFront = BringWindowForward(kTarget, c.rule, stopEvent);
         }
         EXPECT_EQ(inFront, c.inFront);
         EXPECT_EQ(desktop.calls, c.calls);
-        EXPECT_NEAR(desktop.now, c.endsAtMs, 100);
-        EXPECT_EQ(desktop.attached, 0) << "input left attached";
         EXPECT_EQ(desktop.badInputs, 0) << "an input other than an empty mouse move";
+    }
+}
+
+// The search and the open request under each rule, with the folder's
+// window the user's own, another window, a background tab or no window.
+TEST(ActivateOrOpenFolder, NothingTakesTheFocusFromAUserAtWork) {
+    using Calls = std::vector<std::string>;
+    enum class Shows { Window, UsersWindow, TabInUsersFrame, TabInOtherFrame, Nothing };
+    enum class Asked { ByAChange, ByTheUser };
+    struct Case { const char* name; FakeDesktop situation; Shows shows; Asked asked; Calls calls; int reloads; int selects; };
+    const FakeDesktop typing{.grants = Grants::AtOnce, .userInputAt = -100};
+    const FakeDesktop presenting{.grants = Grants::AtOnce, .notifications = QUNS_PRESENTATION_MODE};
+    const FakeDesktop away{.grants = Grants::AtOnce};
+    const Case cases[] = {
+        {"typing, the user's window", typing, Shows::UsersWindow, Asked::ByAChange, {}, 0, 0},
+        {"typing, another window", typing, Shows::Window, Asked::ByAChange, {"noactivate", "flash"}, 1, 0},
+        {"typing, a tab in the user's frame", typing, Shows::TabInUsersFrame, Asked::ByAChange, {}, 0, 0},
+        {"typing, a tab in another frame", typing, Shows::TabInOtherFrame, Asked::ByAChange, {"noactivate", "flash"}, 1, 1},
+        {"typing, no window", typing, Shows::Nothing, Asked::ByAChange, {"open noactivate"}, 0, 0},
+        {"presenting, another window", presenting, Shows::Window, Asked::ByAChange, {"flash"}, 1, 0},
+        {"presenting, no window", presenting, Shows::Nothing, Asked::ByAChange, {"open minimised"}, 0, 0},
+        {"away, the window in front", away, Shows::UsersWindow, Asked::ByAChange, {"restore", "set"}, 1, 0},
+        {"away, no window", away, Shows::Nothing, Asked::ByAChange, {"open"}, 0, 0},
+        {"a double-click while typing", typing, Shows::Window, Asked::ByTheUser, {"restore", "set"}, 1, 0},
+    };
+    ComApartment apartment;
+    ScratchFolder folder(L"LumivaneAtWork");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeTabStrip strip;
+        TestWindow window(L"window", SW_SHOWMINIMIZED);
+        TestTabbedFrame frame(L"frame", {L"Other", folder.Name()}, SW_SHOWMINIMIZED);
+        FakeShell shell;
+        FakeWindow* shown = nullptr;
+        HWND front = c.shows == Shows::TabInUsersFrame ? frame.Handle() : window.Handle();
+        if (c.shows == Shows::Window || c.shows == Shows::UsersWindow) shown = &shell.AddWindow(folder.Url(), window.Handle());
+        if (c.shows == Shows::TabInUsersFrame || c.shows == Shows::TabInOtherFrame) {
+            shown = &shell.AddTab(folder.Url(), frame.Handle(), frame.Tab(1), folder.Name());
+        }
+        FakeDesktop situation = c.situation;
+        situation.foreground = c.shows == Shows::UsersWindow || c.shows == Shows::TabInUsersFrame ? front : kOthers;
+        situation.minimised = c.shows == Shows::TabInOtherFrame ? frame.Handle() : window.Handle();
+        FakeDesktopInUse inUse(situation);
+
+        if (c.asked == Asked::ByTheUser) ActivateOrOpenFolderForUser(folder.Path());
+        else ActivateOrOpenFolder(folder.Path(), nullptr);
+
+        EXPECT_EQ(desktop.calls, c.calls);
+        if (shown) {
+            EXPECT_EQ(shown->RefreshCalls(), c.reloads);
+        }
+        EXPECT_EQ(strip.SelectCalls(), c.selects);
+        ExpectBalanced(shell);
     }
 }
 
@@ -762,10 +865,11 @@ TEST(BringWindowForward, ServesTheSearchAndAHungMatchIsSkipped) {
     for (bool hung : {false, true}) {
         SCOPED_TRACE(hung ? "hung" : "answering");
         FakeShell shell;
-        shell.AddWindow(L"file:///C:/Data", first.Handle());
-        FakeDesktopInUse inUse({.hung = hung ? first.Handle() : nullptr});
+        FakeWindow& listed = shell.AddWindow(L"file:///C:/Data", first.Handle());
+        FakeDesktopInUse inUse({.grants = Grants::AtOnce, .hung = hung ? first.Handle() : nullptr});
         EXPECT_EQ(ActivateExistingWindow(L"c:\\data"), !hung);
         EXPECT_EQ(desktop.activating, hung ? nullptr : first.Handle());
+        EXPECT_EQ(listed.RefreshCalls(), hung ? 0 : 1) << "a hung window is asked nothing more";
         ExpectBalanced(shell);
     }
 }
