@@ -628,7 +628,8 @@ struct FakeDesktop {
     HWND hung = nullptr;
     LONG ownInputLateMs = 0;  // our own input shows in the last-input tick only this much later, with that tick
     bool stopped = false;
-    bool stopOnRequest = false;  // the stop comes while the foreground is asked for
+    int stopAtRequest = 0;  // the stop comes while the foreground is asked for the nth time
+    int requests = 0;
     DWORD origin = 0u - 101000;  // tick counts begin just below their 32-bit wrap
     LONG now = 0, ownInputAt = 0;
     bool inputSent = false;
@@ -650,7 +651,7 @@ BOOL WINAPI FakeShowWindowAsync(HWND, int command) {
 BOOL WINAPI FakeIsIconic(HWND window) { return window == desktop.minimised; }
 BOOL WINAPI FakeSetForegroundWindow(HWND window) {
     desktop.calls.push_back("set");
-    desktop.stopped = desktop.stopped || desktop.stopOnRequest;
+    desktop.stopped = desktop.stopped || ++desktop.requests == desktop.stopAtRequest;
     const bool granted =
         desktop.grants == Grants::AtOnce || (desktop.grants == Grants::AfterOwnInput && desktop.OwnInputIsLast());
     if (granted) desktop.activating = window;
@@ -775,7 +776,9 @@ TEST(BringWindowForward, TakesTheFocusOnlyUnderItsRuleAndNeverPressesAKey) {
         {"take again, the user back between", take, {.grants = Grants::Never}, twice(refused, refused), false,
          Then::AgainAfterTheUser},
         {"take: stopped", take, {.stopped = true}, {}, false},
-        {"take: stopped while asking", take, {.grants = Grants::Never, .stopOnRequest = true}, {"restore", "set"}, false},
+        {"take: stopped while asking", take, {.grants = Grants::Never, .stopAtRequest = 1}, {"restore", "set"}, false},
+        {"take: stopped while asking again", take, {.grants = Grants::Never, .stopAtRequest = 2},
+         {"restore", "set", "input", "set"}, false},
         {"leave focus: a visible window", leave, {.grants = Grants::AtOnce}, {"flash"}, false},
         {"leave focus: a minimised window", leave, {.grants = Grants::AtOnce, .minimised = kTarget},
          {"noactivate", "flash"}, false},
@@ -897,6 +900,29 @@ TEST(ActivateExistingWindowWithTabs, ActiveTabWinsOverAnEarlierBackgroundTab) {
     EXPECT_EQ(behind.ShownTab(), behind.Tab(0));
     EXPECT_EQ(GetForegroundWindow(), front.Handle());
     ExpectBalanced(shell);
+}
+
+// Of background tabs showing the folder, the first listed in a frame that
+// answers is selected and brought forward; a hung frame is never a match.
+TEST(ActivateExistingWindowWithTabs, FirstBackgroundTabInAnAnsweringFrameIsTaken) {
+    ComApartment apartment;
+    for (bool firstHung : {false, true}) {
+        SCOPED_TRACE(firstHung ? "first frame hung" : "both frames answer");
+        FakeTabStrip strip;
+        TestTabbedFrame first(L"first", {L"Other", L"Data"}, SW_SHOWMINIMIZED);
+        TestTabbedFrame second(L"second", {L"Other", L"Data"}, SW_SHOWMINIMIZED);
+        FakeShell shell;
+        shell.AddTab(L"file:///C:/Data", first.Handle(), first.Tab(1), L"Data");
+        shell.AddTab(L"file:///C:/Data", second.Handle(), second.Tab(1), L"Data");
+        FakeDesktopInUse inUse({.grants = Grants::AtOnce, .hung = firstHung ? first.Handle() : nullptr});
+
+        EXPECT_TRUE(ActivateExistingWindow(L"c:\\data"));
+
+        EXPECT_EQ(first.SelectedTab(), firstHung ? 0 : 1);
+        EXPECT_EQ(second.SelectedTab(), firstHung ? 1 : 0);
+        EXPECT_EQ(desktop.activating, firstHung ? second.Handle() : first.Handle());
+        ExpectBalanced(shell);
+    }
 }
 
 // The wanted folder is only in tab 3 of a frame that shows tab 0; tab 1 has
