@@ -157,7 +157,9 @@ std::vector<HANDLE> ArmChangeNotifications(const std::vector<std::wstring>& path
     for (std::size_t i = 0; i < paths.size(); ++i) {
         if (!IsNetworkFolder(paths[i])) handles[i] = ArmCall(paths[i], filter)();
     }
-    for (auto& [i, started] : onNetwork) handles[i] = RenewedHere(FinishBoundedCall<HANDLE>(started, nullptr, deadline));
+    for (auto& [i, started] : onNetwork) {
+        handles[i] = RenewedHere(FinishBoundedCall<HANDLE>(started, nullptr, deadline));
+    }
     return handles;
 }
 

@@ -334,7 +334,8 @@ void StopWatchingVolume(const std::wstring& volume) {
         FindCloseChangeNotification(entry.changeHandle);
         entry.changeHandle = nullptr;
     }
-    std::erase_if(AppState.watchEntries, [](const WatchEntry& entry) { return !IsValidChangeHandle(entry.changeHandle); });
+    std::erase_if(AppState.watchEntries,
+                  [](const WatchEntry& entry) { return !IsValidChangeHandle(entry.changeHandle); });
     RegisterArmedFolders(ArmedFolders());
     StartWorker();
 }

@@ -26,12 +26,12 @@
 #include "app/resource.h"
 #include "app/tray_icon.h"
 #include "base/win_raii.h"
+#include "explorer/folder_access.h"
 #include "handle_count.h"
 #include "scoped_local_app_data.h"
 #include "settings/settings_store.h"
 #include "state/app_state.h"
 #include "test_support.h"
-#include "explorer/folder_access.h"
 #include "watch/drive_events.h"
 #include "watch/watch_messages.h"
 
@@ -644,11 +644,14 @@ std::wstring mountFolder;  // ends with a separator
 BOOL WINAPI MountedVolumePath(LPCWSTR path, LPWSTR volume, DWORD size) {
     std::wstring_view plain(path);
     if (plain.starts_with(L"\\\\?\\")) plain.remove_prefix(4);
-    if ((std::wstring(plain) + L"\\").starts_with(mountFolder)) return lstrcpynW(volume, mountFolder.c_str(), size) != nullptr;
+    if ((std::wstring(plain) + L"\\").starts_with(mountFolder)) {
+        return lstrcpynW(volume, mountFolder.c_str(), size) != nullptr;
+    }
     return GetVolumePathNameW(path, volume, size);
 }
 BOOL WINAPI MountedVolumeName(LPCWSTR mountPoint, LPWSTR name, DWORD size) {
-    if (mountPoint == mountFolder) return lstrcpynW(name, L"\\\\?\\Volume{4c560000-1111-2222-3333-444455556666}\\", size) != nullptr;
+    const wchar_t* mounted = L"\\\\?\\Volume{4c560000-1111-2222-3333-444455556666}\\";
+    if (mountPoint == mountFolder) return lstrcpynW(name, mounted, size) != nullptr;
     return GetVolumeNameForVolumeMountPointW(mountPoint, name, size);
 }
 
@@ -665,8 +668,10 @@ protected:
         calls.getVolumePathName = MountedVolumePath;
         calls.getVolumeNameForVolumeMountPoint = MountedVolumeName;
         CurrentDeviceNotificationCalls() = calls;
-        CurrentFolderAccessCalls() = FolderAccessCalls{RecordedFindFirst, RecordedAttributes, DriveTypeWithNetworkDrive};
+        CurrentFolderAccessCalls() =
+            FolderAccessCalls{RecordedFindFirst, RecordedAttributes, DriveTypeWithNetworkDrive};
         CreateDirectoryW(a_.c_str(), nullptr);
+        share_.Make(L"team");
     }
     void TearDown() override {
         MainWindow::TearDown();
@@ -678,13 +683,15 @@ protected:
     // The names of the watched folders, in list order.
     std::vector<std::wstring> Watched() {
         std::vector<std::wstring> names;
-        for (const std::wstring& folder : WatchedFolders()) names.push_back(folder == a_ ? L"A" : folder == b_ ? L"B" : L"N");
+        for (const std::wstring& folder : WatchedFolders()) {
+            names.push_back(folder == a_ ? L"A" : folder == b_ ? L"B" : L"N");
+        }
         return names;
     }
     ScratchFolder root_, share_;
     const std::wstring a_ = root_.Child(L"Mnt\\Usb\\inbox");
     const std::wstring b_ = root_.Make(L"local");
-    const std::wstring n_ = (share_.Make(L"team"), L"R:\\team");
+    const std::wstring n_ = L"R:\\team";
 };
 
 // Each step acts on A's registration; "deleted" steps take A away for real
@@ -704,7 +711,8 @@ TEST_F(VolumeEvents, OnlyTheFoldersOfTheVolumeConcernedAreClosedAndArmedAgain) {
     };
     const Case cases[] = {
         {"removal asked for, then done",
-         {{false, DBT_DEVICEQUERYREMOVE, nullptr, {L"B", L"N"}, 2}, {false, DBT_DEVICEREMOVECOMPLETE, nullptr, {L"B", L"N"}, 1}}},
+         {{false, DBT_DEVICEQUERYREMOVE, nullptr, {L"B", L"N"}, 2},
+          {false, DBT_DEVICEREMOVECOMPLETE, nullptr, {L"B", L"N"}, 1}}},
         {"lock, then lock failed",
          {{false, DBT_CUSTOMEVENT, &GUID_IO_VOLUME_LOCK, {L"B", L"N"}, 2},
           {false, DBT_CUSTOMEVENT, &GUID_IO_VOLUME_LOCK_FAILED, {L"A", L"B", L"N"}, 2}}},
@@ -728,8 +736,10 @@ TEST_F(VolumeEvents, OnlyTheFoldersOfTheVolumeConcernedAreClosedAndArmedAgain) {
         for (const Step& step : c.steps) {
             // Deleted with no event: while the worker is in A's activation,
             // so that it finds A gone when it comes back.
-            if (step.event == 0) recorder::HoldNextActivationOf(a_);
-            if (step.event == 0) ASSERT_TRUE(CreateDirectoryW((a_ + L"\\x").c_str(), nullptr) && recorder::WaitUntilHeld(5s));
+            if (step.event == 0) {
+                recorder::HoldNextActivationOf(a_);
+                ASSERT_TRUE(CreateDirectoryW((a_ + L"\\x").c_str(), nullptr) && recorder::WaitUntilHeld(5s));
+            }
             if (step.deleteA) ASSERT_TRUE(StartUnixProgram(L"/bin/rm", L"/bin/rm -rf " + QuotedUnixPath(a_)));
             if (step.deleteA) ASSERT_TRUE(WaitUntil([&] { return !FileExists(a_); }, 5s));
             recorder::Release();
