@@ -15,7 +15,7 @@
 #include "state/app_state.h"
 #include "state/window_geometry.h"
 #include "watch/change_watcher.h"
-#include "watch/drive_events.h"
+#include "watch/watch_messages.h"
 
 namespace {
 
@@ -69,7 +69,7 @@ void CreateListFont(HWND window) {
 void OnDestroy(HWND window) {
     SaveSettings(window);
     StopWatching();
-    WatchDriveEventsOf(nullptr);
+    WatchFrom(nullptr);
     RemoveTrayIcon(window);
     if (AppState.listFont) {
         DeleteObject(AppState.listFont);
@@ -217,7 +217,7 @@ bool CreateMainWindow(HINSTANCE instance, int showCommand) {
     RefreshFolderListView();
     if (AppState.folderListBox) CreateListFont(window);
 
-    WatchDriveEventsOf(window);
+    WatchFrom(window);
     StartWatching();
     SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     ShowWindow(window, showCommand);
@@ -238,9 +238,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_ENTERSIZEMOVE: inSizeMoveLoop = true; return 0;
     case WM_EXITSIZEMOVE: OnExitSizeMove(window); return 0;
     case WM_TRAYICON: OnTrayIcon(window, wParam, lParam); return 0;
-    case WM_DEVICECHANGE: return OnDeviceChange(wParam, lParam);
+    case WM_DEVICECHANGE: return OnDeviceChange(window, wParam, lParam);
     case WM_POWERBROADCAST: OnPowerBroadcast(window, wParam); return TRUE;
-    case WM_TIMER: OnWatchTimer(window, wParam); return 0;
+    case WM_WATCH_FOLDER_GIVEN_UP: OnFolderGivenUp(wParam, lParam); return 0;
     }
     // A registered message, not a constant: Explorer restarted and its new
     // notification area knows none of our icons.

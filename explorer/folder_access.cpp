@@ -4,7 +4,8 @@
 // folder were out of reach, and the thread, whenever the kernel lets its
 // call return, releases what it got (a change notification) and ends by
 // itself. Nothing ever waits for such a thread, so it can hang as long as
-// the network likes.
+// the network likes. Several folders are armed side by side, one thread
+// each, and the caller waits for all of them until one shared deadline.
 //
 // Local folders are asked directly, with no thread: their calls do not wait
 // on anything that can go away.
@@ -14,6 +15,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <utility>
 
 #include "base/win_raii.h"
 #include "explorer/folder_identity.h"
@@ -44,33 +46,78 @@ DWORD WINAPI RunBoundedCall(LPVOID parameter) {
     return 0;
 }
 
-// call() on a thread of its own, if it answers within kNetworkCallLimitMs;
-// otherwise fallback, and discard(result) once the call does return.
+// A call under way on a thread of its own. shared is null when no thread
+// could be made: without one the call cannot be bounded, and made here it
+// could hang the caller for the network's time-out, so the folder counts as
+// out of reach until the next try.
 template <typename T>
-T CallWithinLimit(std::function<T()> call, T fallback, void (*discard)(T)) {
+struct StartedCall {
+    BoundedCall<T>* shared = nullptr;
+    UniqueHandle thread;
+};
+
+template <typename T>
+StartedCall<T> StartBoundedCall(std::function<T()> call, void (*discard)(T)) {
     auto shared = std::make_unique<BoundedCall<T>>();
     shared->call = std::move(call);
     shared->discard = discard;
     UniqueHandle thread(CreateThread(nullptr, 0, RunBoundedCall<T>, shared.get(), 0, nullptr));
-    // Without a thread the call cannot be bounded; made here it could hang
-    // the caller for the network's time-out, so the folder counts as out of
-    // reach until the next try.
-    if (!thread) return fallback;
-    BoundedCall<T>* running = shared.release();
-    WaitForSingleObject(thread.get(), kNetworkCallLimitMs);
+    if (!thread) return {};
+    return StartedCall<T>{shared.release(), std::move(thread)};
+}
+
+// The started call's result if it answers by deadline (a GetTickCount64
+// time); otherwise fallback, and the call's thread discards its result
+// once it does return.
+template <typename T>
+T FinishBoundedCall(StartedCall<T>& started, T fallback, ULONGLONG deadline) {
+    BoundedCall<T>* running = started.shared;
+    if (running == nullptr) return fallback;
+    const ULONGLONG now = GetTickCount64();
+    WaitForSingleObject(started.thread.get(), now < deadline ? static_cast<DWORD>(deadline - now) : 0);
     int expected = BoundedCall<T>::kRunning;
     if (running->state.compare_exchange_strong(expected, BoundedCall<T>::kAbandoned)) return fallback;
     // Answered, in time or just after the wait gave up. The thread has only
     // to return now; the caller may rely on its having ended.
-    WaitForSingleObject(thread.get(), kNetworkCallLimitMs);
+    WaitForSingleObject(started.thread.get(), kNetworkCallLimitMs);
     const T result = running->result;
     delete running;
     return result;
 }
 
+// call() on a thread of its own, if it answers within kNetworkCallLimitMs;
+// otherwise fallback, and discard(result) once the call does return.
+template <typename T>
+T CallWithinLimit(std::function<T()> call, T fallback, void (*discard)(T)) {
+    StartedCall<T> started = StartBoundedCall<T>(std::move(call), discard);
+    return FinishBoundedCall(started, fallback, GetTickCount64() + kNetworkCallLimitMs);
+}
+
 // The arm call below answers null, never INVALID_HANDLE_VALUE, for failure.
 void CloseChangeNotification(HANDLE handle) {
     if (handle != nullptr) FindCloseChangeNotification(handle);
+}
+
+// A folder path of MAX_PATH characters or more (the picker returns them)
+// goes to the kernel in extended form: without long-path support the plain
+// form fails, though the folder is there.
+std::function<HANDLE()> ArmCall(const std::wstring& path, DWORD filter) {
+    const auto find = CurrentFolderAccessCalls().findFirstChangeNotification;
+    return [find, kernelPath = ExtendedLengthPath(path), filter]() -> HANDLE {
+        HANDLE handle = find(kernelPath.c_str(), TRUE, filter);
+        // Failure comes as INVALID_HANDLE_VALUE, but null is no handle either.
+        return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
+    };
+}
+
+// The kernel ties a notification's pending request to the thread that made
+// it, and cancels it when that thread ends, which signals the handle just as
+// a change would: every folder on the network would be activated once, for
+// nothing, right after it was armed. Renewed from here, once the arming
+// thread has ended, the request belongs to this thread.
+HANDLE RenewedHere(HANDLE handle) {
+    if (handle != nullptr && WaitForSingleObject(handle, 0) == WAIT_OBJECT_0) FindNextChangeNotification(handle);
+    return handle;
 }
 
 }  // namespace
@@ -92,27 +139,28 @@ bool IsNetworkFolder(const std::wstring& path) {
     return !root.empty() && CurrentFolderAccessCalls().getDriveType(root.c_str()) == DRIVE_REMOTE;
 }
 
-// A folder path of MAX_PATH characters or more (the picker returns them)
-// goes to the kernel in extended form: without long-path support the plain
-// form fails, though the folder is there.
 HANDLE ArmChangeNotification(const std::wstring& path, DWORD filter) {
-    const auto find = CurrentFolderAccessCalls().findFirstChangeNotification;
-    const std::wstring kernelPath = ExtendedLengthPath(path);
-    auto arm = [find, kernelPath, filter]() -> HANDLE {
-        HANDLE handle = find(kernelPath.c_str(), TRUE, filter);
-        // Failure comes as INVALID_HANDLE_VALUE, but null is no handle either.
-        return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
-    };
-    if (!IsNetworkFolder(path)) return arm();
-    HANDLE handle = CallWithinLimit<HANDLE>(arm, nullptr, CloseChangeNotification);
-    // The kernel ties a notification's pending request to the thread that
-    // made it, and cancels it when that thread ends, which signals the
-    // handle just as a change would: every folder on the network would be
-    // activated once, for nothing, right after it was armed. Renewed from
-    // here, once the arming thread has ended, the request belongs to this
-    // thread.
-    if (handle != nullptr && WaitForSingleObject(handle, 0) == WAIT_OBJECT_0) FindNextChangeNotification(handle);
-    return handle;
+    return ArmChangeNotifications({path}, filter).front();
+}
+
+// The folders on the network are all asked first, each on its own thread,
+// and share one deadline; the local ones are armed meanwhile.
+std::vector<HANDLE> ArmChangeNotifications(const std::vector<std::wstring>& paths, DWORD filter) {
+    std::vector<HANDLE> handles(paths.size(), nullptr);
+    std::vector<std::pair<std::size_t, StartedCall<HANDLE>>> onNetwork;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (IsNetworkFolder(paths[i])) {
+            onNetwork.emplace_back(i, StartBoundedCall<HANDLE>(ArmCall(paths[i], filter), CloseChangeNotification));
+        }
+    }
+    const ULONGLONG deadline = GetTickCount64() + kNetworkCallLimitMs;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (!IsNetworkFolder(paths[i])) handles[i] = ArmCall(paths[i], filter)();
+    }
+    for (auto& [i, started] : onNetwork) {
+        handles[i] = RenewedHere(FinishBoundedCall<HANDLE>(started, nullptr, deadline));
+    }
+    return handles;
 }
 
 bool IsExistingDirectory(const std::wstring& path) {

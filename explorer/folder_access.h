@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // The calls that may block on the network, in one table so that a test can
 // stand in for a share that never answers. Production code never changes it.
@@ -33,6 +34,10 @@ bool IsNetworkFolder(const std::wstring& path);
 // A change notification over path and everything below it, or null when
 // the folder cannot be armed now (missing, no access, out of reach).
 HANDLE ArmChangeNotification(const std::wstring& path, DWORD filter);
+// The same for every path, in order. The folders on the network are armed
+// side by side under one shared limit of about a second, so that ten shares
+// out of reach cost one second, not ten.
+std::vector<HANDLE> ArmChangeNotifications(const std::vector<std::wstring>& paths, DWORD filter);
 
 // True when path names an existing folder. A folder on the network that
 // does not answer in time counts as missing.

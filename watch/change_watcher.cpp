@@ -29,21 +29,26 @@
 // keep the worker, and with it the main thread's add, delete or exit,
 // waiting for ever. So the worker allows its calls to be cancelled,
 // StopWatching cancels the outstanding one before it waits, and it waits
-// about a second. A worker still busy after that is left behind: the event,
-// the thread handle and the entry records (the vector's buffer, which the
-// worker addresses directly, moves with the vector and stays where it is)
-// go into a list of leftovers that only the main thread touches. A later
-// StopWatching releases a leftover once its thread has ended, which again
-// orders the worker's last writes before the release. The main thread is
-// then free to arm a fresh set of entries; the worker left behind sees its
-// own stop event when its call finally returns, and ends.
+// about a second. A worker still busy after that is left behind, and from
+// then on owns what it uses: the event and the entry records (the vector's
+// buffer, which the worker addresses directly, moves with the vector and
+// stays where it is) go into its WorkerFate, and AppState takes the next
+// worker's. Which of the two threads closes the entries is settled by one
+// exchange on the fate: the worker marks itself ended as it leaves, the
+// main thread marks it left behind; whoever comes second knows the other's
+// decision. A worker left behind finds its stop event set when its call
+// returns, does nothing more (no renewal, no arming: its folders may be on
+// a volume about to go), closes its notifications and ends. An eject asked
+// for meanwhile is then refused only until that call returns.
 //
 // A folder that is gone after its activation (deleted, or on a drive that
 // went away), or whose notification can be neither renewed nor armed anew,
 // is released and dropped from the worker's wait; the other folders go on
 // being watched. The worker ends on its own only when no folder is left to
 // wait on or the wait itself fails; StopWatching then finds a finished
-// thread and releases the rest.
+// thread and releases the rest. A folder given up is reported to the window
+// (a posted message), which drops its device registration: a folder deleted
+// on a FAT or exFAT stick lingers, pending deletion, while anything holds it.
 //
 // Arming a folder on the network, and asking whether it still exists, take
 // at most about a second each (folder_access.h): an unreachable share must
@@ -53,8 +58,11 @@
 
 #include <objbase.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "base/win_raii.h"
@@ -84,50 +92,41 @@ HANDLE ArmFolder(const std::wstring& path) {
 
 constexpr DWORD kStopWaitMs = 1000;
 
+void CloseEntries(std::vector<WatchEntry>& entries) {
+    for (WatchEntry& entry : entries) {
+        if (IsValidChangeHandle(entry.changeHandle)) FindCloseChangeNotification(entry.changeHandle);
+        entry.changeHandle = nullptr;
+    }
+}
+
+// Who closes a worker's handles: the main thread once it has joined the
+// worker, or the worker itself once the main thread has left it behind.
+// Shared by both; the last one to let go frees it.
+struct WorkerFate {
+    enum State { kRunning, kEnded, kLeftBehind };
+    std::atomic<int> state{kRunning};
+    // Filled by the main thread before it marks the worker left behind.
+    std::vector<WatchEntry> entries;
+    UniqueHandle stopEvent;
+};
+
 // What a worker uses of AppState, handed to it at its creation: the records
-// themselves rather than AppState's vector, whose buffer moves to the
-// leftovers with the vector if the worker is left behind, while AppState
-// takes the next worker's entries. The worker deletes it.
+// themselves rather than AppState's vector, whose buffer moves into the
+// fate with the vector if the worker is left behind, while AppState takes
+// the next worker's entries. The worker deletes it.
 struct WorkerStart {
     WatchEntry* entries;
     std::size_t entryCount;
     HANDLE stopEvent;
+    std::shared_ptr<WorkerFate> fate;
+    HWND reportTo;
+    WPARAM serial;
 };
 
-// A worker that did not end within kStopWaitMs, with everything it may
-// still read or write.
-struct LeftoverWorker {
-    UniqueHandle thread;
-    UniqueHandle stopEvent;
-    std::vector<WatchEntry> entries;
-};
-
-// Never destroyed: at the program's end a worker may still be stuck in a
-// call, and it must find its entries where it left them until the process
-// is torn down.
-std::vector<LeftoverWorker>& LeftoverWorkers() {
-    static auto* leftovers = new std::vector<LeftoverWorker>;
-    return *leftovers;
-}
-
-void CloseEntries(const std::vector<WatchEntry>& entries) {
-    for (const WatchEntry& entry : entries) {
-        if (IsValidChangeHandle(entry.changeHandle)) FindCloseChangeNotification(entry.changeHandle);
-    }
-}
-
-// Releases the leftovers whose thread has ended.
-void ReleaseFinishedLeftovers() {
-    std::vector<LeftoverWorker>& leftovers = LeftoverWorkers();
-    for (auto it = leftovers.begin(); it != leftovers.end();) {
-        if (WaitForSingleObject(it->thread.get(), 0) != WAIT_OBJECT_0) {
-            ++it;
-            continue;
-        }
-        CloseEntries(it->entries);
-        it = leftovers.erase(it);
-    }
-}
+// The running worker's fate and serial number; main thread only.
+std::shared_ptr<WorkerFate> currentFate;
+WPARAM currentSerial = 0;
+HWND reportWindow = nullptr;
 
 // Asks the worker's outstanding call into another process, if any, to
 // return at once (RPC_E_CALL_CANCELED); the activation then goes on as
@@ -159,6 +158,15 @@ bool KeepWatching(WatchEntry& entry) {
     return fresh != nullptr;
 }
 
+// The worker's last act. Left behind, it is the only one who can still
+// close its notifications; otherwise the main thread, which joins it, does
+// (or hands them to the next worker).
+void EndWorker(WorkerFate& fate) {
+    int expected = WorkerFate::kRunning;
+    if (fate.state.compare_exchange_strong(expected, WorkerFate::kEnded)) return;
+    CloseEntries(fate.entries);
+}
+
 // Worker procedure. The wait array holds the stop event at position 0, so a
 // stop is never held up by pending changes, and the armed notifications
 // behind it in entry order, so that of several pending folders the one
@@ -180,59 +188,54 @@ DWORD WINAPI WatcherThread(LPVOID start) {
         waitEntry.push_back(i);
     }
 
-    // The worker's own apartment, for the shell objects the activation creates.
-    const ComApartment apartment;
-    // Lets StopWatching cancel a call into a hung Explorer window.
-    CoEnableCallCancellation(nullptr);
-    while (waitHandles.size() > 1) {
-        DWORD result = WaitForMultipleObjects(static_cast<DWORD>(waitHandles.size()), waitHandles.data(),
-                                              FALSE, INFINITE);
-        if (result == WAIT_OBJECT_0 || result == WAIT_FAILED) break;
-        std::size_t position = result - WAIT_OBJECT_0;
-        if (position == 0 || position >= waitHandles.size()) continue;  // abandoned or time-out: not ours
+    {
+        // The worker's own apartment, for the shell objects the activation creates.
+        const ComApartment apartment;
+        // Lets StopWatching cancel a call into a hung Explorer window.
+        CoEnableCallCancellation(nullptr);
+        while (waitHandles.size() > 1) {
+            DWORD result = WaitForMultipleObjects(static_cast<DWORD>(waitHandles.size()), waitHandles.data(),
+                                                  FALSE, INFINITE);
+            if (result == WAIT_OBJECT_0 || result == WAIT_FAILED) break;
+            std::size_t position = result - WAIT_OBJECT_0;
+            if (position == 0 || position >= waitHandles.size()) continue;  // abandoned or time-out: not ours
 
-        WatchEntry& entry = entries[waitEntry[position]];
-        // The activation comes first; changes meanwhile stay pending on the
-        // handle and satisfy the wait straight after the renewal.
-        ActivateOrOpenFolder(entry.folderPath, view->stopEvent);
-        if (KeepWatching(entry)) {
-            waitHandles[position] = entry.changeHandle;
-        } else {
+            const std::size_t index = waitEntry[position];
+            WatchEntry& entry = entries[index];
+            // The activation comes first; changes meanwhile stay pending on the
+            // handle and satisfy the wait straight after the renewal.
+            ActivateOrOpenFolder(entry.folderPath, view->stopEvent);
+            // Stopped meanwhile: the folder may be on a volume that is being
+            // ejected, where renewing or arming it again would refuse the eject.
+            if (WaitForSingleObject(view->stopEvent, 0) != WAIT_TIMEOUT) break;
+            if (KeepWatching(entry)) {
+                waitHandles[position] = entry.changeHandle;
+                continue;
+            }
             waitHandles.erase(waitHandles.begin() + static_cast<std::ptrdiff_t>(position));
             waitEntry.erase(waitEntry.begin() + static_cast<std::ptrdiff_t>(position));
+            if (view->reportTo != nullptr) {
+                PostMessageW(view->reportTo, WM_WATCH_FOLDER_GIVEN_UP, view->serial, static_cast<LPARAM>(index));
+            }
         }
     }
+    EndWorker(*view->fate);
     return 0;
 }
 
-}  // namespace
-
-// Arms every folder of the list, front to back, and starts a worker if at
-// least one could be armed. A folder that cannot be armed now (missing, no
-// access, unreachable) is left out until the next start.
-void StartWatching() {
-    StopWatching();
-    if (AppState.folders.empty()) return;
-
+// Starts a worker over AppState.watchEntries as they are, if any is armed.
+void StartWorker() {
+    const bool anyArmed = std::any_of(AppState.watchEntries.begin(), AppState.watchEntries.end(),
+                                      [](const WatchEntry& entry) { return IsValidChangeHandle(entry.changeHandle); });
+    if (!anyArmed) return;
     AppState.stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (AppState.stopEvent == nullptr) return;
 
-    for (const std::wstring& folder : AppState.folders) {
-        if (folder.empty() || IsOnVolumeBeingRemoved(folder)) continue;
-        HANDLE handle = ArmFolder(folder);
-        if (handle == nullptr) continue;
-        AppState.watchEntries.push_back(WatchEntry{handle, folder});
-        RegisterForRemoval(folder);
-    }
-    if (AppState.watchEntries.empty()) {
-        CloseHandle(AppState.stopEvent);
-        AppState.stopEvent = nullptr;
-        return;
-    }
-
     // Everything the worker reads is in place before it starts.
-    auto start = std::make_unique<WorkerStart>(
-        WorkerStart{AppState.watchEntries.data(), AppState.watchEntries.size(), AppState.stopEvent});
+    currentFate = std::make_shared<WorkerFate>();
+    auto start = std::make_unique<WorkerStart>(WorkerStart{AppState.watchEntries.data(), AppState.watchEntries.size(),
+                                                           AppState.stopEvent, currentFate, reportWindow,
+                                                           ++currentSerial});
     AppState.watcherThread = CreateThread(nullptr, 0, WatcherThread, start.get(), 0, nullptr);
     if (AppState.watcherThread == nullptr) {
         StopWatching();
@@ -241,33 +244,109 @@ void StartWatching() {
     start.release();  // the worker's now
 }
 
-// Ends the worker and releases everything, in an order the worker relies
-// on: signal, cancel its call into Explorer if it is in one, then wait for
-// the thread (through an activation still under way, for about a second),
-// and only then close the handles its wait array holds. A worker that is
-// still busy by then is left behind with what it uses (see the overview).
-void StopWatching() {
-    ReleaseFinishedLeftovers();
-    UnregisterArmedFolders();
+// Ends the worker, in an order it relies on: signal, cancel its call into
+// Explorer if it is in one, then wait for the thread (through an activation
+// still under way, for about a second). True when the entries are the main
+// thread's again, handles and all; false when the worker was left behind
+// with them (see the overview) and AppState holds none any more.
+bool JoinWorker() {
     if (AppState.stopEvent != nullptr) SetEvent(AppState.stopEvent);
+    bool joined = true;
     if (AppState.watcherThread != nullptr) {
         CancelWorkerCall(AppState.watcherThread);
         if (WaitForSingleObject(AppState.watcherThread, kStopWaitMs) == WAIT_TIMEOUT) {
-            LeftoverWorkers().push_back(LeftoverWorker{UniqueHandle(AppState.watcherThread),
-                                                       UniqueHandle(AppState.stopEvent),
-                                                       std::move(AppState.watchEntries)});
-            AppState.watcherThread = nullptr;
-            AppState.stopEvent = nullptr;
+            WorkerFate& fate = *currentFate;
+            fate.entries = std::move(AppState.watchEntries);
+            fate.stopEvent.reset(AppState.stopEvent);
             AppState.watchEntries.clear();
-            return;
+            AppState.stopEvent = nullptr;
+            int expected = WorkerFate::kRunning;
+            joined = !fate.state.compare_exchange_strong(expected, WorkerFate::kLeftBehind);
+            if (joined) {
+                // It ended just now, before it could know: everything is ours.
+                AppState.watchEntries = std::move(fate.entries);
+                AppState.stopEvent = fate.stopEvent.release();
+                WaitForSingleObject(AppState.watcherThread, INFINITE);  // it has only to return
+            }
         }
         CloseHandle(AppState.watcherThread);
         AppState.watcherThread = nullptr;
     }
+    currentFate.reset();
     if (AppState.stopEvent != nullptr) {
         CloseHandle(AppState.stopEvent);
         AppState.stopEvent = nullptr;
     }
+    return joined;
+}
+
+std::vector<std::wstring> ArmedFolders() {
+    std::vector<std::wstring> armed;
+    for (const WatchEntry& entry : AppState.watchEntries) {
+        if (IsValidChangeHandle(entry.changeHandle)) armed.push_back(entry.folderPath);
+    }
+    return armed;
+}
+
+}  // namespace
+
+// Arms every folder of the list (those on the network side by side) and
+// starts a worker if at least one could be armed. A folder that cannot be
+// armed now (missing, no access, unreachable, on a volume that is leaving)
+// is left out until the next start. The device registrations of folders
+// that stay armed are kept.
+void StartWatching() {
+    JoinWorker();
     CloseEntries(AppState.watchEntries);
     AppState.watchEntries.clear();
+
+    std::vector<std::wstring> folders;
+    for (const std::wstring& folder : AppState.folders) {
+        if (!folder.empty() && !IsOnVolumeBeingRemoved(folder)) folders.push_back(folder);
+    }
+    const std::vector<HANDLE> handles = ArmChangeNotifications(folders, WATCH_NOTIFY_FILTER);
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        if (handles[i] != nullptr) AppState.watchEntries.push_back(WatchEntry{handles[i], folders[i]});
+    }
+    RegisterArmedFolders(ArmedFolders());
+    StartWorker();
+}
+
+void StopWatching() {
+    JoinWorker();
+    CloseEntries(AppState.watchEntries);
+    AppState.watchEntries.clear();
+    RegisterArmedFolders({});
+}
+
+// Local folders only: a share is never on a volume that can be ejected from
+// here, and asking for its volume may block.
+void StopWatchingVolume(const std::wstring& volume) {
+    if (!JoinWorker()) {
+        // The worker took its handles with it; the folders off the volume
+        // are armed anew.
+        StartWatching();
+        return;
+    }
+    for (WatchEntry& entry : AppState.watchEntries) {
+        if (!IsValidChangeHandle(entry.changeHandle) || IsNetworkFolder(entry.folderPath)) continue;
+        if (VolumeOf(entry.folderPath) != volume) continue;
+        FindCloseChangeNotification(entry.changeHandle);
+        entry.changeHandle = nullptr;
+    }
+    std::erase_if(AppState.watchEntries,
+                  [](const WatchEntry& entry) { return !IsValidChangeHandle(entry.changeHandle); });
+    RegisterArmedFolders(ArmedFolders());
+    StartWorker();
+}
+
+void ReportGivenUpFoldersTo(HWND window) {
+    reportWindow = window;
+}
+
+std::wstring GivenUpFolder(WPARAM worker, LPARAM entry) {
+    if (worker != currentSerial) return {};
+    if (entry < 0 || static_cast<std::size_t>(entry) >= AppState.watchEntries.size()) return {};
+    // The path is the entry's own copy, which the worker never writes.
+    return AppState.watchEntries[static_cast<std::size_t>(entry)].folderPath;
 }

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 // File names, folder names, attributes, size, last write and creation time;
 // not last access and not security.
 constexpr DWORD WATCH_NOTIFY_FILTER = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME |
@@ -18,5 +20,19 @@ void StartWatching();
 // Signals the worker, cancels its call into Explorer if it is in one, waits
 // for it to finish (including an activation in progress) for about a second
 // and releases every handle; a worker still busy by then is left to end on
-// its own. Safe in any state. Main thread only.
+// its own, and closes its handles itself as it ends. Safe in any state.
+// Main thread only.
 void StopWatching();
+
+// For a volume that is leaving: closes the notifications of the folders on
+// it before returning and keeps every other folder armed as it is (only a
+// worker that does not end in time makes the others be armed anew).
+void StopWatchingVolume(const std::wstring& volume);
+
+// Posted to the window named here when the worker gives a folder up (gone,
+// or no longer armable); GivenUpFolder reads it. Null: nothing is posted.
+constexpr UINT WM_WATCH_FOLDER_GIVEN_UP = WM_APP + 2;
+void ReportGivenUpFoldersTo(HWND window);
+// The folder a WM_WATCH_FOLDER_GIVEN_UP names; empty when the worker that
+// posted it has been replaced since (the restart settled its folders).
+std::wstring GivenUpFolder(WPARAM worker, LPARAM entry);

@@ -1,37 +1,41 @@
 // Everything here runs on the main thread, from the main window's messages
-// and from StartWatching and StopWatching; no other thread touches it.
+// and from the watcher's start; no other thread touches it.
 //
 // A removal goes like this. The system sends DBT_DEVICEQUERYREMOVE for each
 // registration on the device; at the first, the registrations of that
-// volume move to the "removing" list, their directory handles are closed,
-// and the watcher restarts without the volume's folders, so that nothing of
-// ours is open there when the message returns. The registrations
+// volume move to the "removing" list and their directory handles are
+// closed, and the caller is told that the volume is leaving, so that it
+// closes what it holds there before the message returns. The registrations
 // themselves stay: they are what brings the outcome, either
-// DBT_DEVICEQUERYREMOVEFAILED (another program said no: watch the folders
-// again) or DBT_DEVICEREMOVECOMPLETE (gone: forget the volume). The
-// folders stay in the list and in the settings throughout.
+// DBT_DEVICEQUERYREMOVEFAILED (another program said no: the volume stays)
+// or DBT_DEVICEREMOVECOMPLETE (gone: forget the volume). A lock or a
+// dismount (format, chkdsk /f, some eject paths) arrives on the same
+// registrations as DBT_CUSTOMEVENT and is handled the same way: the lock or
+// dismount is the query, its failure or the unlock the refusal. The folders
+// stay in the list and in the settings throughout.
 
 #include "watch/drive_events.h"
 
 #include <dbt.h>
+// clang-format off
+#include <initguid.h>
+#include <ioevent.h>
+// clang-format on
 
 #include <algorithm>
-#include <vector>
 
 #include "base/win_raii.h"
 #include "explorer/folder_access.h"
 #include "explorer/folder_identity.h"
-#include "watch/change_watcher.h"
 
 namespace {
-
-constexpr UINT_PTR kResumeRestartTimer = 0x4C56;
 
 // One folder's registration. The system needs an open handle on the device
 // to register, and the documented way keeps it open until removal is asked
 // for; the registration outlives it and is dropped only when the removal is
 // decided or the folder is no longer armed.
 struct Registration {
+    std::wstring folder;
     std::wstring volume;
     UniqueHandle directory;
     HDEVNOTIFY notification;
@@ -41,26 +45,17 @@ HWND eventWindow = nullptr;
 std::vector<Registration> armedRegistrations;
 std::vector<Registration> removingRegistrations;
 
-// The folder's volume in a form that compares equal for every path on it.
-std::wstring VolumeOf(const std::wstring& folder) {
-    wchar_t volume[MAX_PATH + 1] = {};
-    if (!GetVolumePathNameW(ExtendedLengthPath(folder).c_str(), volume, MAX_PATH)) return {};
-    // A long path's volume comes back in extended form, a short one's not.
-    const std::wstring root = DriveRootOf(volume);
-    return NormalizeFolderPath(root.empty() ? volume : root);
-}
-
 void Unregister(Registration& registration) {
     CurrentDeviceNotificationCalls().unregisterDeviceNotification(registration.notification);
 }
 
-// Drops, from list, the registrations of volume.
-void UnregisterVolume(std::vector<Registration>& list, const std::wstring& volume) {
-    auto onVolume = [&volume](const Registration& r) { return r.volume == volume; };
+// Drops, from list, the registrations that match.
+template <typename Match>
+void UnregisterWhere(std::vector<Registration>& list, Match match) {
     for (Registration& registration : list) {
-        if (onVolume(registration)) Unregister(registration);
+        if (match(registration)) Unregister(registration);
     }
-    list.erase(std::remove_if(list.begin(), list.end(), onVolume), list.end());
+    std::erase_if(list, match);
 }
 
 const Registration* Find(const std::vector<Registration>& list, HDEVNOTIFY notification) {
@@ -70,10 +65,10 @@ const Registration* Find(const std::vector<Registration>& list, HDEVNOTIFY notif
     return nullptr;
 }
 
-// The first query for a volume: close everything on it, keep listening.
-void PrepareForRemoval(HDEVNOTIFY notification) {
+// The first query for a volume: close our handles on it, keep listening.
+DriveEvent Leaving(HDEVNOTIFY notification) {
     const Registration* asked = Find(armedRegistrations, notification);
-    if (asked == nullptr) return;  // a second registration on a volume already let go
+    if (asked == nullptr) return {VolumeChange::kNone, {}};  // a second registration on a volume already let go
     const std::wstring volume = asked->volume;
     for (auto it = armedRegistrations.begin(); it != armedRegistrations.end();) {
         if (it->volume != volume) {
@@ -84,57 +79,51 @@ void PrepareForRemoval(HDEVNOTIFY notification) {
         removingRegistrations.push_back(std::move(*it));
         it = armedRegistrations.erase(it);
     }
-    // Stops the worker, releases every notification (and a finished worker
-    // left behind earlier, with its own), and arms again without the volume.
-    StartWatching();
+    return {VolumeChange::kLeaving, volume};
 }
 
-// The removal is decided: refused (watch the volume's folders again) or done.
-void EndRemoval(HDEVNOTIFY notification, bool refused) {
+// The removal or lock is decided: the volume stays (refused, unlocked) or
+// is gone. Either way its old registrations are done with; folders armed
+// again are registered anew.
+DriveEvent Decided(HDEVNOTIFY notification, bool stays) {
     const Registration* asked = Find(removingRegistrations, notification);
     if (asked == nullptr) {
-        // Pulled out without asking: the notifications on it are dead, and
-        // a restart closes them and leaves out what is no longer there.
-        if (Find(armedRegistrations, notification) != nullptr) StartWatching();
-        return;
+        // Pulled out without asking: the watcher's notifications on it are dead.
+        const Registration* pulled = stays ? nullptr : Find(armedRegistrations, notification);
+        if (pulled != nullptr) return {VolumeChange::kPulledOut, pulled->volume};
+        return {VolumeChange::kNone, {}};
     }
-    UnregisterVolume(removingRegistrations, std::wstring(asked->volume));
-    if (refused) StartWatching();
+    const std::wstring volume = asked->volume;
+    UnregisterWhere(removingRegistrations, [&volume](const Registration& r) { return r.volume == volume; });
+    if (!stays) return {VolumeChange::kNone, {}};
+    return {VolumeChange::kStaying, volume};
 }
 
-}  // namespace
-
-DeviceNotificationCalls PlatformDeviceNotificationCalls() {
-    return DeviceNotificationCalls{RegisterDeviceNotificationW, UnregisterDeviceNotification};
+// The volume events that registrations on a handle receive as
+// DBT_CUSTOMEVENT, and which of them asks to let the volume go.
+DriveEvent CustomEvent(const DEV_BROADCAST_HANDLE& event) {
+    const GUID& kind = event.dbch_eventguid;
+    if (kind == GUID_IO_VOLUME_LOCK || kind == GUID_IO_VOLUME_DISMOUNT) return Leaving(event.dbch_hdevnotify);
+    if (kind == GUID_IO_VOLUME_LOCK_FAILED || kind == GUID_IO_VOLUME_DISMOUNT_FAILED || kind == GUID_IO_VOLUME_UNLOCK) {
+        return Decided(event.dbch_hdevnotify, true);
+    }
+    return {VolumeChange::kNone, {}};
 }
 
-DeviceNotificationCalls& CurrentDeviceNotificationCalls() {
-    static DeviceNotificationCalls calls = PlatformDeviceNotificationCalls();
-    return calls;
+// GetVolumeNameForVolumeMountPointW wants a mount point as a plain path:
+// drive letter or folder, ending in a separator.
+std::wstring PlainMountPoint(std::wstring mountPoint) {
+    if (mountPoint.starts_with(L"\\\\?\\") && mountPoint.size() > 5 && mountPoint[5] == L':') mountPoint.erase(0, 4);
+    if (!mountPoint.ends_with(L'\\')) mountPoint += L'\\';
+    return mountPoint;
 }
 
-DWORD& ResumeRestartDelayMs() {
-    static DWORD delay = 10000;
-    return delay;
+bool IsRegistered(const std::wstring& folder) {
+    return std::any_of(armedRegistrations.begin(), armedRegistrations.end(),
+                       [&folder](const Registration& r) { return r.folder == folder; });
 }
 
-void WatchDriveEventsOf(HWND window) {
-    eventWindow = window;
-    if (window != nullptr) return;
-    UnregisterArmedFolders();
-    for (Registration& registration : removingRegistrations) Unregister(registration);
-    removingRegistrations.clear();
-}
-
-bool IsOnVolumeBeingRemoved(const std::wstring& folder) {
-    if (removingRegistrations.empty() || IsNetworkFolder(folder)) return false;
-    const std::wstring volume = VolumeOf(folder);
-    return std::any_of(removingRegistrations.begin(), removingRegistrations.end(),
-                       [&volume](const Registration& r) { return r.volume == volume; });
-}
-
-void RegisterForRemoval(const std::wstring& folder) {
-    if (eventWindow == nullptr || IsNetworkFolder(folder)) return;
+void Register(const std::wstring& folder) {
     // Every sharing mode: this handle must never be what stops another
     // program from renaming or deleting the folder.
     UniqueHandle directory(CreateFileW(ExtendedLengthPath(folder).c_str(), FILE_READ_ATTRIBUTES,
@@ -149,44 +138,74 @@ void RegisterForRemoval(const std::wstring& folder) {
         CurrentDeviceNotificationCalls().registerDeviceNotification(eventWindow, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
     // Refused (some drives do): the folder is watched all the same.
     if (notification == nullptr) return;
-    armedRegistrations.push_back(Registration{VolumeOf(folder), std::move(directory), notification});
+    armedRegistrations.push_back(Registration{folder, VolumeOf(folder), std::move(directory), notification});
 }
 
-void UnregisterArmedFolders() {
-    for (Registration& registration : armedRegistrations) Unregister(registration);
-    armedRegistrations.clear();
+}  // namespace
+
+DeviceNotificationCalls PlatformDeviceNotificationCalls() {
+    return DeviceNotificationCalls{RegisterDeviceNotificationW, UnregisterDeviceNotification, GetVolumePathNameW,
+                                   GetVolumeNameForVolumeMountPointW};
 }
 
-BOOL OnDeviceChange(WPARAM event, LPARAM data) {
+DeviceNotificationCalls& CurrentDeviceNotificationCalls() {
+    static DeviceNotificationCalls calls = PlatformDeviceNotificationCalls();
+    return calls;
+}
+
+void WatchDriveEventsOf(HWND window) {
+    eventWindow = window;
+    if (window != nullptr) return;
+    RegisterArmedFolders({});
+    UnregisterWhere(removingRegistrations, [](const Registration&) { return true; });
+}
+
+std::wstring VolumeOf(const std::wstring& folder) {
+    const DeviceNotificationCalls& calls = CurrentDeviceNotificationCalls();
+    wchar_t mountPoint[MAX_PATH + 1] = {};
+    if (!calls.getVolumePathName(ExtendedLengthPath(folder).c_str(), mountPoint, MAX_PATH)) return {};
+    const std::wstring plain = PlainMountPoint(mountPoint);
+    wchar_t name[MAX_PATH + 1] = {};
+    if (calls.getVolumeNameForVolumeMountPoint(plain.c_str(), name, MAX_PATH)) return name;
+    // A volume without a name (Wine names none of its drives): its mount
+    // point, which still tells a volume mounted in a folder from the one
+    // holding that folder.
+    return NormalizeFolderPath(plain);
+}
+
+bool IsOnVolumeBeingRemoved(const std::wstring& folder) {
+    if (removingRegistrations.empty() || IsNetworkFolder(folder)) return false;
+    const std::wstring volume = VolumeOf(folder);
+    return std::any_of(removingRegistrations.begin(), removingRegistrations.end(),
+                       [&volume](const Registration& r) { return r.volume == volume; });
+}
+
+void RegisterArmedFolders(const std::vector<std::wstring>& armed) {
+    UnregisterWhere(armedRegistrations, [&armed](const Registration& r) {
+        return std::find(armed.begin(), armed.end(), r.folder) == armed.end();
+    });
+    if (eventWindow == nullptr) return;
+    for (const std::wstring& folder : armed) {
+        if (!IsRegistered(folder) && !IsNetworkFolder(folder)) Register(folder);
+    }
+}
+
+void UnregisterFolder(const std::wstring& folder) {
+    UnregisterWhere(armedRegistrations, [&folder](const Registration& r) { return r.folder == folder; });
+}
+
+DriveEvent ReadDeviceChange(WPARAM event, LPARAM data) {
     const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(data);
-    if (header == nullptr) return TRUE;
-    // A card or stick put in: a listed folder on it that was missing is
-    // watched from now on, not only after the next list change.
-    if (event == DBT_DEVICEARRIVAL && header->dbch_devicetype == DBT_DEVTYP_VOLUME) {
-        StartWatching();
-        return TRUE;
-    }
-    if (header->dbch_devicetype != DBT_DEVTYP_HANDLE) return TRUE;
-    const HDEVNOTIFY notification = reinterpret_cast<const DEV_BROADCAST_HANDLE*>(header)->dbch_hdevnotify;
+    if (header == nullptr) return {VolumeChange::kNone, {}};
+    if (event == DBT_DEVICEARRIVAL && header->dbch_devicetype == DBT_DEVTYP_VOLUME) return {VolumeChange::kArrived, {}};
+    if (header->dbch_devicetype != DBT_DEVTYP_HANDLE) return {VolumeChange::kNone, {}};
+    const auto& handle = *reinterpret_cast<const DEV_BROADCAST_HANDLE*>(header);
     switch (event) {
-    case DBT_DEVICEQUERYREMOVE: PrepareForRemoval(notification); break;
-    case DBT_DEVICEQUERYREMOVEFAILED: EndRemoval(notification, true); break;
+    case DBT_DEVICEQUERYREMOVE: return Leaving(handle.dbch_hdevnotify);
+    case DBT_DEVICEQUERYREMOVEFAILED: return Decided(handle.dbch_hdevnotify, true);
     case DBT_DEVICEREMOVEPENDING:
-    case DBT_DEVICEREMOVECOMPLETE: EndRemoval(notification, false); break;
+    case DBT_DEVICEREMOVECOMPLETE: return Decided(handle.dbch_hdevnotify, false);
+    case DBT_CUSTOMEVENT: return CustomEvent(handle);
     }
-    return TRUE;
-}
-
-// A watch on a share often dies while the machine sleeps, silently or with
-// one last signal after which the folder is given up. One restart, once
-// the network is likely back, arms everything anew; a second resume before
-// then only moves the restart.
-void OnPowerBroadcast(HWND window, WPARAM event) {
-    if (event == PBT_APMRESUMEAUTOMATIC) SetTimer(window, kResumeRestartTimer, ResumeRestartDelayMs(), nullptr);
-}
-
-void OnWatchTimer(HWND window, UINT_PTR timer) {
-    if (timer != kResumeRestartTimer) return;
-    KillTimer(window, timer);
-    StartWatching();
+    return {VolumeChange::kNone, {}};
 }

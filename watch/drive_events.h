@@ -1,51 +1,71 @@
 #pragma once
-// Drives that come and go, and the machine's sleep, as far as watching is
-// concerned. The main window receives the messages and hands them on here.
+// Drives that come and go, as far as watching is concerned. The device code
+// here keeps the registrations and says which volume is leaving, staying
+// or back; the watcher (watch_messages.cpp) decides what to close and arm.
 //
 // An armed change notification keeps its folder open, and an open handle
-// makes "Safely Remove Hardware" answer that the device is in use. So every
-// armed folder on a local drive is registered for the device's removal
-// events; when removal is asked for, everything the watcher holds on that
-// volume is closed at once and its folders are left out until the removal
-// is either refused (they are watched again) or done.
+// makes "Safely Remove Hardware" answer that the device is in use (and
+// format or chkdsk /f that the volume is). So every armed folder on a local
+// drive is registered for its device's events; when removal is asked for,
+// or the volume is about to be locked or dismounted, everything the watcher
+// holds on that volume is to be closed at once and its folders left out
+// until the removal is refused or the lock ends (they are watched again),
+// or the device is gone.
 
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // The window that receives the device events: the main window at its
 // creation, null at its destruction (every registration is then dropped).
 // Device broadcasts reach top-level windows only, never message-only ones.
 void WatchDriveEventsOf(HWND window);
 
-// WM_DEVICECHANGE. The answer is the message's result: TRUE grants a
-// removal, which is never refused here.
-BOOL OnDeviceChange(WPARAM event, LPARAM data);
-// WM_POWERBROADCAST: after a resume, watching restarts once, a little
-// later, through a timer of window.
-void OnPowerBroadcast(HWND window, WPARAM event);
-// WM_TIMER.
-void OnWatchTimer(HWND window, UINT_PTR timer);
+// What a device event means for the watched folders.
+enum class VolumeChange {
+    kNone,
+    kLeaving,    // close everything on the volume now, before the answer
+    kStaying,    // the removal or lock was refused or is over: arm its folders again
+    kPulledOut,  // gone without asking: the notifications on it are dead
+    kArrived,    // a volume came: a listed folder on it can be armed now
+};
+struct DriveEvent {
+    VolumeChange change;
+    std::wstring volume;  // empty for kNone and kArrived
+};
 
-// How long after a resume watching restarts: long enough for the network
-// to come back, which the watches on shares need.
-DWORD& ResumeRestartDelayMs();
+// WM_DEVICECHANGE, read. Keeps the registrations in step: a volume leaving
+// has its registrations' directory handles closed and set aside until the
+// outcome, which drops them.
+DriveEvent ReadDeviceChange(WPARAM event, LPARAM data);
 
-// The registration calls, in one table so that a test can see what the
-// system was asked to report, as the system itself knows it.
+// The volume folder lies on, by its name ("\\?\Volume{GUID}\"): the same
+// for every path on it, whichever drive letter or mount folder the path goes
+// through, and different for a volume mounted in a folder of another
+// volume. Empty when it cannot be told. Local folders only: on a share the
+// question may block.
+std::wstring VolumeOf(const std::wstring& folder);
+
+// Whether folder lies on a volume that is leaving.
+bool IsOnVolumeBeingRemoved(const std::wstring& folder);
+
+// After arming: registers each armed folder on a local drive that is not
+// registered yet, and drops the registrations of folders no longer armed;
+// the others are kept as they are. Network drives are never registered:
+// they refuse, and opening a folder on an unreachable share would block.
+void RegisterArmedFolders(const std::vector<std::wstring>& armed);
+// Drops the registration of a folder the watcher gave up.
+void UnregisterFolder(const std::wstring& folder);
+
+// The calls about devices and volumes, in one table so that a test can see
+// what the system was asked to report and can stand in for volumes that
+// cannot be mounted here.
 struct DeviceNotificationCalls {
     HDEVNOTIFY(WINAPI* registerDeviceNotification)(HANDLE, LPVOID, DWORD);
     BOOL(WINAPI* unregisterDeviceNotification)(HDEVNOTIFY);
+    BOOL(WINAPI* getVolumePathName)(LPCWSTR, LPWSTR, DWORD);
+    BOOL(WINAPI* getVolumeNameForVolumeMountPoint)(LPCWSTR, LPWSTR, DWORD);
 };
 DeviceNotificationCalls& CurrentDeviceNotificationCalls();
 DeviceNotificationCalls PlatformDeviceNotificationCalls();
-
-// For StartWatching and StopWatching, on the main thread:
-// whether folder lies on a volume whose removal was asked for;
-bool IsOnVolumeBeingRemoved(const std::wstring& folder);
-// registers an armed folder for its device's removal events (local drives
-// only: network drives refuse, and opening an unreachable share would
-// block);
-void RegisterForRemoval(const std::wstring& folder);
-// drops the registrations of every armed folder.
-void UnregisterArmedFolders();

@@ -9,6 +9,8 @@
 
 #include <windows.h>
 #include <dbt.h>
+#include <initguid.h>
+#include <ioevent.h>
 #include <objbase.h>
 #include <shellapi.h>
 
@@ -16,6 +18,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "activation_recorder.h"
@@ -23,13 +26,14 @@
 #include "app/resource.h"
 #include "app/tray_icon.h"
 #include "base/win_raii.h"
+#include "explorer/folder_access.h"
 #include "handle_count.h"
 #include "scoped_local_app_data.h"
 #include "settings/settings_store.h"
 #include "state/app_state.h"
 #include "test_support.h"
-#include "test_support.h"
 #include "watch/drive_events.h"
+#include "watch/watch_messages.h"
 
 using namespace std::chrono_literals;
 
@@ -462,13 +466,27 @@ BOOL WINAPI RecordUnregistration(HDEVNOTIFY notification) {
     return UnregisterDeviceNotification(notification);
 }
 
-// What the system sends about one registration, or a volume's arrival.
-LRESULT SendHandleEvent(HWND window, WPARAM event, HDEVNOTIFY notification) {
+DeviceNotificationCalls RecordingDeviceCalls() {
+    DeviceNotificationCalls calls = PlatformDeviceNotificationCalls();
+    calls.registerDeviceNotification = RecordRegistration;
+    calls.unregisterDeviceNotification = RecordUnregistration;
+    return calls;
+}
+
+// What the system sends about one registration (a volume event, with its
+// kind), or a volume's arrival.
+LRESULT SendHandleEvent(HWND window, WPARAM event, HDEVNOTIFY notification, const GUID* custom = nullptr) {
     DEV_BROADCAST_HANDLE handle{};
     handle.dbch_size = sizeof(handle);
     handle.dbch_devicetype = DBT_DEVTYP_HANDLE;
     handle.dbch_hdevnotify = notification;
+    if (custom) handle.dbch_eventguid = *custom;
     return SendMessageW(window, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&handle));
+}
+// Restarts that follow an arrival or a pulled-out drive wait for a short
+// timer: the messages are pumped until it has surely fired.
+void PumpForAWhile() {
+    WaitUntil([] { PumpMessages(); return false; }, 600ms, 10ms);
 }
 void SendArrival(HWND window, wchar_t drive) {
     DEV_BROADCAST_VOLUME volume{};
@@ -476,6 +494,56 @@ void SendArrival(HWND window, wchar_t drive) {
     volume.dbcv_devicetype = DBT_DEVTYP_VOLUME;
     volume.dbcv_unitmask = 1u << (drive - L'A');
     SendMessageW(window, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&volume));
+    PumpForAWhile();
+}
+
+// Wine's drive letters are links in the prefix's dosdevices folder: a
+// letter mapped during a test stands for a card put into a reader, or a
+// network drive.
+std::wstring DosDevice(wchar_t drive) {
+    std::wstring dosDevice = QuotedUnixPath(L"C:\\");
+    if (!dosDevice.ends_with(L"/c:/\"")) return {};
+    return dosDevice.replace(dosDevice.size() - 4, 4, std::wstring(1, towlower(drive)) + L":\"");
+}
+bool MapDrive(wchar_t drive, const std::wstring& folder) {
+    const std::wstring root = std::wstring(1, drive) + L":\\";
+    return StartUnixProgram(L"/bin/ln", L"/bin/ln -s " + QuotedUnixPath(folder) + L" " + DosDevice(drive)) &&
+           WaitUntil([&root] { return GetFileAttributesW(root.c_str()) != INVALID_FILE_ATTRIBUTES; }, 5s);
+}
+bool UnmapDrive(wchar_t drive) {
+    const std::wstring root = std::wstring(1, drive) + L":\\";
+    return StartUnixProgram(L"/bin/rm", L"/bin/rm " + DosDevice(drive)) &&
+           WaitUntil([&root] { return GetFileAttributesW(root.c_str()) == INVALID_FILE_ATTRIBUTES; }, 5s);
+}
+
+// What the file system is asked about folders (arming, existence), by
+// path, from any thread; and a drive letter the platform reports as a
+// network drive.
+SRWLOCK folderCallsLock = SRWLOCK_INIT;
+std::vector<std::wstring> folderCalls;
+wchar_t networkDrive = 0;
+void RecordFolderCall(LPCWSTR path) {
+    AcquireSRWLockExclusive(&folderCallsLock);
+    folderCalls.push_back(path);
+    ReleaseSRWLockExclusive(&folderCallsLock);
+}
+HANDLE WINAPI RecordedFindFirst(LPCWSTR path, BOOL subtree, DWORD filter) {
+    RecordFolderCall(path);
+    return FindFirstChangeNotificationW(path, subtree, filter);
+}
+DWORD WINAPI RecordedAttributes(LPCWSTR path) {
+    RecordFolderCall(path);
+    return GetFileAttributesW(path);
+}
+UINT WINAPI DriveTypeWithNetworkDrive(LPCWSTR root) {
+    return towupper(root[0]) == networkDrive ? DRIVE_REMOTE : GetDriveTypeW(root);
+}
+std::size_t FolderCallsFor(const std::wstring& folder) {
+    AcquireSRWLockExclusive(&folderCallsLock);
+    const auto count = std::count_if(folderCalls.begin(), folderCalls.end(),
+                                     [&folder](const std::wstring& path) { return path.ends_with(folder); });
+    ReleaseSRWLockExclusive(&folderCallsLock);
+    return static_cast<std::size_t>(count);
 }
 
 std::vector<std::wstring> WatchedFolders() {
@@ -500,17 +568,13 @@ TEST_F(MainWindow, RemovableDriveCanGoAndComeBackWhileItsFolderIsListed) {
     const wchar_t drive = L'Q';
     const std::wstring onCard = L"Q:\\inbox";
     ASSERT_EQ(GetFileAttributesW(L"Q:\\"), INVALID_FILE_ATTRIBUTES) << "drive Q is taken";
-    CurrentDeviceNotificationCalls() = DeviceNotificationCalls{RecordRegistration, RecordUnregistration};
+    CurrentDeviceNotificationCalls() = RecordingDeviceCalls();
+    CurrentFolderAccessCalls() = FolderAccessCalls{RecordedFindFirst, RecordedAttributes, GetDriveTypeW};
     Create([&] { AppState.folders = {onCard, local}; });
     EXPECT_EQ(WatchedFolders(), std::vector<std::wstring>{local});
 
     // The card arrives: its folder is watched at once.
-    // Wine's drive letters are links in the prefix's dosdevices folder.
-    std::wstring dosDevice = QuotedUnixPath(L"C:\\");
-    ASSERT_TRUE(dosDevice.ends_with(L"/c:/\""));
-    dosDevice.replace(dosDevice.size() - 4, 4, L"q:\"");
-    ASSERT_TRUE(StartUnixProgram(L"/bin/ln", L"/bin/ln -s " + QuotedUnixPath(card) + L" " + dosDevice));
-    ASSERT_TRUE(WaitUntil([] { return GetFileAttributesW(L"Q:\\") != INVALID_FILE_ATTRIBUTES; }, 5s));
+    ASSERT_TRUE(MapDrive(drive, card));
     ASSERT_TRUE(CreateDirectoryW(onCard.c_str(), nullptr));
     SendArrival(window_, drive);
     EXPECT_EQ(WatchedFolders(), (std::vector<std::wstring>{onCard, local}));
@@ -530,7 +594,8 @@ TEST_F(MainWindow, RemovableDriveCanGoAndComeBackWhileItsFolderIsListed) {
     for (WPARAM outcome : {DBT_DEVICEQUERYREMOVEFAILED, DBT_DEVICEREMOVECOMPLETE}) {
         SCOPED_TRACE(outcome == DBT_DEVICEREMOVECOMPLETE ? "removed" : "refused");
         ASSERT_EQ(liveRegistrations.size(), 2u);
-        const HDEVNOTIFY cardRegistration = liveRegistrations.front();
+        // Registered last: when the card arrived, or when it stayed.
+        const HDEVNOTIFY cardRegistration = liveRegistrations.back();
         droppedRegistrations.clear();
         EXPECT_EQ(SendHandleEvent(window_, DBT_DEVICEQUERYREMOVE, cardRegistration), TRUE);
         EXPECT_EQ(WatchedFolders(), std::vector<std::wstring>{local});
@@ -551,21 +616,168 @@ TEST_F(MainWindow, RemovableDriveCanGoAndComeBackWhileItsFolderIsListed) {
         EXPECT_EQ(SettledCount(ProcessHandleCountBesidesOwnThread, withCard), withCard);
         EXPECT_TRUE(IsWatched(onCard));
     }
-    ASSERT_TRUE(StartUnixProgram(L"/bin/rm", L"/bin/rm " + dosDevice));
-    ASSERT_TRUE(WaitUntil([] { return GetFileAttributesW(L"Q:\\") == INVALID_FILE_ATTRIBUTES; }, 5s));
+    ASSERT_TRUE(UnmapDrive(drive));
 
     // Resumed from sleep twice in a row: one restart, after the delay. Each
-    // restart registers every armed folder anew.
+    // restart arms every folder anew, and keeps the registrations of those
+    // that stay armed.
     ResumeRestartDelayMs() = 300;
+    const std::size_t armedBefore = FolderCallsFor(local);
     const int madeBefore = registrationsMade;
     SendMessageW(window_, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
     SendMessageW(window_, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
-    EXPECT_EQ(registrationsMade, madeBefore) << "restarted before the delay";
+    EXPECT_EQ(FolderCallsFor(local), armedBefore) << "restarted before the delay";
     WaitUntil([] { PumpMessages(); return false; }, 1500ms, 10ms);
-    EXPECT_EQ(registrationsMade, madeBefore + 1) << "not exactly one restart";
+    EXPECT_EQ(FolderCallsFor(local), armedBefore + 1) << "not exactly one restart";
+    EXPECT_EQ(registrationsMade, madeBefore);
     EXPECT_EQ(WatchedFolders(), std::vector<std::wstring>{local});
     ResumeRestartDelayMs() = 10000;
     CurrentDeviceNotificationCalls() = PlatformDeviceNotificationCalls();
+    CurrentFolderAccessCalls() = PlatformFolderAccessCalls();
+}
+
+// A stand-in for the volume names of a volume mounted in a folder (an NTFS
+// mount point, which Wine cannot make): paths under the mount folder lie on
+// the mounted volume, with a name of its own, as Windows reports them; every
+// other path is the platform's.
+std::wstring mountFolder;  // ends with a separator
+BOOL WINAPI MountedVolumePath(LPCWSTR path, LPWSTR volume, DWORD size) {
+    std::wstring_view plain(path);
+    if (plain.starts_with(L"\\\\?\\")) plain.remove_prefix(4);
+    if ((std::wstring(plain) + L"\\").starts_with(mountFolder)) {
+        return lstrcpynW(volume, mountFolder.c_str(), size) != nullptr;
+    }
+    return GetVolumePathNameW(path, volume, size);
+}
+BOOL WINAPI MountedVolumeName(LPCWSTR mountPoint, LPWSTR name, DWORD size) {
+    const wchar_t* mounted = L"\\\\?\\Volume{4c560000-1111-2222-3333-444455556666}\\";
+    if (mountPoint == mountFolder) return lstrcpynW(name, mounted, size) != nullptr;
+    return GetVolumeNameForVolumeMountPointW(mountPoint, name, size);
+}
+
+// Folder A on a volume mounted at <scratch>\Mnt\Usb\, B on the volume
+// holding that folder, N on a network drive (a letter mapped for the test).
+class VolumeEvents : public MainWindow {
+protected:
+    void SetUp() override {
+        root_.Make(L"Mnt");
+        ASSERT_TRUE(MapDrive(L'R', share_.Path()));
+        networkDrive = L'R';
+        mountFolder = root_.Make(L"Mnt\\Usb") + L"\\";
+        DeviceNotificationCalls calls = RecordingDeviceCalls();
+        calls.getVolumePathName = MountedVolumePath;
+        calls.getVolumeNameForVolumeMountPoint = MountedVolumeName;
+        CurrentDeviceNotificationCalls() = calls;
+        CurrentFolderAccessCalls() =
+            FolderAccessCalls{RecordedFindFirst, RecordedAttributes, DriveTypeWithNetworkDrive};
+        CreateDirectoryW(a_.c_str(), nullptr);
+        share_.Make(L"team");
+    }
+    void TearDown() override {
+        MainWindow::TearDown();
+        CurrentDeviceNotificationCalls() = PlatformDeviceNotificationCalls();
+        CurrentFolderAccessCalls() = PlatformFolderAccessCalls();
+        networkDrive = 0;
+        EXPECT_TRUE(UnmapDrive(L'R'));
+    }
+    // The names of the watched folders, in list order.
+    std::vector<std::wstring> Watched() {
+        std::vector<std::wstring> names;
+        for (const std::wstring& folder : WatchedFolders()) {
+            names.push_back(folder == a_ ? L"A" : folder == b_ ? L"B" : L"N");
+        }
+        return names;
+    }
+    ScratchFolder root_, share_;
+    const std::wstring a_ = root_.Child(L"Mnt\\Usb\\inbox");
+    const std::wstring b_ = root_.Make(L"local");
+    const std::wstring n_ = L"R:\\team";
+};
+
+// Each step acts on A's registration; "deleted" steps take A away for real
+// first, as a stick pulled out does. The watched folders are those of the
+// watcher's entries, given up or not: only a restart drops an entry.
+TEST_F(VolumeEvents, OnlyTheFoldersOfTheVolumeConcernedAreClosedAndArmedAgain) {
+    struct Step {
+        bool deleteA;
+        WPARAM event;  // 0: none
+        const GUID* kind;
+        std::vector<std::wstring> watched;
+        std::size_t registrations;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Step> steps;
+    };
+    const Case cases[] = {
+        {"removal asked for, then done",
+         {{false, DBT_DEVICEQUERYREMOVE, nullptr, {L"B", L"N"}, 2},
+          {false, DBT_DEVICEREMOVECOMPLETE, nullptr, {L"B", L"N"}, 1}}},
+        {"lock, then lock failed",
+         {{false, DBT_CUSTOMEVENT, &GUID_IO_VOLUME_LOCK, {L"B", L"N"}, 2},
+          {false, DBT_CUSTOMEVENT, &GUID_IO_VOLUME_LOCK_FAILED, {L"A", L"B", L"N"}, 2}}},
+        {"lock, then unlock",
+         {{false, DBT_CUSTOMEVENT, &GUID_IO_VOLUME_LOCK, {L"B", L"N"}, 2},
+          {false, DBT_CUSTOMEVENT, &GUID_IO_VOLUME_UNLOCK, {L"A", L"B", L"N"}, 2}}},
+        {"dismount, then dismount failed",
+         {{false, DBT_CUSTOMEVENT, &GUID_IO_VOLUME_DISMOUNT, {L"B", L"N"}, 2},
+          {false, DBT_CUSTOMEVENT, &GUID_IO_VOLUME_DISMOUNT_FAILED, {L"A", L"B", L"N"}, 2}}},
+        {"pulled out without asking", {{true, DBT_DEVICEREMOVECOMPLETE, nullptr, {L"B", L"N"}, 1}}},
+        {"folder deleted: the watcher gives it up", {{true, 0, nullptr, {L"A", L"B", L"N"}, 1}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CreateDirectoryW(a_.c_str(), nullptr);
+        liveRegistrations.clear();
+        Create([&] { AppState.folders = {a_, b_, n_}; });
+        ASSERT_EQ(Watched(), (std::vector<std::wstring>{L"A", L"B", L"N"}));
+        ASSERT_EQ(liveRegistrations.size(), 2u) << "the network folder is never registered";
+        const HDEVNOTIFY registrationOfA = liveRegistrations.front();
+        for (const Step& step : c.steps) {
+            // Deleted with no event: while the worker is in A's activation,
+            // so that it finds A gone when it comes back.
+            if (step.event == 0) {
+                recorder::HoldNextActivationOf(a_);
+                ASSERT_TRUE(CreateDirectoryW((a_ + L"\\x").c_str(), nullptr) && recorder::WaitUntilHeld(5s));
+            }
+            if (step.deleteA) ASSERT_TRUE(StartUnixProgram(L"/bin/rm", L"/bin/rm -rf " + QuotedUnixPath(a_)));
+            if (step.deleteA) ASSERT_TRUE(WaitUntil([&] { return !FileExists(a_); }, 5s));
+            recorder::Release();
+            if (step.event != 0) EXPECT_EQ(SendHandleEvent(window_, step.event, registrationOfA, step.kind), TRUE);
+            PumpForAWhile();
+            EXPECT_EQ(Watched(), step.watched);
+            EXPECT_EQ(liveRegistrations.size(), step.registrations);
+        }
+        EXPECT_TRUE(IsWatched(b_));
+        MainWindow::TearDown();
+    }
+}
+
+// Held in an activation of A for 3 s, the worker is left behind by the
+// query for A's volume. As soon as it comes back it closes its handles
+// (Wine keeps a folder deleted under a live notification until it is
+// closed) and asks nothing more about A: no renewal, no arming.
+TEST_F(VolumeEvents, AWorkerStuckDuringAnEjectClosesItsHandlesWhenItReturnsAndArmsNothing) {
+    Create([&] { AppState.folders = {a_, b_}; });
+    ASSERT_EQ(liveRegistrations.size(), 2u);
+    recorder::Reset();
+    recorder::HoldNextActivationOf(a_);
+    ASSERT_TRUE(CreateDirectoryW((a_ + L"\\held").c_str(), nullptr));
+    ASSERT_TRUE(recorder::WaitUntilHeld(5s));
+    const auto held = std::chrono::steady_clock::now();
+
+    SendHandleEvent(window_, DBT_DEVICEQUERYREMOVE, liveRegistrations.front());
+    const std::size_t callsForA = FolderCallsFor(a_);
+    EXPECT_EQ(Watched(), std::vector<std::wstring>{L"B"});
+    ASSERT_TRUE(RemoveDirectoryW((a_ + L"\\held").c_str()));
+    ASSERT_TRUE(RemoveDirectoryW(a_.c_str()));
+    std::this_thread::sleep_until(held + 3s);
+    EXPECT_TRUE(FileExists(a_)) << "closed under the stuck worker";
+    recorder::Release();
+
+    EXPECT_TRUE(WaitUntil([&] { return !FileExists(a_); }, 1s, 20ms)) << "the worker kept its handles";
+    EXPECT_EQ(FolderCallsFor(a_), callsForA) << "the worker asked about A after the stop";
+    EXPECT_TRUE(IsWatched(b_));
 }
 
 }  // namespace
