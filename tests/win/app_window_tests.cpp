@@ -740,10 +740,14 @@ TEST_F(VolumeEvents, OnlyTheFoldersOfTheVolumeConcernedAreClosedAndArmedAgain) {
                 recorder::HoldNextActivationOf(a_);
                 ASSERT_TRUE(CreateDirectoryW((a_ + L"\\x").c_str(), nullptr) && recorder::WaitUntilHeld(5s));
             }
-            if (step.deleteA) ASSERT_TRUE(StartUnixProgram(L"/bin/rm", L"/bin/rm -rf " + QuotedUnixPath(a_)));
-            if (step.deleteA) ASSERT_TRUE(WaitUntil([&] { return !FileExists(a_); }, 5s));
+            if (step.deleteA) {
+                ASSERT_TRUE(StartUnixProgram(L"/bin/rm", L"/bin/rm -rf " + QuotedUnixPath(a_)));
+                ASSERT_TRUE(WaitUntil([&] { return !FileExists(a_); }, 5s));
+            }
             recorder::Release();
-            if (step.event != 0) EXPECT_EQ(SendHandleEvent(window_, step.event, registrationOfA, step.kind), TRUE);
+            if (step.event != 0) {
+                EXPECT_EQ(SendHandleEvent(window_, step.event, registrationOfA, step.kind), TRUE);
+            }
             PumpForAWhile();
             EXPECT_EQ(Watched(), step.watched);
             EXPECT_EQ(liveRegistrations.size(), step.registrations);
