@@ -37,7 +37,7 @@ bool WriteSettingsFile(const std::wstring& path, const std::wstring& text);
 enum class SettingsFileRead {
     Read,        // text holds the whole content
     Missing,     // no such file (or folder): nothing stored yet
-    Unreadable,  // there, but it cannot be opened now (held, no access)
+    Unreadable,  // there, but it cannot be opened or read now (held, no access, a read error)
 };
 
 // The whole content of the file as text, in one attempt.

@@ -124,6 +124,29 @@ TEST_F(SettingsStore, ReadTellsAMissingFileFromOneThatCannotBeOpened) {
     RemoveDirectoryW(folderInItsPlace.c_str());
 }
 
+// A read that fails after the open (here a pipe whose writer disconnects
+// after the first two folders of a longer list) counts as unreadable: the
+// text read so far must not pass for the whole file, or the start-up save
+// would store the shortened list.
+TEST_F(SettingsStore, ReadErrorAfterTheOpenCountsAsUnreadable) {
+    const std::wstring name = L"\\\\.\\pipe\\lumivane-settings-" + std::to_wstring(GetCurrentProcessId());
+    HANDLE pipe = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE, 1, 4096, 4096, 0, nullptr);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    std::thread writer([pipe] {
+        ConnectNamedPipe(pipe, nullptr);
+        const std::string half = kBom + "{\"x\":1,\"folders\":[\"C:\\\\A\",\"C:\\\\B\"]";
+        DWORD written = 0;
+        WriteFile(pipe, half.data(), static_cast<DWORD>(half.size()), &written, nullptr);
+        FlushFileBuffers(pipe);  // until the reader has it all
+        DisconnectNamedPipe(pipe);
+    });
+    std::wstring text = L"stale";
+    EXPECT_EQ(ReadSettingsFile(name, text), SettingsFileRead::Unreadable);
+    EXPECT_EQ(text, L"");
+    writer.join();
+    CloseHandle(pipe);
+}
+
 // A backup tool holds the file without sharing while the program starts.
 // Held for a moment, the list loads. Held through the whole load, the
 // program runs on the defaults, and no save from the (moved) window replaces
