@@ -259,6 +259,15 @@ protected:
                 if (pid_t pid = XWindowPid(xWindow); pid > 0) kill(pid, SIGKILL);
     }
 
+    // Moves the main window as another program would, with no move loop.
+    void MoveWindowTo(int x, int y) {
+        Inspect({"move", std::to_string(x), std::to_string(y)});
+        ASSERT_TRUE(Eventually([&] {
+            std::vector<int> rect = Inspect({"main"}).Ints("rect");
+            return rect.size() == 4 && rect[0] == x && rect[1] == y;
+        }, kShort)) << "not moved";
+    }
+
     bool AnyNewFileBrowser() {
         for (const TopWindow& window : TopWindows(kFileBrowserClass))
             if (!fileBrowsersBefore_.count(window.handle)) return true;
@@ -654,6 +663,23 @@ TEST_F(LumivaneTest, TaskbarCreatedBringsTheIconBack) {
     EXPECT_TRUE(Eventually([&] { return Inspect({"main"})["visible"] == "1"; }, kShort));
 }
 
+// At sign-out Wine, as Windows does, sends WM_QUERYENDSESSION and
+// WM_ENDSESSION and then ends the process without destroying its window:
+// a window moved without a drag is stored where it was moved.
+TEST_F(LumivaneTest, EndingTheSessionStoresWhereTheWindowWasMoved) {
+    const std::vector<std::string> folders = {WindowsPath(Folder("Inbox"))};
+    WriteSettingsWithFolders(folders);
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_NO_FATAL_FAILURE(MoveWindowTo(40, 30));
+    // Removed, so that only a save at the session's end can bring it back.
+    std::filesystem::remove(settingsFile_);
+
+    CommandResult end = e2e::Run({"wineboot", "--end-session"}, milliseconds(30000));
+    EXPECT_EQ(end.exitCode, 0) << end.output;
+    ASSERT_TRUE(program_->WaitForExit(kShort).has_value()) << "the program outlived the session";
+    EXPECT_EQ(ReadFileBytes(settingsFile_), SettingsBytes({40, 30, kStoredRect[2], kStoredRect[3]}, folders));
+}
+
 }  // namespace
 
 namespace {
@@ -765,11 +791,12 @@ TEST_F(HeldSettingsTest, ShortHoldAtStartUpStillLoadsTheList) {
 
 // Held through the whole start, or read but with its list cut short or
 // missing its "]": the program runs without the stored folders, and no save
-// (start-up, close, exit) replaces the file, which can still be mended; the
-// user's first change of the list is saved.
+// (start-up, a move and close, exit) replaces the file, which can still be
+// mended; the user's first change of the list is saved. The stored folder's
+// name holds a "]", which must not pass for the end of a damaged list.
 TEST_F(HeldSettingsTest, UnreadableListIsKeptUntilTheUserChangesIt) {
     const std::string head = "{\"x\":300,\"y\":200,\"width\":500,\"height\":400,\"folders\":[" +
-                             JsonString(WindowsPath(Folder("Stored")));
+                             JsonString(WindowsPath(Folder("Photos [2023]")));
     struct Case {
         const char* what;
         std::string text;
@@ -796,6 +823,7 @@ TEST_F(HeldSettingsTest, UnreadableListIsKeptUntilTheUserChangesIt) {
         };
 
         ASSERT_NO_FATAL_FAILURE(start());
+        ASSERT_NO_FATAL_FAILURE(MoveWindowTo(40, 30));
         Inspect({"close"});
         ASSERT_TRUE(Eventually([&] { return Inspect({"main"})["visible"] == "0"; }, kShort)) << "still shown";
         EXPECT_EQ(ReadFileBytes(settingsFile_), stored) << "closing replaced the stored list";
