@@ -18,6 +18,7 @@
 
 #include "activation_recorder.h"
 #include "base/win_raii.h"
+#include "explorer/call_deadline.h"
 #include "explorer/folder_access.h"
 #include "fake_shell.h"
 #include "handle_count.h"
@@ -328,6 +329,75 @@ TEST_F(ChangeWatcher, StopReturnsWithinASecondWhileTheWorkerWaitsForAnUnanswerin
     window.Answer();
     EXPECT_TRUE(WaitUntil(gone, 5s, 100ms)) << "the old worker's notification was never closed";
     EXPECT_EQ(recorder::Finished(), 2u);
+}
+
+// The activation's own waits (its polls after an open request) end when the
+// stop event it is given is set: a stop meanwhile ends the worker within
+// the stop's wait instead of leaving it behind.
+TEST_F(ChangeWatcher, StopEndsTheActivationsWaitAndTheWorkerWithIt) {
+    std::wstring folder = root.Make(L"waiting");
+    recorder::WaitInNextActivationOf(folder, 3s);
+    Watch({folder});
+    ChangeFolder(folder, L"x");
+    ASSERT_TRUE(recorder::WaitForCalls(1, kWake));
+    StopWatching();
+    EXPECT_EQ(recorder::Finished(), 1u) << "the worker was left behind in its wait";
+    EXPECT_TRUE(IsIdle());
+}
+
+// Call cancellation as COM documents it, for a platform where it works
+// (Wine's CoCancelCall aborts): each thread enables it for itself, in
+// nested pairs, and CoCancelCall is refused (CO_E_CANCEL_DISABLED) for a
+// thread that has not; otherwise the call outstanding there returns
+// RPC_E_CALL_CANCELED, as the unanswering window then does.
+struct CancellationStandIn {
+    static inline SRWLOCK lock = SRWLOCK_INIT;
+    static inline std::vector<std::pair<DWORD, int>> enabled;  // thread, nesting
+    static inline UnansweringWindow* window = nullptr;
+
+    static int& Enabled(DWORD thread) {
+        for (auto& [id, count] : enabled)
+            if (id == thread) return count;
+        return enabled.emplace_back(thread, 0).second;
+    }
+    static HRESULT Change(int by) {
+        AcquireSRWLockExclusive(&lock);
+        Enabled(GetCurrentThreadId()) += by;
+        ReleaseSRWLockExclusive(&lock);
+        return S_OK;
+    }
+    static HRESULT WINAPI Enable(void*) { return Change(1); }
+    static HRESULT WINAPI Disable(void*) { return Change(-1); }
+    static HRESULT WINAPI Cancel(DWORD thread, ULONG) {
+        AcquireSRWLockExclusive(&lock);
+        const bool allowed = Enabled(thread) > 0;
+        ReleaseSRWLockExclusive(&lock);
+        if (!allowed) return CO_E_CANCEL_DISABLED;
+        window->Cancel();
+        return S_OK;
+    }
+
+    explicit CancellationStandIn(UnansweringWindow& hung) {
+        enabled.clear();
+        window = &hung;
+        CurrentCallCancelCalls() = CallCancelCalls{[] { return true; }, Cancel, Enable, Disable};
+    }
+    ~CancellationStandIn() { CurrentCallCancelCalls() = PlatformCallCancelCalls(); }
+};
+
+// Where cancellation works, a stop cancels the call the worker is in, and
+// the worker ends within the stop's wait instead of being left behind.
+TEST_F(ChangeWatcher, StopCancelsTheWorkersCallWhereCancellationWorks) {
+    std::wstring stuck = root.Make(L"stuck");
+    UnansweringWindow window;
+    CancellationStandIn cancellation(window);
+    recorder::CallIntoNextActivationOf(stuck, window.TakeMarshalled());
+    Watch({stuck});
+    ChangeFolder(stuck, L"x");
+    ASSERT_TRUE(window.WaitUntilCalled(kWakeMilliseconds)) << "the worker never reached the object";
+    StopWatching();
+    EXPECT_EQ(recorder::Finished(), 1u) << "the call was not cancelled and the worker was left behind";
+    EXPECT_TRUE(IsIdle());
 }
 
 // Deleting a folder that is being watched only marks it for deletion while
