@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -95,6 +96,7 @@ protected:
         AppState.folders.clear();
     }
     void TearDown() override {
+        CurrentCallCancelCalls() = PlatformCallCancelCalls();
         recorder::Release();  // never leave the worker held, or the stop below would wait for ever
         StopWatching();
         AppState.folders.clear();
@@ -345,52 +347,39 @@ TEST_F(ChangeWatcher, StopEndsTheActivationsWaitAndTheWorkerWithIt) {
     EXPECT_TRUE(IsIdle());
 }
 
-// Call cancellation as COM documents it, for a platform where it works
-// (Wine's CoCancelCall aborts): each thread enables it for itself, in
-// nested pairs, and CoCancelCall is refused (CO_E_CANCEL_DISABLED) for a
-// thread that has not; otherwise the call outstanding there returns
-// RPC_E_CALL_CANCELED, as the unanswering window then does.
-struct CancellationStandIn {
-    static inline SRWLOCK lock = SRWLOCK_INIT;
-    static inline std::vector<std::pair<DWORD, int>> enabled;  // thread, nesting
-    static inline UnansweringWindow* window = nullptr;
+// Call cancellation as COM documents it, where it works (Wine's CoCancelCall
+// aborts): each thread allows it for itself, in nested pairs; CoCancelCall
+// is refused for a thread that has not, and otherwise the call outstanding
+// there returns RPC_E_CALL_CANCELED, as the unanswering window then does.
+SRWLOCK cancelLock = SRWLOCK_INIT;
+std::map<DWORD, int> cancelAllowed;  // thread: nesting
+UnansweringWindow* cancelTarget = nullptr;
 
-    static int& Enabled(DWORD thread) {
-        for (auto& [id, count] : enabled)
-            if (id == thread) return count;
-        return enabled.emplace_back(thread, 0).second;
-    }
-    static HRESULT Change(int by) {
-        AcquireSRWLockExclusive(&lock);
-        Enabled(GetCurrentThreadId()) += by;
-        ReleaseSRWLockExclusive(&lock);
-        return S_OK;
-    }
-    static HRESULT WINAPI Enable(void*) { return Change(1); }
-    static HRESULT WINAPI Disable(void*) { return Change(-1); }
-    static HRESULT WINAPI Cancel(DWORD thread, ULONG) {
-        AcquireSRWLockExclusive(&lock);
-        const bool allowed = Enabled(thread) > 0;
-        ReleaseSRWLockExclusive(&lock);
-        if (!allowed) return CO_E_CANCEL_DISABLED;
-        window->Cancel();
-        return S_OK;
-    }
-
-    explicit CancellationStandIn(UnansweringWindow& hung) {
-        enabled.clear();
-        window = &hung;
-        CurrentCallCancelCalls() = CallCancelCalls{[] { return true; }, Cancel, Enable, Disable};
-    }
-    ~CancellationStandIn() { CurrentCallCancelCalls() = PlatformCallCancelCalls(); }
-};
+HRESULT AllowCancel(int by) {
+    AcquireSRWLockExclusive(&cancelLock);
+    cancelAllowed[GetCurrentThreadId()] += by;
+    ReleaseSRWLockExclusive(&cancelLock);
+    return S_OK;
+}
+HRESULT WINAPI EnableCancel(void*) { return AllowCancel(1); }
+HRESULT WINAPI DisableCancel(void*) { return AllowCancel(-1); }
+HRESULT WINAPI CancelOn(DWORD thread, ULONG) {
+    AcquireSRWLockExclusive(&cancelLock);
+    const bool allowed = cancelAllowed[thread] > 0;
+    ReleaseSRWLockExclusive(&cancelLock);
+    if (!allowed) return CO_E_CANCEL_DISABLED;
+    cancelTarget->Cancel();
+    return S_OK;
+}
 
 // Where cancellation works, a stop cancels the call the worker is in, and
 // the worker ends within the stop's wait instead of being left behind.
 TEST_F(ChangeWatcher, StopCancelsTheWorkersCallWhereCancellationWorks) {
     std::wstring stuck = root.Make(L"stuck");
     UnansweringWindow window;
-    CancellationStandIn cancellation(window);
+    cancelTarget = &window;
+    cancelAllowed.clear();  // threads of earlier runs are gone, and their permission with them
+    CurrentCallCancelCalls() = {[] { return true; }, CancelOn, EnableCancel, DisableCancel};
     recorder::CallIntoNextActivationOf(stuck, window.TakeMarshalled());
     Watch({stuck});
     ChangeFolder(stuck, L"x");
