@@ -78,6 +78,15 @@ void OnDestroy(HWND window) {
     PostQuitMessage(0);
 }
 
+// At sign-out and shutdown Windows ends the process after WM_ENDSESSION
+// without destroying its windows, so WM_DESTROY's save never runs: a window
+// moved without a drag (Win+Shift+arrow, another program) would lose its
+// place. The same save as at exit, held back as that one is for a settings
+// file that could not be read.
+void OnEndSession(HWND window, bool sessionEnds) {
+    if (sessionEnds) SaveSettings(window);
+}
+
 // Only the list's width follows the window; its height stays as created.
 // A minimised window (client width 0) neither saves nor moves anything.
 // During a drag no save is made: a flushed save at every step would make
@@ -237,6 +246,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_COMMAND: return OnCommand(window, wParam, lParam);
     case WM_ENTERSIZEMOVE: inSizeMoveLoop = true; return 0;
     case WM_EXITSIZEMOVE: OnExitSizeMove(window); return 0;
+    case WM_ENDSESSION: OnEndSession(window, wParam != FALSE); return 0;
     case WM_TRAYICON: OnTrayIcon(window, wParam, lParam); return 0;
     case WM_DEVICECHANGE: return OnDeviceChange(window, wParam, lParam);
     case WM_POWERBROADCAST: OnPowerBroadcast(window, wParam); return TRUE;

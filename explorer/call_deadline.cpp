@@ -11,7 +11,7 @@
 #include <objbase.h>
 
 CallCancelCalls PlatformCallCancelCalls() {
-    return CallCancelCalls{CallCancellationWorks, CoCancelCall};
+    return CallCancelCalls{CallCancellationWorks, CoCancelCall, CoEnableCallCancellation, CoDisableCallCancellation};
 }
 
 CallCancelCalls& CurrentCallCancelCalls() {
@@ -30,16 +30,16 @@ CallDeadline::CallDeadline() : threadId_(GetCurrentThreadId()) {
     if (!CurrentCallCancelCalls().cancellationWorks()) return;
     // Counted per thread: the watcher's own lasting permission is left as
     // it is when this one is withdrawn.
-    if (FAILED(CoEnableCallCancellation(nullptr))) return;
+    if (FAILED(CurrentCallCancelCalls().enableCancellation(nullptr))) return;
     timer_ = CreateThreadpoolTimer(Expired, this, nullptr);
-    if (timer_ == nullptr) CoDisableCallCancellation(nullptr);
+    if (timer_ == nullptr) CurrentCallCancelCalls().disableCancellation(nullptr);
 }
 
 CallDeadline::~CallDeadline() {
     if (timer_ == nullptr) return;
     Disarm();
     CloseThreadpoolTimer(timer_);
-    CoDisableCallCancellation(nullptr);
+    CurrentCallCancelCalls().disableCancellation(nullptr);
 }
 
 void CallDeadline::Arm() {

@@ -14,15 +14,20 @@
 
 // How cancellation is reached, in one table so that a test can stand in
 // for a platform whose cancellation works (Wine's does not). Production
-// code never changes it.
+// code never changes it. A thread allows its own calls to be cancelled
+// (enable and disable in nested pairs); cancelCall is refused for a thread
+// that has not.
 struct CallCancelCalls {
     bool (*cancellationWorks)();
     HRESULT(WINAPI* cancelCall)(DWORD threadId, ULONG timeoutMs);
+    HRESULT(WINAPI* enableCancellation)(void* reserved);
+    HRESULT(WINAPI* disableCancellation)(void* reserved);
 };
 
 // The table in use; the real functions unless a test replaced them.
 CallCancelCalls& CurrentCallCancelCalls();
-// The real functions: CallCancellationWorks and CoCancelCall.
+// The real functions: CallCancellationWorks, CoCancelCall,
+// CoEnableCallCancellation and CoDisableCallCancellation.
 CallCancelCalls PlatformCallCancelCalls();
 
 // False under Wine 8, whose CoCancelCall is a stub that aborts the process.

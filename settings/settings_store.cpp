@@ -94,11 +94,17 @@ SettingsFileRead ReadSettingsFile(const std::wstring& path, std::wstring& text) 
     if (error == ENOENT) return SettingsFileRead::Missing;
     if (error != 0 || !file) return SettingsFileRead::Unreadable;
     // The UTF-8 text mode drops the byte-order mark and turns CR LF into LF.
-    // A read error ends the text where it is.
+    // A read error (a bad sector, a share that went away) ends fgetws just
+    // as the end of the file does: only the error flag tells them apart.
+    // The text read so far may stop inside the list, and must not be taken
+    // for the whole file.
     wchar_t piece[256];
     while (fgetws(piece, 256, file)) text += piece;
+    const bool failed = ferror(file) != 0;
     fclose(file);
-    return SettingsFileRead::Read;
+    if (!failed) return SettingsFileRead::Read;
+    text.clear();
+    return SettingsFileRead::Unreadable;
 }
 
 void SaveSettings(HWND window) {

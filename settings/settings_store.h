@@ -20,10 +20,10 @@ void SaveSettings(HWND window);
 void SaveChangedFolderList(HWND window);
 
 // Sets AppState.geometry and AppState.folders: defaults first, then what the
-// settings file holds. A file that exists but is held by another program is
-// tried again for about two seconds; if it stays unreadable, the program
-// runs on the defaults and keeps the file as it is (no save replaces it)
-// until the folder list changes. A file whose "folders" array cannot be read
+// settings file holds. A file that exists but is held by another program, or
+// fails a read, is tried again for about two seconds; if it stays
+// unreadable, the program runs on the defaults and keeps the file as it is
+// (no save replaces it) until the folder list changes. A file whose "folders" array cannot be read
 // (see FolderArrayIsUnreadable) is kept the same way, with whatever else it
 // held applied.
 void LoadSettings();
@@ -37,7 +37,7 @@ bool WriteSettingsFile(const std::wstring& path, const std::wstring& text);
 enum class SettingsFileRead {
     Read,        // text holds the whole content
     Missing,     // no such file (or folder): nothing stored yet
-    Unreadable,  // there, but it cannot be opened now (held, no access)
+    Unreadable,  // there, but it cannot be opened or read now (held, no access, a read error)
 };
 
 // The whole content of the file as text, in one attempt.

@@ -18,8 +18,11 @@ bool IsDigit(wchar_t c) {
 }
 
 // Where the folders array ends: the first ']' that is not inside a quoted
-// entry, so that a folder named "a]b" reads back whole. A text whose quotes
-// do not pair up falls back to the first ']' at all.
+// entry, so that a folder named "a]b" reads back whole. None when no ']'
+// stands outside quotation marks: a file that lost its closing bracket, or
+// was cut inside an entry, must not end the array at a ']' inside a folder
+// name ("C:\Photos [2023]"), which would read as a shorter list that the
+// next save then stores in place of the whole one.
 size_t FindArrayEnd(std::wstring_view text, size_t from) {
     bool inString = false;
     for (size_t i = from; i < text.size(); ++i) {
@@ -36,7 +39,7 @@ size_t FindArrayEnd(std::wstring_view text, size_t from) {
             return i;
         }
     }
-    return text.find(L']', from);
+    return std::wstring_view::npos;
 }
 
 // Walks the folders array and hands each decoded entry to onEntry, which

@@ -31,13 +31,15 @@ int32_t ParseLeadingInt(std::wstring_view text);
 bool ReadIntValue(std::wstring_view text, std::wstring_view key, int32_t& value);
 
 // The decoded strings of the "folders" array in text order, empty ones
-// included. True when the array's brackets were found.
+// included. True when the array's brackets were found, the closing one
+// outside quotation marks.
 bool ReadFolderArray(std::wstring_view text, std::vector<std::wstring>& entries);
 
 // True when the text has the "folders" key (the reader's own search) but
 // no complete array after it: no ':' and '[' after the key, or no ']'
-// after the '['. A file cut inside the list or hand-edited with a bracket missing
-// reads as no folders, yet still holds the user's list.
+// outside quotation marks after the '['. A file cut inside the list or
+// hand-edited with a bracket missing reads as no folders, yet still holds
+// the user's list.
 bool FolderArrayIsUnreadable(std::wstring_view text);
 
 // Decodes backslash pairs: \" \/ \\ \b \f \n \r \t; any other pair gives its

@@ -192,7 +192,7 @@ DWORD WINAPI WatcherThread(LPVOID start) {
         // The worker's own apartment, for the shell objects the activation creates.
         const ComApartment apartment;
         // Lets StopWatching cancel a call into a hung Explorer window.
-        CoEnableCallCancellation(nullptr);
+        CurrentCallCancelCalls().enableCancellation(nullptr);
         while (waitHandles.size() > 1) {
             DWORD result = WaitForMultipleObjects(static_cast<DWORD>(waitHandles.size()), waitHandles.data(),
                                                   FALSE, INFINITE);

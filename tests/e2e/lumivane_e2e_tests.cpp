@@ -284,6 +284,13 @@ protected:
                 if (pid_t pid = XWindowPid(xWindow); pid > 0) kill(pid, SIGKILL);
     }
 
+    // Moves the main window as another program would (no move loop), clear
+    // of Wine's notification area at the top left.
+    void MoveWindow() {
+        Inspect({"move", "640", "360"});
+        ASSERT_TRUE(Eventually([&] { return Inspect({"main"})["rect"].rfind("640 360 ", 0) == 0; }, kShort));
+    }
+
     bool AnyNewFileBrowser() {
         for (const TopWindow& window : TopWindows(kFileBrowserClass))
             if (!fileBrowsersBefore_.count(window.handle)) return true;
@@ -651,16 +658,25 @@ TEST_F(LumivaneTest, DoubleClickOnARowOpensThatFolder) {
     EXPECT_TRUE(Eventually([&] { return Inspect({"main"})["list.selection"] == "1"; }, kShort));
 }
 
-// Both ways out end the process with code 0, save the settings and remove
-// the icon.
-enum class ExitWay { MenuBar, IconMenu };
+// Every way out ends the process with code 0, saves the settings (with the
+// window where another program moved it) and removes the icon. Besides the
+// program's own two, the end of the session: Wine, as Windows does, sends
+// WM_QUERYENDSESSION and WM_ENDSESSION, then ends the process without
+// destroying its window.
+enum class ExitWay { MenuBar, IconMenu, EndSession };
 
-const char* Name(ExitWay way) { return way == ExitWay::MenuBar ? "MenuBar" : "IconMenu"; }
+const char* Name(ExitWay way) {
+    return way == ExitWay::MenuBar ? "MenuBar" : way == ExitWay::IconMenu ? "IconMenu" : "EndSession";
+}
 void PrintTo(ExitWay way, std::ostream* out) { *out << Name(way); }
 
 class LumivaneExitTest : public LumivaneTest, public testing::WithParamInterface<ExitWay> {
 protected:
     void Exit(ExitWay way) {
+        if (way == ExitWay::EndSession) {
+            EXPECT_EQ(e2e::Run({"wineboot", "--end-session"}, milliseconds(30000)).exitCode, 0);
+            return;
+        }
         if (way == ExitWay::MenuBar) {
             // "ファイル(&F)" then "終了する(&X)", by their mnemonics.
             Key(mainXWindow_, "alt+f");
@@ -676,6 +692,7 @@ TEST_P(LumivaneExitTest, EndsTheProgramSavedAndWithoutIcon) {
     std::vector<std::string> folders = {WindowsPath(Folder("Inbox"))};
     WriteSettingsWithFolders(folders);
     ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_NO_FATAL_FAILURE(MoveWindow());  // saves nothing by itself
     std::vector<int> rect = Inspect({"main"}).Ints("rect");
     ASSERT_EQ(TrayIcons(), 1);
     std::filesystem::remove(settingsFile_);
@@ -689,7 +706,8 @@ TEST_P(LumivaneExitTest, EndsTheProgramSavedAndWithoutIcon) {
     EXPECT_EQ(Inspect({"main"})["window"], "none");
 }
 
-INSTANTIATE_TEST_SUITE_P(Lumivane, LumivaneExitTest, testing::Values(ExitWay::MenuBar, ExitWay::IconMenu),
+INSTANTIATE_TEST_SUITE_P(Lumivane, LumivaneExitTest,
+                         testing::Values(ExitWay::MenuBar, ExitWay::IconMenu, ExitWay::EndSession),
                          [](const testing::TestParamInfo<ExitWay>& info) { return std::string(Name(info.param)); });
 
 TEST_F(LumivaneTest, TaskbarCreatedBringsTheIconBack) {
@@ -821,11 +839,12 @@ TEST_F(HeldSettingsTest, ShortHoldAtStartUpStillLoadsTheList) {
 
 // Held through the whole start, or read but with its list cut short or
 // missing its "]": the program runs without the stored folders, and no save
-// (start-up, close, exit) replaces the file, which can still be mended; the
-// user's first change of the list is saved.
+// (start-up, a move and close, exit) replaces the file, which can still be
+// mended; the user's first change of the list is saved. The stored folder's
+// name holds a "]", which must not pass for the end of a damaged list.
 TEST_F(HeldSettingsTest, UnreadableListIsKeptUntilTheUserChangesIt) {
     const std::string head = "{\"x\":300,\"y\":200,\"width\":500,\"height\":400,\"folders\":[" +
-                             JsonString(WindowsPath(Folder("Stored")));
+                             JsonString(WindowsPath(Folder("Photos [2023]")));
     struct Case {
         const char* what;
         std::string text;
@@ -852,6 +871,7 @@ TEST_F(HeldSettingsTest, UnreadableListIsKeptUntilTheUserChangesIt) {
         };
 
         ASSERT_NO_FATAL_FAILURE(start());
+        ASSERT_NO_FATAL_FAILURE(MoveWindow());
         Inspect({"close"});
         ASSERT_TRUE(Eventually([&] { return Inspect({"main"})["visible"] == "0"; }, kShort)) << "still shown";
         EXPECT_EQ(ReadFileBytes(settingsFile_), stored) << "closing replaced the stored list";

@@ -16,6 +16,8 @@
 //   lvinspect state HWND       whether a window is minimised and foreground,
 //                              and how long the session has had no input
 //   lvinspect minimize HWND    minimises a window
+//   lvinspect move X Y         moves the main window, as another program (or
+//                              Win+Shift+arrow) would: no move loop
 //   lvinspect foreground [HWND]  gives the foreground to a window, or to the
 //                              main window
 //   lvinspect delete-icon      removes the main window's icon (id 1), as a
@@ -446,6 +448,11 @@ int Minimize(HWND window) {
     return IsWindow(window) && ShowWindow(window, SW_MINIMIZE) >= 0 ? 0 : 1;
 }
 
+int Move(const wchar_t* x, const wchar_t* y) {
+    HWND main = MainWindow();
+    return main && SetWindowPos(main, nullptr, _wtoi(x), _wtoi(y), 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE) ? 0 : 1;
+}
+
 int GiveForeground(HWND window) {
     return window && SetForegroundWindow(window) ? 0 : 1;
 }
@@ -571,7 +578,7 @@ int PickFolder(const std::wstring& folder) {
 }
 
 int Usage() {
-    fputs("usage: lvinspect main|about|popup|tray|windows CLASS|close-button TITLE|close [HWND...]|command ID|state HWND|minimize HWND|foreground [HWND]|delete-icon|taskbar-created|health|hold FILE [MS]|pick FOLDER\n",
+    fputs("usage: lvinspect main|about|popup|tray|windows CLASS|close-button TITLE|close [HWND...]|command ID|state HWND|minimize HWND|move X Y|foreground [HWND]|delete-icon|taskbar-created|health|hold FILE [MS]|pick FOLDER\n",
           stderr);
     return 2;
 }
@@ -597,6 +604,7 @@ int wmain(int argc, wchar_t** argv) {
     else if (command == L"command" && argc > 2) result = PostCommand(argv[2]);
     else if (command == L"state" && argc > 2) result = StateFacts(HandleFrom(argv[2]));
     else if (command == L"minimize" && argc > 2) result = Minimize(HandleFrom(argv[2]));
+    else if (command == L"move" && argc > 3) result = Move(argv[2], argv[3]);
     else if (command == L"foreground") result = GiveForeground(argc > 2 ? HandleFrom(argv[2]) : MainWindow());
     else if (command == L"delete-icon") result = DeleteIcon();
     else if (command == L"taskbar-created") result = TaskbarCreated();

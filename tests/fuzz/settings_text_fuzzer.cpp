@@ -25,8 +25,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (geometry.width <= 0 || geometry.height <= 0) std::abort();
 
+    // An array that cannot be read gives no folders.
     std::vector<std::wstring> entries;
-    ReadFolderArray(text, entries);
+    const bool found = ReadFolderArray(text, entries);
+    if (FolderArrayIsUnreadable(text) && (found || !folders.empty())) std::abort();
 
     WindowGeometry again{9, 9, 9, 9};
     FolderList againFolders{L"stale"};

@@ -100,9 +100,9 @@ TEST(SettingsReader, FolderArrayTolerances) {
         {L"\"folders\":[\"A\"", {}},
         {L"\"folders\"[\"A\"]", {}},
         {L"\"Folders\":[\"A\"]", {}},
-        // A quote that never closes: the first ']' ends the array.
-        {L"\"folders\":[\"abc]", {L"abc"}},
-        {L"\"folders\":[\"ab\\\\]", {L"ab\\"}},
+        // A quote that never closes hides every ']' after it: no folders.
+        {L"\"folders\":[\"abc]", {}},
+        {L"\"folders\":[\"ab\\\\]", {}},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(Load(c.text).folders, c.folders) << c.text;
@@ -128,6 +128,9 @@ TEST(SettingsReader, TellsAFolderArrayThatCannotBeRead) {
         {L"{\"folders\":[\"A\"}", true},
         {L"{\"folders\":\"A\"}", true},
         {L"\"folders\"", true},
+        // Bracket lost, or cut inside an entry, with a ']' in a folder name.
+        {L"{\"folders\":[\"C:\\\\Photos [2023]\",\"D:\\\\Inbox\"}", true},
+        {L"{\"folders\":[\"C:\\\\Photos [2023]\",\"D:\\\\Wo", true},
         {L"{\"folders\":[]}", false},
         {L"{\"folders\":[\"a]b\"]}", false},
         {L"{\"x\":1,\"fold", false},

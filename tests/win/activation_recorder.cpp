@@ -43,6 +43,8 @@ std::wstring holdPath;
 bool holding = false;  // a hold is set for holdPath
 bool held = false;     // a call is waiting in the hold
 bool released = false;
+std::wstring waitPath;
+DWORD waitMs = 0;  // a wait is set for waitPath
 std::wstring callIntoPath;
 IStream* callIntoStream = nullptr;
 
@@ -55,14 +57,19 @@ APTTYPE CurrentApartment() {
 
 }  // namespace
 
-void ActivateOrOpenFolder(const std::wstring& path, HANDLE) {
+void ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent) {
     RecordedActivation call{path, GetCurrentThreadId(), CurrentApartment(), std::chrono::steady_clock::now()};
     IStream* stream = nullptr;
+    DWORD wait = 0;
     {
         Guard guard;
         calls.push_back(call);
         if (callIntoStream && path == callIntoPath) stream = std::exchange(callIntoStream, nullptr);
+        if (path == waitPath) wait = std::exchange(waitMs, 0);
+        NotifyAll();
     }
+    if (wait != 0 && stopEvent != nullptr) WaitForSingleObject(stopEvent, wait);
+    if (wait != 0 && stopEvent == nullptr) Sleep(wait);
     if (stream) {
         Microsoft::WRL::ComPtr<IOleWindow> window;
         if (SUCCEEDED(CoGetInterfaceAndReleaseStream(stream, IID_PPV_ARGS(&window)))) {
@@ -96,6 +103,7 @@ void Reset() {
     finished = 0;
     holdPath.clear();
     holding = held = released = false;
+    waitMs = 0;
     if (callIntoStream) callIntoStream->Release();
     callIntoStream = nullptr;
 }
@@ -116,6 +124,12 @@ void Release() {
     Guard guard;
     released = true;
     NotifyAll();
+}
+
+void WaitInNextActivationOf(const std::wstring& path, std::chrono::milliseconds timeout) {
+    Guard guard;
+    waitPath = path;
+    waitMs = static_cast<DWORD>(timeout.count());
 }
 
 void CallIntoNextActivationOf(const std::wstring& path, IStream* stream) {

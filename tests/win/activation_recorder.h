@@ -32,6 +32,11 @@ void HoldNextActivationOf(const std::wstring& path);
 bool WaitUntilHeld(std::chrono::milliseconds timeout);
 void Release();
 
+// The next call for path waits up to timeout as the real activation waits
+// between its searches: until the stop event it was given is set, or for
+// the whole time when it was given none.
+void WaitInNextActivationOf(const std::wstring& path, std::chrono::milliseconds timeout);
+
 // The next call for path calls GetWindow on the IOleWindow marshalled in
 // stream (taking the stream), as the real activation calls into Explorer.
 void CallIntoNextActivationOf(const std::wstring& path, IStream* stream);

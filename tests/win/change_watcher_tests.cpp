@@ -14,12 +14,14 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "activation_recorder.h"
 #include "base/win_raii.h"
+#include "explorer/call_deadline.h"
 #include "explorer/folder_access.h"
 #include "fake_shell.h"
 #include "handle_count.h"
@@ -97,6 +99,7 @@ protected:
         AppState.folders.clear();
     }
     void TearDown() override {
+        CurrentCallCancelCalls() = PlatformCallCancelCalls();
         recorder::Release();  // never leave the worker held, or the stop below would wait for ever
         StopWatching();
         AppState.folders.clear();
@@ -331,6 +334,62 @@ TEST_F(ChangeWatcher, StopReturnsWithinASecondWhileTheWorkerWaitsForAnUnanswerin
     window.Answer();
     EXPECT_TRUE(WaitUntil(gone, 5s, 100ms)) << "the old worker's notification was never closed";
     EXPECT_EQ(recorder::Finished(), 2u);
+}
+
+// The activation's own waits (its polls after an open request) end when the
+// stop event it is given is set: a stop meanwhile ends the worker within
+// the stop's wait instead of leaving it behind.
+TEST_F(ChangeWatcher, StopEndsTheActivationsWaitAndTheWorkerWithIt) {
+    std::wstring folder = root.Make(L"waiting");
+    recorder::WaitInNextActivationOf(folder, 3s);
+    Watch({folder});
+    ChangeFolder(folder, L"x");
+    ASSERT_TRUE(recorder::WaitForCalls(1, kWake));
+    StopWatching();
+    EXPECT_EQ(recorder::Finished(), 1u) << "the worker was left behind in its wait";
+    EXPECT_TRUE(IsIdle());
+}
+
+// Call cancellation as COM documents it, where it works (Wine's CoCancelCall
+// aborts): each thread allows it for itself, in nested pairs; CoCancelCall
+// is refused for a thread that has not, and otherwise the call outstanding
+// there returns RPC_E_CALL_CANCELED, as the unanswering window then does.
+SRWLOCK cancelLock = SRWLOCK_INIT;
+std::map<DWORD, int> cancelAllowed;  // thread: nesting
+UnansweringWindow* cancelTarget = nullptr;
+
+HRESULT AllowCancel(int by) {
+    AcquireSRWLockExclusive(&cancelLock);
+    cancelAllowed[GetCurrentThreadId()] += by;
+    ReleaseSRWLockExclusive(&cancelLock);
+    return S_OK;
+}
+HRESULT WINAPI EnableCancel(void*) { return AllowCancel(1); }
+HRESULT WINAPI DisableCancel(void*) { return AllowCancel(-1); }
+HRESULT WINAPI CancelOn(DWORD thread, ULONG) {
+    AcquireSRWLockExclusive(&cancelLock);
+    const bool allowed = cancelAllowed[thread] > 0;
+    ReleaseSRWLockExclusive(&cancelLock);
+    if (!allowed) return CO_E_CANCEL_DISABLED;
+    cancelTarget->Cancel();
+    return S_OK;
+}
+
+// Where cancellation works, a stop cancels the call the worker is in, and
+// the worker ends within the stop's wait instead of being left behind.
+TEST_F(ChangeWatcher, StopCancelsTheWorkersCallWhereCancellationWorks) {
+    std::wstring stuck = root.Make(L"stuck");
+    UnansweringWindow window;
+    cancelTarget = &window;
+    cancelAllowed.clear();  // threads of earlier runs are gone, and their permission with them
+    CurrentCallCancelCalls() = {[] { return true; }, CancelOn, EnableCancel, DisableCancel};
+    recorder::CallIntoNextActivationOf(stuck, window.TakeMarshalled());
+    Watch({stuck});
+    ChangeFolder(stuck, L"x");
+    ASSERT_TRUE(window.WaitUntilCalled(kWakeMilliseconds)) << "the worker never reached the object";
+    StopWatching();
+    EXPECT_EQ(recorder::Finished(), 1u) << "the call was not cancelled and the worker was left behind";
+    EXPECT_TRUE(IsIdle());
 }
 
 // Deleting a folder that is being watched only marks it for deletion while

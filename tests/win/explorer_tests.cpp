@@ -1011,7 +1011,8 @@ TEST(CallDeadline, AHungWindowIsCancelledAndTheSearchGoesOn) {
         cancellation.calls = 0;
         cancellation.works = true;
         cancellation.window = &hung;
-        CurrentCallCancelCalls() = CallCancelCalls{c.works, FakeCancelCall};
+        CurrentCallCancelCalls() =
+            CallCancelCalls{c.works, FakeCancelCall, CoEnableCallCancellation, CoDisableCallCancellation};
         // Where nothing cancels, the hung window answers (E_FAIL) after the
         // deadline and a half.
         UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));

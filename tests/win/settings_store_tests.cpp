@@ -103,7 +103,8 @@ TEST_F(SettingsStore, NoFileGivesTheBottomRightDefaultAndNoFolders) {
 }
 
 // Only a file that is not there may be taken as "nothing stored yet"; one
-// that is there but cannot be opened now must not be replaced by defaults.
+// that is there but cannot be opened or read now must not be replaced by
+// defaults.
 TEST_F(SettingsStore, ReadTellsAMissingFileFromOneThatCannotBeOpened) {
     const std::wstring file = GetSettingsPath();
     std::wstring text = L"stale";
@@ -122,6 +123,21 @@ TEST_F(SettingsStore, ReadTellsAMissingFileFromOneThatCannotBeOpened) {
     ASSERT_TRUE(CreateDirectoryW(folderInItsPlace.c_str(), nullptr));
     EXPECT_EQ(ReadSettingsFile(folderInItsPlace, text), SettingsFileRead::Unreadable);
     RemoveDirectoryW(folderInItsPlace.c_str());
+
+    // A read that fails after the open (a pipe whose writer disconnects after
+    // part of a list): the part must not pass for the whole file.
+    const std::wstring pipeName = L"\\\\.\\pipe\\lumivane-" + std::to_wstring(GetCurrentProcessId());
+    HANDLE pipe = CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE, 1, 4096, 4096, 0, nullptr);
+    std::thread writer([pipe, part = kBom + "{\"folders\":[\"C:\\\\A\"]"] {
+        DWORD written = 0;
+        ConnectNamedPipe(pipe, nullptr);
+        WriteFile(pipe, part.data(), static_cast<DWORD>(part.size()), &written, nullptr);
+        FlushFileBuffers(pipe);  // until the reader has it all
+        DisconnectNamedPipe(pipe);
+    });
+    EXPECT_EQ(ReadSettingsFile(pipeName, text), SettingsFileRead::Unreadable) << "read error";
+    writer.join();
+    CloseHandle(pipe);
 }
 
 // A backup tool holds the file without sharing while the program starts.
