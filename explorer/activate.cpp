@@ -2,12 +2,12 @@
 // opening the folder when no window shows it.
 //
 // Every search creates the shell's window collection afresh and walks it in
-// its own index order. Each reference is held by a ComPtr in a scope of its
-// own, so the releases run innermost first (window interface, browser,
-// item) before the index variant is cleared and the next index is looked
-// at; the collection goes after the last index. The one exception is a
-// match found only in a background tab: its browser is kept until the walk
-// is over, in case no active tab shows the folder.
+// its own index order. The references into one window are held by that
+// window's RemoteCalls and released innermost first (window interface,
+// browser, item) before the index variant is cleared and the next index is
+// looked at; the collection goes after the last index. The one exception is
+// a match found only in a background tab: its references are kept until
+// the walk is over, in case no active tab shows the folder.
 //
 // Windows 11 lists every Explorer tab as its own item, and all tabs of one
 // frame report the frame's handle. So the first match may be a tab the
@@ -24,7 +24,8 @@
 // Every call into another process runs under the activation's deadline
 // (call_deadline.h): a hung window's call is cancelled after about two
 // seconds and the search goes on with the next window, as after any
-// failed call.
+// failed call. Nothing more is then called on the hung window, not even a
+// Release: its references are abandoned (RemoteCalls).
 
 #include "explorer/activate.h"
 
@@ -34,11 +35,12 @@
 #include <servprov.h>
 #include <shlobj.h>
 #include <shlguid.h>
-#include <wrl/client.h>
 
 #include <cstddef>
 #include <cstring>
 #include <iterator>
+#include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "base/win_raii.h"
@@ -49,7 +51,6 @@
 #include "explorer/tab_strip.h"
 #include "explorer/window_folder_path.h"
 
-using Microsoft::WRL::ComPtr;
 
 namespace {
 
@@ -62,22 +63,90 @@ constexpr DWORD kTabCheckIntervalMs = 50;
 
 using UniqueIdList = UniqueResource<PIDLIST_ABSOLUTE, ILFree>;
 
+// The answers of a call whose object's thread hangs or whose process is gone.
+bool IsLostObject(HRESULT hr) {
+    return hr == RPC_E_CALL_CANCELED || hr == RPC_E_DISCONNECTED || hr == RPC_E_SERVER_DIED ||
+           hr == RPC_E_SERVER_DIED_DNE;
+}
+
+// The calls into one window's objects (or the collection's), each under
+// the activation's deadline, and the references obtained from them.
+//
+// A call that was cancelled, that ran into the deadline, or that found the
+// process gone loses the objects: a cancelled call leaves their thread
+// hung, and releasing the last reference to a proxy is itself a call, which
+// waits for that thread as long as it hangs. So from then on nothing more
+// is called on them, and the references still held are abandoned instead
+// of released: one small leak per hung window, against a search that would
+// stall with it. Otherwise they are released when the calls end, the last
+// obtained first, each release under the deadline too.
+class RemoteCalls {
+public:
+    explicit RemoteCalls(CallDeadline& deadline) : deadline_(deadline) {}
+    ~RemoteCalls();
+    RemoteCalls(const RemoteCalls&) = delete;
+    RemoteCalls& operator=(const RemoteCalls&) = delete;
+
+    // Runs call (one call into the objects) unless they are lost; a lost
+    // object answers RPC_E_CALL_CANCELED, or false.
+    template <typename Call>
+    auto Run(Call&& call) {
+        using Result = decltype(call());
+        constexpr bool kHresult = std::is_same_v<Result, HRESULT>;
+        if (lost_) {
+            if constexpr (kHresult) return Result{RPC_E_CALL_CANCELED};
+            else return Result{};
+        }
+        const ULONGLONG start = GetTickCount64();
+        Result result = deadline_.Bounded(std::forward<Call>(call));
+        if (GetTickCount64() - start >= kCallDeadlineMs) lost_ = true;
+        if constexpr (kHresult) lost_ = lost_ || IsLostObject(result);
+        return result;
+    }
+
+    // The reference that get obtains (an HRESULT call that fills its
+    // out-pointer), held until the calls end; null when the call fails.
+    template <typename T, typename Get>
+    T* Obtain(Get&& get) {
+        T* reference = nullptr;
+        const HRESULT hr = Run([&] { return get(&reference); });
+        Hold(reference);
+        return SUCCEEDED(hr) ? reference : nullptr;
+    }
+
+    // Takes over a reference into these objects that another call obtained.
+    void Hold(IUnknown* reference) {
+        if (reference) held_.push_back(reference);
+    }
+
+    bool Lost() const { return lost_; }
+
+private:
+    CallDeadline& deadline_;
+    bool lost_ = false;
+    std::vector<IUnknown*> held_;
+};
+
+RemoteCalls::~RemoteCalls() {
+    while (!held_.empty() && !lost_) {
+        IUnknown* reference = held_.back();
+        held_.pop_back();
+        Run([&] { return reference->Release(), true; });
+    }
+}
+
 // The tab window of a browser that lives in a tabbed frame, or null. The
 // shell browser of a tab answers its own ShellTabWindowClass window; a
 // browser without tabs answers its frame, or nothing at all.
-HWND TabWindowOf(IWebBrowser2* browser, CallDeadline& deadline) {
-    ComPtr<IServiceProvider> services;
-    if (FAILED(deadline.Bounded([&] { return browser->QueryInterface(IID_PPV_ARGS(&services)); })) || !services) {
-        return nullptr;
-    }
-    ComPtr<IShellBrowser> shellBrowser;
-    if (FAILED(deadline.Bounded(
-            [&] { return services->QueryService(SID_STopLevelBrowser, IID_PPV_ARGS(&shellBrowser)); })) ||
-        !shellBrowser) {
-        return nullptr;
-    }
+HWND TabWindowOf(IWebBrowser2* browser, RemoteCalls& calls) {
+    auto* services =
+        calls.Obtain<IServiceProvider>([&](IServiceProvider** out) { return browser->QueryInterface(IID_PPV_ARGS(out)); });
+    if (!services) return nullptr;
+    auto* shellBrowser = calls.Obtain<IShellBrowser>(
+        [&](IShellBrowser** out) { return services->QueryService(SID_STopLevelBrowser, IID_PPV_ARGS(out)); });
+    if (!shellBrowser) return nullptr;
     HWND tab = nullptr;
-    if (FAILED(deadline.Bounded([&] { return shellBrowser->GetWindow(&tab); })) || !tab) return nullptr;
+    if (FAILED(calls.Run([&] { return shellBrowser->GetWindow(&tab); })) || !tab) return nullptr;
     wchar_t className[32] = {};
     GetClassNameW(tab, className, static_cast<int>(std::size(className)));
     return std::wcscmp(className, kTabWindowClass) == 0 ? tab : nullptr;
@@ -117,20 +186,19 @@ bool SelectTab(HWND frame, HWND tab, const std::wstring& name) {
 }
 
 // The window handle that the browser's window interface answers, or null.
-HWND FrameWindowOf(IWebBrowser2* browser, CallDeadline& deadline) {
-    ComPtr<IOleWindow> oleWindow;
-    if (FAILED(deadline.Bounded([&] { return browser->QueryInterface(IID_PPV_ARGS(&oleWindow)); })) || !oleWindow) {
-        return nullptr;
-    }
+HWND FrameWindowOf(IWebBrowser2* browser, RemoteCalls& calls) {
+    auto* oleWindow =
+        calls.Obtain<IOleWindow>([&](IOleWindow** out) { return browser->QueryInterface(IID_PPV_ARGS(out)); });
+    if (!oleWindow) return nullptr;
     HWND handle = nullptr;
-    if (FAILED(deadline.Bounded([&] { return oleWindow->GetWindow(&handle); }))) return nullptr;
+    if (FAILED(calls.Run([&] { return oleWindow->GetWindow(&handle); }))) return nullptr;
     return handle;
 }
 
 // The name the window's tab carries, or empty.
-std::wstring LocationNameOf(IWebBrowser2* browser, CallDeadline& deadline) {
+std::wstring LocationNameOf(IWebBrowser2* browser, RemoteCalls& calls) {
     BSTR name = nullptr;
-    if (FAILED(deadline.Bounded([&] { return browser->get_LocationName(&name); })) || !name) return {};
+    if (FAILED(calls.Run([&] { return browser->get_LocationName(&name); })) || !name) return {};
     std::wstring copy(name, SysStringLen(name));
     SysFreeString(name);
     return copy;
@@ -143,9 +211,11 @@ bool IsUsableWindow(HWND window) {
     return window != nullptr && !CurrentForegroundCalls().isHungAppWindow(window);
 }
 
-// The first match that is only a background tab of its frame.
+// The first match that is only a background tab of its frame, with the
+// calls that hold its references.
 struct BackgroundTab {
-    ComPtr<IWebBrowser2> browser;
+    std::unique_ptr<RemoteCalls> calls;
+    IWebBrowser2* browser = nullptr;
     HWND tab = nullptr;
     HWND frame = nullptr;
     std::wstring name;
@@ -158,29 +228,37 @@ struct BackgroundTab {
 // in background (the first such) and answers false, and so does a match
 // whose handle is missing or hung: nothing more is asked of it, and the
 // caller goes on to the next index.
-bool ActivateIfShowing(IShellWindows* windows, const VARIANT& index, const std::wstring& target, FocusRule rule,
-                       BackgroundTab& background, HANDLE stopEvent, CallDeadline& deadline) {
-    ComPtr<IDispatch> item;
-    if (FAILED(deadline.Bounded([&] { return windows->Item(index, &item); })) || !item) return false;
+bool ActivateIfShowing(IShellWindows* windows, RemoteCalls& shellCalls, const VARIANT& index,
+                       const std::wstring& target, FocusRule rule, BackgroundTab& background, HANDLE stopEvent,
+                       CallDeadline& deadline) {
+    auto calls = std::make_unique<RemoteCalls>(deadline);
+    IDispatch* item = nullptr;
+    const HRESULT found = shellCalls.Run([&] { return windows->Item(index, &item); });
+    calls->Hold(item);
+    if (FAILED(found) || !item) return false;
 
-    ComPtr<IWebBrowser2> browser;
-    if (FAILED(deadline.Bounded([&] { return item.As(&browser); })) || !browser) return false;
+    auto* browser =
+        calls->Obtain<IWebBrowser2>([&](IWebBrowser2** out) { return item->QueryInterface(IID_PPV_ARGS(out)); });
+    if (!browser) return false;
 
     std::wstring windowPath;
-    if (!deadline.Bounded([&] { return GetWindowFolderPath(browser.Get(), windowPath); })) return false;
+    if (!calls->Run([&] { return GetWindowFolderPath(browser, windowPath); })) return false;
     if (!FolderPathsEqual(NormalizeFolderPath(windowPath), target)) return false;
 
     // The handle before the reload: a reload ends a rename or a new
     // folder's name the user is typing, and a hung window is asked nothing.
-    HWND tab = TabWindowOf(browser.Get(), deadline);
-    HWND frame = FrameWindowOf(browser.Get(), deadline);
-    if (!IsUsableWindow(frame)) return false;
+    HWND tab = TabWindowOf(browser, *calls);
+    HWND frame = FrameWindowOf(browser, *calls);
+    if (!IsUsableWindow(frame) || calls->Lost()) return false;
     if (tab && !FrameShowsTab(frame, tab)) {
-        if (!background.browser) background = BackgroundTab{browser, tab, frame, LocationNameOf(browser.Get(), deadline)};
+        if (!background.calls) {
+            std::wstring name = LocationNameOf(browser, *calls);
+            if (!calls->Lost()) background = BackgroundTab{std::move(calls), browser, tab, frame, std::move(name)};
+        }
         return false;
     }
     if (UserIsInWindow(frame, rule)) return true;
-    deadline.Bounded([&] { return browser->Refresh(); });
+    calls->Run([&] { return browser->Refresh(); });
     BringWindowForward(frame, rule, stopEvent);
     return true;
 }
@@ -212,8 +290,8 @@ bool MakeIdListVariant(const std::wstring& target, VARIANT& location) {
 // Item and _NewEnum), the shell can still name the frame of a file browser
 // that shows the folder. It hands out no browser interface with it, so the
 // window cannot be reloaded; it is restored and brought forward.
-bool ActivateFoundByShell(IShellWindows* windows, const std::wstring& target, FocusRule rule, HANDLE stopEvent,
-                          CallDeadline& deadline) {
+bool ActivateFoundByShell(IShellWindows* windows, RemoteCalls& shellCalls, const std::wstring& target,
+                          FocusRule rule, HANDLE stopEvent) {
     VARIANT location;
     VariantInit(&location);
     if (!MakeIdListVariant(target, location)) return false;
@@ -222,9 +300,10 @@ bool ActivateFoundByShell(IShellWindows* windows, const std::wstring& target, Fo
     LONG handle = 0;
     // A null dispatch out-pointer is refused (RPC_X_NULL_REF_POINTER), even
     // when no dispatch is asked for.
-    ComPtr<IDispatch> unused;
+    IDispatch* unused = nullptr;
     const HRESULT hr =
-        deadline.Bounded([&] { return windows->FindWindowSW(&location, &root, SWC_EXPLORER, &handle, 0, &unused); });
+        shellCalls.Run([&] { return windows->FindWindowSW(&location, &root, SWC_EXPLORER, &handle, 0, &unused); });
+    shellCalls.Hold(unused);
     VariantClear(&location);
     if (hr != S_OK) return false;
     HWND window = reinterpret_cast<HWND>(static_cast<LONG_PTR>(handle));
@@ -250,35 +329,33 @@ bool WaitUnlessStopped(HANDLE stopEvent, DWORD milliseconds) {
 // One search (see ActivateExistingWindow), its calls under deadline. A
 // stop ends it between windows.
 bool SearchOnce(const std::wstring& target, FocusRule rule, HANDLE stopEvent, CallDeadline& deadline) {
-    ComPtr<IShellWindows> windows;
-    if (FAILED(deadline.Bounded([&] {
-            return CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&windows));
-        })) ||
-        !windows) {
-        return false;
-    }
+    RemoteCalls shellCalls(deadline);
+    auto* windows = shellCalls.Obtain<IShellWindows>([](IShellWindows** out) {
+        return CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_PPV_ARGS(out));
+    });
+    if (!windows) return false;
     LONG count = 0;
-    if (FAILED(deadline.Bounded([&] { return windows->get_Count(&count); }))) {
-        return ActivateFoundByShell(windows.Get(), target, rule, stopEvent, deadline);
+    if (FAILED(shellCalls.Run([&] { return windows->get_Count(&count); }))) {
+        return !shellCalls.Lost() && ActivateFoundByShell(windows, shellCalls, target, rule, stopEvent);
     }
 
     bool found = false;
     BackgroundTab background;
-    for (LONG i = 0; i < count && !found && !IsStopped(stopEvent); ++i) {
+    for (LONG i = 0; i < count && !found && !IsStopped(stopEvent) && !shellCalls.Lost(); ++i) {
         VARIANT index;
         VariantInit(&index);
         index.vt = VT_I4;
         index.lVal = i;
-        found = ActivateIfShowing(windows.Get(), index, target, rule, background, stopEvent, deadline);
+        found = ActivateIfShowing(windows, shellCalls, index, target, rule, background, stopEvent, deadline);
         VariantClear(&index);
     }
-    if (!found && background.browser && !IsStopped(stopEvent)) {
+    if (!found && background.calls && !IsStopped(stopEvent)) {
         // Not a tab switch in the frame the user is in. Otherwise reload
         // what the user will see: if the frame keeps another tab in front,
         // the frame still comes forward, but nothing is reloaded.
         if (!UserIsInWindow(background.frame, rule)) {
             if (SelectTab(background.frame, background.tab, background.name)) {
-                deadline.Bounded([&] { return background.browser->Refresh(); });
+                background.calls->Run([&] { return background.browser->Refresh(); });
             }
             BringWindowForward(background.frame, rule, stopEvent);
         }

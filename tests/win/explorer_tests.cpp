@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <list>
 #include <string>
 #include <thread>
 #include <vector>
@@ -987,6 +988,8 @@ HRESULT WINAPI FakeCancelCall(DWORD thread, ULONG) {
     return S_OK;
 }
 
+// The hung window's thread stays hung after the cancel, so releasing its
+// proxy would wait for it too: nothing more may be called on it.
 TEST(CallDeadline, AHungWindowIsCancelledAndTheSearchGoesOn) {
     struct Case {
         const char* name;
@@ -1000,11 +1003,15 @@ TEST(CallDeadline, AHungWindowIsCancelledAndTheSearchGoesOn) {
         {"hung window under Wine", true, CallCancellationWorks, 0, false},
     };
     ComApartment apartment;
+    // Each hung window's thread lives to the end: the reference abandoned
+    // into it stays, and Wine names an apartment by its thread's id, which
+    // a new thread could take over.
+    std::list<UnansweringWindow> hungWindows;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         if (c.works == CallCancellationWorks && CallCancellationWorks()) GTEST_SKIP() << "not under Wine";
         TestWindow second(L"second", SW_SHOWMINIMIZED);
-        UnansweringWindow hung;
+        UnansweringWindow& hung = hungWindows.emplace_back();
         FakeShell shell;
         if (c.hungWindowFirst) shell.AddWindowAnsweringThrough(L"file:///C:/Data", hung.TakeMarshalled());
         FakeWindow& answering = shell.AddWindow(L"file:///C:/Data", second.Handle());

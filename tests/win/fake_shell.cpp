@@ -276,7 +276,10 @@ public:
             if (fault_ == WindowFault::NullBrowser) return S_OK;
             *object = static_cast<IWebBrowser2*>(this);
         } else if (riid == __uuidof(IOleWindow) && remoteWindow_) {
-            return remoteWindow_.CopyTo(reinterpret_cast<IOleWindow**>(object));
+            // Handed over: the caller's reference is the proxy's last, so
+            // its release is a call into the window's apartment.
+            *object = remoteWindow_.Detach();
+            return S_OK;
         } else if (riid == __uuidof(IOleWindow)) {
             if (fault_ == WindowFault::NoOleWindow) return E_NOINTERFACE;
             if (fault_ == WindowFault::NullOleWindow) return S_OK;
@@ -670,8 +673,11 @@ FakeTabStrip::FakeTabStrip() {
 FakeTabStrip::~FakeTabStrip() { CurrentTabStripCalls() = PlatformTabStripCalls(); }
 int FakeTabStrip::SelectCalls() const { return stripSelectCalls; }
 
-// The object behind an UnansweringWindow. Called on the apartment's RPC
-// threads, so its count is atomic.
+// How long an UnansweringWindow's thread stays hung after its call was
+// cancelled.
+constexpr DWORD kHangsOnAfterCancelMs = 3000;
+
+// The object behind an UnansweringWindow.
 class UnansweringOleWindow final : public IOleWindow {
 public:
     UnansweringOleWindow(HANDLE called, HANDLE answered, const std::atomic<HRESULT>& answer)
@@ -710,13 +716,25 @@ struct UnansweringWindow::State {
     HANDLE thread = nullptr;
     std::atomic<HRESULT> answer{E_FAIL};
 
+    // A single-threaded apartment, as an Explorer window's: its thread
+    // answers calls from its message loop, and while it is blocked in
+    // GetWindow, or for a while after a cancelled one (the window still
+    // hangs), every call into it waits, a proxy's last Release included.
     static DWORD WINAPI Serve(LPVOID context) {
         auto* state = static_cast<State*>(context);
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         auto* object = new UnansweringOleWindow(state->called, state->answered, state->answer);
         CoMarshalInterThreadInterfaceInStream(__uuidof(IOleWindow), object, &state->stream);
         SetEvent(state->ready);
-        WaitForSingleObject(state->quit, INFINITE);
+        bool hangsOn = false;
+        while (MsgWaitForMultipleObjects(1, &state->quit, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
+            MSG message;
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+            if (!hangsOn && state->answer == RPC_E_CALL_CANCELED) {
+                hangsOn = true;
+                WaitForSingleObject(state->quit, kHangsOnAfterCancelMs);
+            }
+        }
         object->Release();
         CoUninitialize();
         return 0;
