@@ -74,7 +74,9 @@ void ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent) {
         Microsoft::WRL::ComPtr<IOleWindow> window;
         if (SUCCEEDED(CoGetInterfaceAndReleaseStream(stream, IID_PPV_ARGS(&window)))) {
             HWND handle = nullptr;
-            window->GetWindow(&handle);
+            // As the real activation: a window whose call was cancelled
+            // still hangs, and is not even released.
+            if (window->GetWindow(&handle) == RPC_E_CALL_CANCELED) window.Detach();
         }
     }
     Guard guard;
