@@ -17,15 +17,19 @@
 // code never changes it.
 struct CallCancelCalls {
     bool (*cancellationWorks)();
-    HRESULT(WINAPI* cancelCall)(DWORD threadId, ULONG timeoutMs);
+    // As CoCancelCall: the second argument is how long, in seconds (not
+    // milliseconds), the call waits for the server to agree; 0 cancels at
+    // once.
+    HRESULT(WINAPI* cancelCall)(DWORD threadId, ULONG timeoutSeconds);
 };
 
 // The table in use; the real functions unless a test replaced them.
 CallCancelCalls& CurrentCallCancelCalls();
-// The real functions: CallCancellationWorks and CoCancelCall.
+// The real functions: CallCancellationWorks and ole32's CoCancelCall.
 CallCancelCalls PlatformCallCancelCalls();
 
-// False under Wine 8, whose CoCancelCall is a stub that aborts the process.
+// True when ole32 exports CoCancelCall and the process is not under Wine,
+// whose CoCancelCall (Wine 8) is a stub that aborts the process.
 bool CallCancellationWorks();
 
 constexpr DWORD kCallDeadlineMs = 2000;

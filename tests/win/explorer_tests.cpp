@@ -910,4 +910,39 @@ TEST(CallDeadline, AHungWindowIsCancelledAndTheSearchGoesOn) {
     }
 }
 
+// A deadline belongs to its own call: disarmed when the call returns, it
+// cancels nothing the thread does afterwards, and the next call starts a
+// full deadline of its own. The last row shows that the timer does fire.
+TEST(CallDeadline, OnlyACallThatOutlastsItsOwnDeadlineIsCancelled) {
+    struct Case {
+        const char* name;
+        DWORD pauseMs;  // after a short bounded call, outside any call
+        DWORD callMs;   // the next bounded call
+        int cancels;
+    } cases[] = {
+        {"short call, then other work past its deadline", kCallDeadlineMs + 500, 0, 0},
+        {"short call, then one past the first's deadline", kCallDeadlineMs / 2, kCallDeadlineMs * 3 / 4, 0},
+        {"a call past its own deadline", 0, kCallDeadlineMs + 500, 1},
+    };
+    ComApartment apartment;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        cancellation.calls = 0;
+        cancellation.works = true;
+        cancellation.window = nullptr;
+        CurrentCallCancelCalls() = CallCancelCalls{FakeCancellationWorks, FakeCancelCall};
+        {
+            CallDeadline deadline;
+            deadline.Bounded([] { return S_OK; });
+            Sleep(c.pauseMs);
+            deadline.Bounded([&] {
+                Sleep(c.callMs);
+                return S_OK;
+            });
+            EXPECT_EQ(cancellation.calls, c.cancels);
+        }
+        CurrentCallCancelCalls() = PlatformCallCancelCalls();
+    }
+}
+
 }  // namespace
