@@ -37,6 +37,7 @@
 #include <shlguid.h>
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <iterator>
@@ -60,6 +61,11 @@ constexpr wchar_t kTabWindowClass[] = L"ShellTabWindowClass";
 // How long a frame may take to show a tab its strip has just selected.
 constexpr int kTabChecks = 5;
 constexpr DWORD kTabCheckIntervalMs = 50;
+// The tab switch's budget: reading the strip, selecting and confirming.
+// Past it the frame comes forward as it is.
+constexpr ULONGLONG kTabBudgetMs = 1000;
+// What selecting the earlier tab again may take beyond it.
+constexpr ULONGLONG kTabRestoreMs = 500;
 
 using UniqueIdList = UniqueResource<PIDLIST_ABSOLUTE, ILFree>;
 
@@ -91,9 +97,9 @@ bool FrameShowsTab(HWND frame, HWND tab) {
 }
 
 // Waits briefly for frame to show tab, which it may do a moment after its
-// strip has answered.
-bool FrameComesToShowTab(HWND frame, HWND tab) {
-    for (int check = 0; check < kTabChecks; ++check) {
+// strip has answered; never past deadline.
+bool FrameComesToShowTab(HWND frame, HWND tab, ULONGLONG deadline) {
+    for (int check = 0; check < kTabChecks && GetTickCount64() < deadline; ++check) {
         if (FrameShowsTab(frame, tab)) return true;
         Sleep(kTabCheckIntervalMs);
     }
@@ -103,16 +109,28 @@ bool FrameComesToShowTab(HWND frame, HWND tab) {
 // Selects tab through frame's strip: each item named name in turn, until
 // the frame shows tab and the strip reports that item selected. Several
 // tabs may carry the same name (two folders called Data), so one select is
-// not proof. False when none worked; the strip is then left as it is.
+// not proof. Reading, selecting and confirming share one budget; past it
+// no further item is tried. False when none worked: the item that was
+// selected before is then selected again, so that a wrong tab of the same
+// name is not left in front.
 bool SelectTab(HWND frame, HWND tab, const std::wstring& name) {
     const TabStripCalls& strip = CurrentTabStripCalls();
+    const ULONGLONG deadline = GetTickCount64() + kTabBudgetMs;
     std::vector<TabItem> tabs;
-    if (name.empty() || !strip.listTabs(frame, tabs)) return false;
-    for (std::size_t i = 0; i < tabs.size(); ++i) {
-        if (tabs[i].name != name || !strip.selectTab(frame, i)) continue;
-        if (!FrameComesToShowTab(frame, tab)) continue;
+    if (name.empty() || !strip.listTabs(frame, deadline, tabs)) return false;
+    bool asked = false;
+    for (std::size_t i = 0; i < tabs.size() && GetTickCount64() < deadline; ++i) {
+        if (tabs[i].name != name) continue;
+        // A request that timed out may still be carried out: it counts.
+        asked = true;
+        if (!strip.selectTab(frame, deadline, i) || !FrameComesToShowTab(frame, tab, deadline)) continue;
         std::vector<TabItem> after;
-        if (strip.listTabs(frame, after) && i < after.size() && after[i].selected) return true;
+        if (strip.listTabs(frame, deadline, after) && i < after.size() && after[i].selected) return true;
+    }
+    const auto before = std::find_if(tabs.begin(), tabs.end(), [](const TabItem& item) { return item.selected; });
+    if (asked && before != tabs.end()) {
+        const ULONGLONG now = GetTickCount64();
+        strip.selectTab(frame, std::max(deadline, now + kTabRestoreMs), static_cast<std::size_t>(before - tabs.begin()));
     }
     return false;
 }
