@@ -1,11 +1,11 @@
 // The tab strip through UI Automation (see tab_strip.h).
 //
-// Reading the strip is two requests into Explorer's process: find the
-// frame's element of control type Tab (the strip), then list its TabItem
-// children with their name and selected state brought back in the same
-// request (a cache request), instead of asking each item for each property.
-// Searching the whole frame for tab items would walk the navigation pane
-// and the file list too. Before each request the client's connection and
+// Reading the strip is three requests into Explorer's process: the frame's
+// element, its first element of control type Tab (the strip), then the
+// strip's TabItem children with their name and selected state brought back
+// in the same request (a cache request), instead of asking each item for
+// each property. Searching the whole frame for tab items would walk the
+// navigation pane and the file list too. Before each request the client's connection and
 // transaction time-outs are set to what is left until the caller's
 // deadline, so a hung or slow Explorer costs the budget, not the
 // activation. The client's objects live only for one call of the table: the
