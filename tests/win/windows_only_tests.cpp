@@ -65,7 +65,8 @@ private:
 
 // A window whose GetWindow blocks its apartment's thread until answered:
 // the first call hangs as a call into a hung Explorer window does, later
-// ones answer at once.
+// ones answer at once. Unanswered, it answers by itself after 10 s, so that
+// a call that is not cancelled fails the test instead of hanging it.
 class BlockingWindow final : public IOleWindow {
 public:
     explicit BlockingWindow(HANDLE answered) : answered_(answered) {}
@@ -82,7 +83,7 @@ public:
         return left;
     }
     HRESULT STDMETHODCALLTYPE GetWindow(HWND* handle) override {
-        WaitForSingleObject(answered_, INFINITE);
+        WaitForSingleObject(answered_, 10000);
         *handle = nullptr;
         return S_OK;
     }
