@@ -62,7 +62,8 @@ constexpr wchar_t kTabWindowClass[] = L"ShellTabWindowClass";
 constexpr int kTabChecks = 5;
 constexpr DWORD kTabCheckIntervalMs = 50;
 // The tab switch's budget: reading the strip, selecting and confirming.
-// Past it the frame comes forward as it is.
+// Past it no further tab is tried; the wait for the frame to show a tab
+// may run over it by its own quarter of a second.
 constexpr ULONGLONG kTabBudgetMs = 1000;
 // What selecting the earlier tab again may take beyond it.
 constexpr ULONGLONG kTabRestoreMs = 500;
@@ -97,9 +98,9 @@ bool FrameShowsTab(HWND frame, HWND tab) {
 }
 
 // Waits briefly for frame to show tab, which it may do a moment after its
-// strip has answered; never past deadline.
-bool FrameComesToShowTab(HWND frame, HWND tab, ULONGLONG deadline) {
-    for (int check = 0; check < kTabChecks && GetTickCount64() < deadline; ++check) {
+// strip has answered.
+bool FrameComesToShowTab(HWND frame, HWND tab) {
+    for (int check = 0; check < kTabChecks; ++check) {
         if (FrameShowsTab(frame, tab)) return true;
         Sleep(kTabCheckIntervalMs);
     }
@@ -123,7 +124,7 @@ bool SelectTab(HWND frame, HWND tab, const std::wstring& name) {
         if (tabs[i].name != name) continue;
         // A request that timed out may still be carried out: it counts.
         asked = true;
-        if (!strip.selectTab(frame, deadline, i) || !FrameComesToShowTab(frame, tab, deadline)) continue;
+        if (!strip.selectTab(frame, deadline, i) || !FrameComesToShowTab(frame, tab)) continue;
         std::vector<TabItem> after;
         if (strip.listTabs(frame, deadline, after) && i < after.size() && after[i].selected) return true;
     }
