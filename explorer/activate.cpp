@@ -36,6 +36,7 @@
 #include <shlobj.h>
 #include <shlguid.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <iterator>
@@ -60,6 +61,12 @@ constexpr wchar_t kTabWindowClass[] = L"ShellTabWindowClass";
 // How long a frame may take to show a tab its strip has just selected.
 constexpr int kTabChecks = 5;
 constexpr DWORD kTabCheckIntervalMs = 50;
+// The tab switch's budget: reading the strip, selecting and confirming.
+// Past it no further tab is tried; the wait for the frame to show a tab
+// may run over it by its own quarter of a second.
+constexpr ULONGLONG kTabBudgetMs = 1000;
+// What selecting the earlier tab again may take beyond it.
+constexpr ULONGLONG kTabRestoreMs = 500;
 
 using UniqueIdList = UniqueResource<PIDLIST_ABSOLUTE, ILFree>;
 
@@ -171,16 +178,28 @@ bool FrameComesToShowTab(HWND frame, HWND tab) {
 // Selects tab through frame's strip: each item named name in turn, until
 // the frame shows tab and the strip reports that item selected. Several
 // tabs may carry the same name (two folders called Data), so one select is
-// not proof. False when none worked; the strip is then left as it is.
+// not proof. Reading, selecting and confirming share one budget; past it
+// no further item is tried. False when none worked: the item that was
+// selected before is then selected again, so that a wrong tab of the same
+// name is not left in front.
 bool SelectTab(HWND frame, HWND tab, const std::wstring& name) {
     const TabStripCalls& strip = CurrentTabStripCalls();
+    const ULONGLONG deadline = GetTickCount64() + kTabBudgetMs;
     std::vector<TabItem> tabs;
-    if (name.empty() || !strip.listTabs(frame, tabs)) return false;
-    for (std::size_t i = 0; i < tabs.size(); ++i) {
-        if (tabs[i].name != name || !strip.selectTab(frame, i)) continue;
-        if (!FrameComesToShowTab(frame, tab)) continue;
+    if (name.empty() || !strip.listTabs(frame, deadline, tabs)) return false;
+    bool asked = false;
+    for (std::size_t i = 0; i < tabs.size() && GetTickCount64() < deadline; ++i) {
+        if (tabs[i].name != name) continue;
+        // A request that timed out may still be carried out: it counts.
+        asked = true;
+        if (!strip.selectTab(frame, deadline, i) || !FrameComesToShowTab(frame, tab)) continue;
         std::vector<TabItem> after;
-        if (strip.listTabs(frame, after) && i < after.size() && after[i].selected) return true;
+        if (strip.listTabs(frame, deadline, after) && i < after.size() && after[i].selected) return true;
+    }
+    const auto before = std::find_if(tabs.begin(), tabs.end(), [](const TabItem& item) { return item.selected; });
+    if (asked && before != tabs.end()) {
+        const ULONGLONG now = GetTickCount64();
+        strip.selectTab(frame, std::max(deadline, now + kTabRestoreMs), static_cast<std::size_t>(before - tabs.begin()));
     }
     return false;
 }

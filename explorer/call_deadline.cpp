@@ -10,8 +10,34 @@
 
 #include <objbase.h>
 
+namespace {
+
+using CancelCallFunction = HRESULT(WINAPI*)(DWORD threadId, ULONG timeoutSeconds);
+
+// CoCancelCall is looked up, never imported: Wine 8 binds an import of it
+// to a stub that aborts the process when called. ole32 is loaded already,
+// since the program imports its other functions.
+CancelCallFunction PlatformCancelCall() {
+    HMODULE ole32 = GetModuleHandleW(L"ole32.dll");
+    if (ole32 == nullptr) return nullptr;
+    return reinterpret_cast<CancelCallFunction>(reinterpret_cast<void*>(GetProcAddress(ole32, "CoCancelCall")));
+}
+
+HRESULT WINAPI CancelCall(DWORD threadId, ULONG timeoutSeconds) {
+    static const CancelCallFunction cancel = PlatformCancelCall();
+    return cancel != nullptr ? cancel(threadId, timeoutSeconds) : E_NOTIMPL;
+}
+
+// Wine's ntdll is recognised by its own export.
+bool UnderWine() {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+}  // namespace
+
 CallCancelCalls PlatformCallCancelCalls() {
-    return CallCancelCalls{CallCancellationWorks, CoCancelCall, CoEnableCallCancellation, CoDisableCallCancellation};
+    return CallCancelCalls{CallCancellationWorks, CancelCall, CoEnableCallCancellation, CoDisableCallCancellation};
 }
 
 CallCancelCalls& CurrentCallCancelCalls() {
@@ -19,12 +45,7 @@ CallCancelCalls& CurrentCallCancelCalls() {
     return calls;
 }
 
-// Wine 8 exports CoCancelCall only as a stub that aborts the process when
-// called; Wine's ntdll is recognised by its own export.
-bool CallCancellationWorks() {
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr;
-}
+bool CallCancellationWorks() { return PlatformCancelCall() != nullptr && !UnderWine(); }
 
 CallDeadline::CallDeadline() : threadId_(GetCurrentThreadId()) {
     if (!CurrentCallCancelCalls().cancellationWorks()) return;
@@ -60,6 +81,7 @@ void CallDeadline::Disarm() {
 
 void CALLBACK CallDeadline::Expired(PTP_CALLBACK_INSTANCE, void* context, PTP_TIMER) {
     const auto* deadline = static_cast<const CallDeadline*>(context);
-    // No wait for the server's consent: the call returns RPC_E_CALL_CANCELED at once.
+    // No wait for the server's consent (0 seconds): the call returns
+    // RPC_E_CALL_CANCELED at once.
     CurrentCallCancelCalls().cancelCall(deadline->threadId_, 0);
 }

@@ -19,18 +19,22 @@
 // that has not.
 struct CallCancelCalls {
     bool (*cancellationWorks)();
-    HRESULT(WINAPI* cancelCall)(DWORD threadId, ULONG timeoutMs);
+    // As CoCancelCall: the second argument is how long, in seconds (not
+    // milliseconds), the call waits for the server to agree; 0 cancels at
+    // once.
+    HRESULT(WINAPI* cancelCall)(DWORD threadId, ULONG timeoutSeconds);
     HRESULT(WINAPI* enableCancellation)(void* reserved);
     HRESULT(WINAPI* disableCancellation)(void* reserved);
 };
 
 // The table in use; the real functions unless a test replaced them.
 CallCancelCalls& CurrentCallCancelCalls();
-// The real functions: CallCancellationWorks, CoCancelCall,
+// The real functions: CallCancellationWorks, ole32's CoCancelCall,
 // CoEnableCallCancellation and CoDisableCallCancellation.
 CallCancelCalls PlatformCallCancelCalls();
 
-// False under Wine 8, whose CoCancelCall is a stub that aborts the process.
+// True when ole32 exports CoCancelCall and the process is not under Wine,
+// whose CoCancelCall (Wine 8) is a stub that aborts the process.
 bool CallCancellationWorks();
 
 constexpr DWORD kCallDeadlineMs = 2000;

@@ -17,9 +17,11 @@ namespace uia {
 constexpr int kControlTypeProperty = 30003;
 constexpr int kNameProperty = 30005;
 constexpr int kIsSelectedProperty = 30079;  // SelectionItem.IsSelected
+constexpr int kTabControlType = 50018;
 constexpr int kTabItemControlType = 50019;
 constexpr int kInvokePattern = 10000;
 constexpr int kSelectionItemPattern = 10010;
+constexpr int kTreeScopeChildren = 0x02;
 constexpr int kTreeScopeDescendants = 0x04;
 
 // {ff48dba4-60ef-4201-aa87-54103eef594e}
@@ -37,6 +39,12 @@ constexpr IID kIID_InvokePattern = {0xfb377fbe, 0x8ea6, 0x46d5, {0x9c, 0x73, 0x6
 
 struct IUIAutomationCondition : IUnknown {};
 
+// Which properties a request brings back with the elements it finds, so
+// that reading them later is not a call into the element's process.
+struct IUIAutomationCacheRequest : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE AddProperty(int property) = 0;
+};
+
 struct IUIAutomationElementArray;
 
 struct IUIAutomationElement : IUnknown {
@@ -47,12 +55,14 @@ struct IUIAutomationElement : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE FindAll(int scope, IUIAutomationCondition* condition,
                                               IUIAutomationElementArray** found) = 0;
     virtual HRESULT STDMETHODCALLTYPE FindFirstBuildCache() = 0;  // placeholder
-    virtual HRESULT STDMETHODCALLTYPE FindAllBuildCache() = 0;    // placeholder
-    virtual HRESULT STDMETHODCALLTYPE BuildUpdatedCache() = 0;    // placeholder
+    virtual HRESULT STDMETHODCALLTYPE FindAllBuildCache(int scope, IUIAutomationCondition* condition,
+                                                        IUIAutomationCacheRequest* cacheRequest,
+                                                        IUIAutomationElementArray** found) = 0;
+    virtual HRESULT STDMETHODCALLTYPE BuildUpdatedCache() = 0;  // placeholder
     virtual HRESULT STDMETHODCALLTYPE GetCurrentPropertyValue(int property, VARIANT* value) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetCurrentPropertyValueEx() = 0;  // placeholder
-    virtual HRESULT STDMETHODCALLTYPE GetCachedPropertyValue() = 0;     // placeholder
-    virtual HRESULT STDMETHODCALLTYPE GetCachedPropertyValueEx() = 0;   // placeholder
+    virtual HRESULT STDMETHODCALLTYPE GetCachedPropertyValue(int property, VARIANT* value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetCachedPropertyValueEx() = 0;  // placeholder
     virtual HRESULT STDMETHODCALLTYPE GetCurrentPatternAs(int pattern, REFIID riid, void** object) = 0;
 };
 
@@ -74,7 +84,7 @@ struct IUIAutomation : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE CompareRuntimeIds() = 0;  // placeholder
     virtual HRESULT STDMETHODCALLTYPE GetRootElement(IUIAutomationElement** root) = 0;
     virtual HRESULT STDMETHODCALLTYPE ElementFromHandle(HWND window, IUIAutomationElement** element) = 0;
-    // ElementFromPoint to CreateFalseCondition: 16 methods, never called.
+    // ElementFromPoint to get_ContentViewCondition: 13 methods, never called.
     virtual HRESULT STDMETHODCALLTYPE Unused04() = 0;
     virtual HRESULT STDMETHODCALLTYPE Unused05() = 0;
     virtual HRESULT STDMETHODCALLTYPE Unused06() = 0;
@@ -88,7 +98,8 @@ struct IUIAutomation : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE Unused14() = 0;
     virtual HRESULT STDMETHODCALLTYPE Unused15() = 0;
     virtual HRESULT STDMETHODCALLTYPE Unused16() = 0;
-    virtual HRESULT STDMETHODCALLTYPE Unused17() = 0;
+    virtual HRESULT STDMETHODCALLTYPE CreateCacheRequest(IUIAutomationCacheRequest** cacheRequest) = 0;
+    // CreateTrueCondition, CreateFalseCondition.
     virtual HRESULT STDMETHODCALLTYPE Unused18() = 0;
     virtual HRESULT STDMETHODCALLTYPE Unused19() = 0;
     virtual HRESULT STDMETHODCALLTYPE CreatePropertyCondition(int property, VARIANT value,

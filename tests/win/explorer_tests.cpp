@@ -24,6 +24,7 @@
 #include "explorer/call_deadline.h"
 #include "explorer/folder_identity.h"
 #include "explorer/foreground.h"
+#include "explorer/tab_strip.h"
 #include "explorer/window_folder_path.h"
 #include "fake_shell.h"
 #include "test_support.h"
@@ -928,26 +929,35 @@ TEST(ActivateExistingWindowWithTabs, FirstBackgroundTabInAnAnsweringFrameIsTaken
 
 // The wanted folder is only in tab 3 of a frame that shows tab 0; tab 1 has
 // the same caption but shows another folder. The tab counts as switched
-// only when the frame shows its window and the strip marks it selected.
+// only when the frame shows its window and the strip marks it selected;
+// otherwise the tab selected before is selected again. Reading, selecting
+// and confirming share one budget of about a second.
 TEST(ActivateExistingWindowWithTabs, BackgroundTabIsSelectedThroughTheStripAndReloadedOnlyWhenShown) {
     struct Case {
         const char* name;
         StripSelect strip;
+        DWORD answerMs;
+        const wchar_t* captions[2];  // of tabs 1 and 3 in the strip
         int selectCalls;
         int selected;   // the strip's selection at the end
         int shown;      // the tab the frame shows at the end
         bool reloaded;
     } cases[] = {
-        {"strip switches", StripSelect::Switches, 2, 3, 3, true},
-        {"strip ignores select", StripSelect::Ignores, 2, 0, 0, false},
-        {"tab window raised only", StripSelect::RaisesOnly, 2, 0, 3, false},
-        {"item marked only", StripSelect::MarksOnly, 2, 3, 0, false},
+        {"strip switches", StripSelect::Switches, 0, {L"Data", L"Data"}, 2, 3, 3, true},
+        {"strip ignores select", StripSelect::Ignores, 0, {L"Data", L"Data"}, 3, 0, 0, false},
+        {"tab window raised only", StripSelect::RaisesOnly, 0, {L"Data", L"Data"}, 3, 0, 0, false},
+        {"item marked only", StripSelect::MarksOnly, 0, {L"Data", L"Data"}, 3, 0, 0, false},
+        {"wanted tab captioned otherwise", StripSelect::Switches, 0, {L"Data", L"Data 2"}, 2, 0, 0, false},
+        {"no item carries the caption", StripSelect::Switches, 0, {L"Docs", L"Data 2"}, 0, 0, 0, false},
+        {"budget spent before the wanted tab", StripSelect::Switches, 450, {L"Data", L"Data"}, 2, 0, 0, false},
+        {"strip too slow to switch within the budget", StripSelect::Switches, 600, {L"Data", L"Data"}, 2, 0, 0, false},
     };
     ComApartment apartment;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         FakeTabStrip strip;
-        TestTabbedFrame frame(L"frame", {L"Other", L"Data", L"Misc", L"Data"}, SW_SHOWMINIMIZED, c.strip);
+        TestTabbedFrame frame(L"frame", {L"Other", c.captions[0], L"Misc", c.captions[1]}, SW_SHOWMINIMIZED, c.strip,
+                              c.answerMs);
         FakeShell shell;
         FakeWindow& shown = shell.AddTab(L"file:///C:/Other", frame.Handle(), frame.Tab(0), L"Other");
         shell.AddTab(L"file:///D:/Data", frame.Handle(), frame.Tab(1), L"Data");
@@ -964,6 +974,18 @@ TEST(ActivateExistingWindowWithTabs, BackgroundTabIsSelectedThroughTheStripAndRe
         EXPECT_EQ(GetForegroundWindow(), frame.Handle());
         ExpectBalanced(shell);
     }
+}
+
+// An item whose cached properties cannot be read keeps its place, so that
+// the index selected is the strip's own.
+TEST(TabItemsFromCache, AnUnreadableItemKeepsItsPlace) {
+    std::vector<TabItem> tabs;
+    TabItemsFromCache(FakeTabItems({L"Other", nullptr, L"Data"}, 2).Get(), tabs);
+    ASSERT_EQ(tabs.size(), 3u);
+    EXPECT_EQ(tabs[1].name, L"");
+    EXPECT_FALSE(tabs[1].selected);
+    EXPECT_EQ(tabs[2].name, L"Data");
+    EXPECT_TRUE(tabs[2].selected);
 }
 
 // ---------------------------------------------------------------------------
@@ -1045,6 +1067,42 @@ TEST(CallDeadline, AHungWindowIsCancelledAndTheSearchGoesOn) {
         EXPECT_EQ(answering.RefreshCalls(), 1);
         EXPECT_FALSE(IsIconic(second.Handle()));
         std::printf("%s: found after %llu ms\n", c.name, elapsed);
+    }
+}
+
+// A deadline belongs to its own call: disarmed when the call returns, it
+// cancels nothing the thread does afterwards, and the next call starts a
+// full deadline of its own. The last row shows that the timer does fire.
+TEST(CallDeadline, OnlyACallThatOutlastsItsOwnDeadlineIsCancelled) {
+    struct Case {
+        const char* name;
+        DWORD pauseMs;  // after a short bounded call, outside any call
+        DWORD callMs;   // the next bounded call
+        int cancels;
+    } cases[] = {
+        {"short call, then other work past its deadline", kCallDeadlineMs + 500, 0, 0},
+        {"short call, then one past the first's deadline", kCallDeadlineMs / 2, kCallDeadlineMs * 3 / 4, 0},
+        {"a call past its own deadline", 0, kCallDeadlineMs + 500, 1},
+    };
+    ComApartment apartment;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        cancellation.calls = 0;
+        cancellation.works = true;
+        cancellation.window = nullptr;
+        CurrentCallCancelCalls() =
+            CallCancelCalls{FakeCancellationWorks, FakeCancelCall, CoEnableCallCancellation, CoDisableCallCancellation};
+        {
+            CallDeadline deadline;
+            deadline.Bounded([] { return S_OK; });
+            Sleep(c.pauseMs);
+            deadline.Bounded([&] {
+                Sleep(c.callMs);
+                return S_OK;
+            });
+            EXPECT_EQ(cancellation.calls, c.cancels);
+        }
+        CurrentCallCancelCalls() = PlatformCallCancelCalls();
     }
 }
 

@@ -598,19 +598,29 @@ struct TestTabbedFrame::Strip {
         }
         return nullptr;
     }
-    static bool List(HWND frame, std::vector<TabItem>& tabs) {
+    // Waits for the strip's answer; false when the deadline comes first.
+    static bool Answers(const TestTabbedFrame& frame, ULONGLONG deadline) {
+        ULONGLONG now = GetTickCount64();
+        if (now + frame.answerMs_ <= deadline) {
+            Sleep(frame.answerMs_);
+            return true;
+        }
+        for (; now < deadline; now = GetTickCount64()) Sleep(static_cast<DWORD>(deadline - now));
+        return false;
+    }
+    static bool List(HWND frame, ULONGLONG deadline, std::vector<TabItem>& tabs) {
         tabs.clear();
         TestTabbedFrame* found = Find(frame);
-        if (!found) return false;
+        if (!found || !Answers(*found, deadline)) return false;
         for (std::size_t i = 0; i < found->names_.size(); ++i) {
             tabs.push_back(TabItem{found->names_[i], static_cast<int>(i) == found->selected_});
         }
         return true;
     }
-    static bool Select(HWND frame, std::size_t index) {
+    static bool Select(HWND frame, ULONGLONG deadline, std::size_t index) {
         ++stripSelectCalls;
         TestTabbedFrame* found = Find(frame);
-        if (!found || index >= found->tabs_.size()) return false;
+        if (!found || !Answers(*found, deadline) || index >= found->tabs_.size()) return false;
         const int tab = static_cast<int>(index);
         switch (found->strip_) {
             case StripSelect::Switches:
@@ -631,11 +641,12 @@ struct TestTabbedFrame::Strip {
 };
 
 TestTabbedFrame::TestTabbedFrame(const wchar_t* title, std::vector<std::wstring> tabNames, int showCommand,
-                                 StripSelect strip)
+                                 StripSelect strip, DWORD answerMs)
     : frame_(CreateWindowExW(0, TestWindowClass(), title, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 120, 120, 400, 260,
                              nullptr, nullptr, GetModuleHandleW(nullptr), nullptr)),
       names_(std::move(tabNames)),
-      strip_(strip) {
+      strip_(strip),
+      answerMs_(answerMs) {
     RegisterTabClass();
     for (std::size_t i = 0; i < names_.size(); ++i) {
         tabs_.push_back(CreateWindowExW(0, kTabClass, nullptr, WS_CHILD, 0, 0, 400, 230, frame_, nullptr,
@@ -672,6 +683,99 @@ FakeTabStrip::FakeTabStrip() {
 }
 FakeTabStrip::~FakeTabStrip() { CurrentTabStripCalls() = PlatformTabStripCalls(); }
 int FakeTabStrip::SelectCalls() const { return stripSelectCalls; }
+
+namespace {
+
+// An object that deletes itself with its last reference; nothing queries it.
+template <typename Interface>
+class Owned : public Interface {
+public:
+    virtual ~Owned() = default;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        return AnswerQuery<IUnknown>(this, riid, object);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --references_;
+        if (left == 0) delete this;
+        return left;
+    }
+
+private:
+    ULONG references_ = 1;
+};
+
+// A tab item as a cached read hands it out: only its cached properties.
+class FakeTabItem final : public Owned<uia::IUIAutomationElement> {
+    using Element = uia::IUIAutomationElement;
+    using Array = uia::IUIAutomationElementArray;
+    using Condition = uia::IUIAutomationCondition;
+    using Request = uia::IUIAutomationCacheRequest;
+
+public:
+    FakeTabItem(const wchar_t* name, bool selected) : name_(name), selected_(selected) {}
+    HRESULT STDMETHODCALLTYPE GetCachedPropertyValue(int property, VARIANT* value) override {
+        VariantInit(value);
+        if (!name_) return static_cast<HRESULT>(0x80040201);  // UIA_E_ELEMENTNOTAVAILABLE
+        if (property == uia::kNameProperty) {
+            value->vt = VT_BSTR;
+            value->bstrVal = SysAllocString(name_);
+        } else if (property == uia::kIsSelectedProperty) {
+            value->vt = VT_BOOL;
+            value->boolVal = selected_ ? VARIANT_TRUE : VARIANT_FALSE;
+        } else {
+            return E_INVALIDARG;  // not in the cache request
+        }
+        return S_OK;
+    }
+    // Nothing else is asked of a cached read's items.
+    HRESULT STDMETHODCALLTYPE SetFocus() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetRuntimeId(SAFEARRAY**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE FindFirst(int, Condition*, Element**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE FindAll(int, Condition*, Array**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE FindFirstBuildCache() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE FindAllBuildCache(int, Condition*, Request*, Array**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE BuildUpdatedCache() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetCurrentPropertyValue(int, VARIANT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetCurrentPropertyValueEx() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetCachedPropertyValueEx() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetCurrentPatternAs(int, REFIID, void**) override { return E_NOTIMPL; }
+
+private:
+    const wchar_t* name_;
+    bool selected_;
+};
+
+class FakeTabItemArray final : public Owned<uia::IUIAutomationElementArray> {
+public:
+    explicit FakeTabItemArray(std::vector<Microsoft::WRL::ComPtr<uia::IUIAutomationElement>> items)
+        : items_(std::move(items)) {}
+    HRESULT STDMETHODCALLTYPE get_Length(int* length) override {
+        *length = static_cast<int>(items_.size());
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetElement(int index, uia::IUIAutomationElement** element) override {
+        *element = nullptr;
+        if (index < 0 || index >= static_cast<int>(items_.size())) return E_INVALIDARG;
+        return items_[index].CopyTo(element);
+    }
+
+private:
+    std::vector<Microsoft::WRL::ComPtr<uia::IUIAutomationElement>> items_;
+};
+
+}  // namespace
+
+Microsoft::WRL::ComPtr<uia::IUIAutomationElementArray> FakeTabItems(std::vector<const wchar_t*> names, int selected) {
+    std::vector<Microsoft::WRL::ComPtr<uia::IUIAutomationElement>> items;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        items.emplace_back();
+        items.back().Attach(new FakeTabItem(names[i], static_cast<int>(i) == selected));
+    }
+    Microsoft::WRL::ComPtr<uia::IUIAutomationElementArray> array;
+    array.Attach(new FakeTabItemArray(std::move(items)));
+    return array;
+}
 
 // How long an UnansweringWindow's thread stays hung after its call was
 // cancelled.

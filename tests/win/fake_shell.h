@@ -24,11 +24,13 @@
 
 #include <windows.h>
 #include <exdisp.h>
+#include <wrl/client.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "explorer/ui_automation_client.h"
 #include "test_support.h"
 
 // Which step fails for one window. Item and the two queries can fail with
@@ -128,11 +130,13 @@ enum class StripSelect {
 // FakeTabStrip, in place of UI Automation): when it selects a tab, the
 // frame puts that tab's window first among its tab children and shows it,
 // and hides the others, as Explorer does. Moving a tab window in z-order
-// selects nothing. Tab 0 starts selected.
+// selects nothing. Tab 0 starts selected. The strip answers each request
+// after answerMs (a busy Explorer); a request whose deadline comes first
+// fails at its deadline, unanswered, as with UI Automation's time-outs.
 class TestTabbedFrame {
 public:
     TestTabbedFrame(const wchar_t* title, std::vector<std::wstring> tabNames, int showCommand,
-                    StripSelect strip = StripSelect::Switches);
+                    StripSelect strip = StripSelect::Switches, DWORD answerMs = 0);
     ~TestTabbedFrame();
     TestTabbedFrame(const TestTabbedFrame&) = delete;
     TestTabbedFrame& operator=(const TestTabbedFrame&) = delete;
@@ -152,6 +156,7 @@ private:
     std::vector<HWND> tabs_;
     std::vector<std::wstring> names_;
     StripSelect strip_;
+    DWORD answerMs_;
     int selected_ = 0;
 };
 
@@ -167,6 +172,12 @@ public:
     // Select requests made, obeyed or not.
     int SelectCalls() const;
 };
+
+// One read of a strip as UI Automation hands it out: tab items with their
+// name and selected state cached. A null name is an item whose cached
+// properties cannot be read (it left the tree meanwhile).
+Microsoft::WRL::ComPtr<uia::IUIAutomationElementArray> FakeTabItems(std::vector<const wchar_t*> names,
+                                                                     int selected);
 
 // One fake shell window served from a thread of its own, in a
 // single-threaded apartment: from any other apartment its IOleWindow is

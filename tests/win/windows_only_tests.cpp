@@ -1,0 +1,155 @@
+// What only real Windows can run: a call into a hung apartment cancelled by
+// the call deadline, and a tab strip read and switched through UI
+// Automation. Wine 8 serves neither (its CoCancelCall and its UI Automation
+// client abort the process when called), so under Wine each test is
+// skipped before it calls anything.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+#include <oleidl.h>
+#include <wrl/client.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/win_raii.h"
+#include "explorer/call_deadline.h"
+#include "explorer/tab_strip.h"
+#include "test_support.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+class WindowsOnly : public testing::Test {
+protected:
+    void SetUp() override {
+        HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        if (ntdll && GetProcAddress(ntdll, "wine_get_version")) {
+            GTEST_SKIP() << "skipped under Wine: it has no call cancellation and no UI Automation client";
+        }
+    }
+};
+
+// Runs body on a thread of its own, in a single-threaded apartment that
+// answers messages until the object is destroyed: COM delivers calls into
+// the apartment, and UI Automation its requests to the thread's windows,
+// as messages.
+class ApartmentThread {
+public:
+    template <typename Body>
+    explicit ApartmentThread(Body body)
+        : thread_([this, body] {
+              ComApartment apartment;
+              threadId_ = GetCurrentThreadId();
+              body();
+              SetEvent(ready_.get());
+              MSG message;
+              while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+          }) {
+        WaitForSingleObject(ready_.get(), 10000);
+    }
+    ~ApartmentThread() {
+        PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
+        thread_.join();
+    }
+
+private:
+    UniqueHandle ready_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    DWORD threadId_ = 0;
+    std::thread thread_;
+};
+
+// A window whose GetWindow blocks its apartment's thread until answered:
+// the first call hangs as a call into a hung Explorer window does, later
+// ones answer at once. Unanswered, it answers by itself after 10 s, so that
+// a call that is not cancelled fails the test instead of hanging it.
+class BlockingWindow final : public IOleWindow {
+public:
+    explicit BlockingWindow(HANDLE answered) : answered_(answered) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        *object = riid == IID_IUnknown || riid == IID_IOleWindow ? this : nullptr;
+        if (!*object) return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = InterlockedDecrement(&references_);
+        if (left == 0) delete this;
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE GetWindow(HWND* handle) override {
+        WaitForSingleObject(answered_, 10000);
+        *handle = nullptr;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+
+private:
+    LONG references_ = 1;
+    HANDLE answered_;
+};
+
+TEST_F(WindowsOnly, ACallPastItsDeadlineIsCancelledAndTheNextOneIsAnswered) {
+    ComApartment apartment;
+    EXPECT_TRUE(CallCancellationWorks());
+    UniqueHandle answered(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    IStream* stream = nullptr;
+    ApartmentThread server([&] {
+        ComPtr<IOleWindow> object;
+        object.Attach(new BlockingWindow(answered.get()));
+        CoMarshalInterThreadInterfaceInStream(IID_IOleWindow, object.Get(), &stream);
+    });
+    ComPtr<IOleWindow> window;
+    ASSERT_TRUE(SUCCEEDED(CoGetInterfaceAndReleaseStream(stream, IID_PPV_ARGS(&window))));
+
+    CallDeadline deadline;
+    HWND handle = nullptr;
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(deadline.Bounded([&] { return window->GetWindow(&handle); }), RPC_E_CALL_CANCELED);
+    const ULONGLONG elapsed = GetTickCount64() - start;
+    EXPECT_LT(elapsed, kCallDeadlineMs + 500) << elapsed << " ms";
+
+    SetEvent(answered.get());
+    EXPECT_EQ(deadline.Bounded([&] { return window->GetWindow(&handle); }), S_OK);
+}
+
+TEST_F(WindowsOnly, UIAutomationListsAndSelectsTheItemsOfATabControl) {
+    const std::vector<std::wstring> names = {L"One", L"Two", L"Three"};
+    ComApartment apartment;
+    HWND frame = nullptr;
+    HWND tabControl = nullptr;
+    ApartmentThread windows([&] {
+        INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TAB_CLASSES};
+        InitCommonControlsEx(&controls);
+        frame = CreateWindowExW(0, TestWindowClass(), L"tabs", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 400, 300,
+                                nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+        tabControl = CreateWindowExW(0, WC_TABCONTROLW, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 10, 10, 360,
+                                     240, frame, nullptr, GetModuleHandleW(nullptr), nullptr);
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            TCITEMW item = {};
+            item.mask = TCIF_TEXT;
+            item.pszText = const_cast<wchar_t*>(names[i].c_str());
+            SendMessageW(tabControl, TCM_INSERTITEMW, i, reinterpret_cast<LPARAM>(&item));
+        }
+    });
+    ASSERT_TRUE(tabControl);
+    const TabStripCalls strip = PlatformTabStripCalls();
+
+    std::vector<TabItem> tabs;
+    ASSERT_TRUE(strip.listTabs(frame, GetTickCount64() + 10000, tabs));
+    ASSERT_EQ(tabs.size(), names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(tabs[i].name, names[i]);
+        EXPECT_EQ(tabs[i].selected, i == 0) << "item " << i;
+    }
+
+    EXPECT_TRUE(strip.selectTab(frame, GetTickCount64() + 10000, 2));
+    EXPECT_EQ(SendMessageW(tabControl, TCM_GETCURSEL, 0, 0), 2);
+}
+
+}  // namespace
