@@ -15,7 +15,8 @@
 // background tab is brought to the front of its frame only when no active
 // tab shows the folder. It is selected through the frame's tab strip, as a
 // click would (tab_strip.h), and reloaded only when both the frame and the
-// strip show it selected; otherwise the frame comes forward as it is.
+// strip show it selected; otherwise the tab selected before is selected
+// again and the frame comes forward as it was.
 // Raising the tab's window would not do: the frame would show one folder
 // while its strip and address bar name another. Shells without tabs
 // (Windows 10, Wine) answer no tab window, and every match there is taken
