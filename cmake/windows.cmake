@@ -72,8 +72,8 @@ function(add_windows_test name)
   target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/tests/win)
   add_test(NAME ${name} COMMAND ${name})
-  # Tests share the prefix's registry (where Local AppData points) and one
-  # display: run them one at a time.
+  # Tests share the prefix's registry and one display: run them one at a
+  # time.
   set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE TIMEOUT 300)
 endfunction()
 

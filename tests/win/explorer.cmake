@@ -4,7 +4,7 @@
 # own (tests/win/scoped_local_app_data.h).
 add_library(lumivane_test_support STATIC ${CMAKE_CURRENT_SOURCE_DIR}/tests/win/scoped_local_app_data.cpp)
 target_include_directories(lumivane_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/tests/win)
-target_link_libraries(lumivane_test_support PUBLIC lumivane_base advapi32)
+target_link_libraries(lumivane_test_support PUBLIC lumivane_base lumivane_settings)
 
 # The fake shell window collection, for any test or benchmark that drives
 # the activation code (see tests/win/fake_shell.h).
