@@ -185,14 +185,19 @@ TEST_F(WatchLoad, TenThousandChangesInBurstsAcrossTenFoldersLeakNothing) {
     const size_t burstCalls = Bursts(folders, 20, 500);
     // The watcher's worker is counted, or the thread check below means nothing.
     EXPECT_EQ(ProgramThreadCount(), threadsBefore + 1);
-    // After the storm every folder still wakes the watcher, each exactly once.
+    // After the storm every folder still wakes the watcher. NTFS reports a
+    // file's new size and last write when its data reaches the disk, so a
+    // report of the storm's files may still come, once per folder before
+    // the new folder's: at least one wake-up each, at most two.
     recorder::Reset();
     for (const std::wstring& folder : folders) ChangeOnce(folder);
     ASSERT_TRUE(recorder::WaitForCalls(folders.size(), kWake));
     ASSERT_TRUE(recorder::WaitForQuiet(kQuiet, 30s));
     std::vector<std::wstring> woken = recorder::Paths();
+    for (const std::wstring& folder : folders) EXPECT_LE(CallsFor(folder), 2u) << "more than its change and one late report";
     std::sort(woken.begin(), woken.end());
-    EXPECT_EQ(woken, folders);
+    woken.erase(std::unique(woken.begin(), woken.end()), woken.end());
+    EXPECT_EQ(woken, folders);  // each at least once, and nothing else
 
     StopWatching();
     // A worker thread of the platform's own thread pool may linger a few
@@ -350,7 +355,9 @@ TEST_F(WatchLoad, UnusualNamesAreWatchedAndSurviveSaveAndLoad) {
         recorder::Reset();
         const bool armed = std::any_of(AppState.watchEntries.begin(), AppState.watchEntries.end(),
                                        [&](const WatchEntry& entry) { return entry.folderPath == name; });
-        WriteTextFile(L"\\\\?\\" + NewFileIn(name), "x");
+        // A new folder: its name is reported at once, where a new file's
+        // size may be reported late on NTFS, after the next name's reset.
+        ChangeOnce(L"\\\\?\\" + name);
         if (armed) {
             EXPECT_TRUE(recorder::WaitForCalls(1, kWake)) << "armed but not woken, length " << name.size();
             ASSERT_TRUE(recorder::WaitForQuiet(kQuiet, 30s));
