@@ -51,13 +51,14 @@ if(NOT BUILD_TESTING)
 endif()
 
 # GoogleTest: an installed package, else its sources (Debian ships them in
-# /usr/src/googletest), else no tests.
+# /usr/src/googletest). Without either the configure fails: a build that
+# quietly defined no test would let `ctest` pass on nothing.
 find_package(GTest QUIET)
 if(NOT GTest_FOUND)
   set(LUMIVANE_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
   if(NOT EXISTS ${LUMIVANE_GOOGLETEST_SOURCE}/CMakeLists.txt)
-    message(WARNING "GoogleTest not found: Windows tests are not built")
-    return()
+    message(FATAL_ERROR "GoogleTest not found: install it (find_package(GTest)), give its sources with "
+                        "-DLUMIVANE_GOOGLETEST_SOURCE=<path>, or build without tests (-DBUILD_TESTING=OFF)")
   endif()
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
@@ -66,15 +67,33 @@ if(NOT GTest_FOUND)
 endif()
 
 # One executable per test file; each runs as one CTest test, since every
-# start under Wine costs about a second.
+# start under Wine costs about a second:
+#
+#   add_windows_test(NAME SOURCE... [ARGS ARG...] [LABELS LABEL...])
+#
+# ARGS go to the test's command line (a --gtest_filter, say). LABELS say
+# where a test can run: `wine` for a test that needs Wine (a Windows
+# developer runs `ctest -LE wine`), `windows-only` for one that only real
+# Windows can run.
 function(add_windows_test name)
-  add_executable(${name} ${ARGN})
+  cmake_parse_arguments(PARSE_ARGV 1 test "" "" "ARGS;LABELS")
+  add_executable(${name} ${test_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/tests/win)
-  add_test(NAME ${name} COMMAND ${name})
-  # Tests share the prefix's registry (where Local AppData points) and one
-  # display: run them one at a time.
+  add_windows_test_run(${name} ${name} ARGS ${test_ARGS} LABELS ${test_LABELS})
+endfunction()
+
+# add_windows_test_run(NAME EXECUTABLE [ARGS ARG...] [LABELS LABEL...]): one
+# more CTest test of an executable that add_windows_test made.
+function(add_windows_test_run name executable)
+  cmake_parse_arguments(PARSE_ARGV 2 run "" "" "ARGS;LABELS")
+  add_test(NAME ${name} COMMAND ${executable} ${run_ARGS})
+  # Tests share the prefix's registry and one display: run them one at a
+  # time.
   set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE TIMEOUT 300)
+  if(run_LABELS)
+    set_tests_properties(${name} PROPERTIES LABELS "${run_LABELS}")
+  endif()
 endfunction()
 
 # The pure logic's tests, built for Windows too: the runtime's own wide

@@ -26,6 +26,9 @@ constexpr DWORD kRetryIntervalMs = 100;
 // replaces the file on purpose; until then the file can still be mended.
 bool keepUnreadFile = false;
 
+// Empty for the shell's folder; see SetLocalAppDataFolder.
+std::wstring localAppDataFolder;
+
 // The rectangle the window has when restored, in screen coordinates. The
 // placement's normal rectangle is relative to the work area, which differs
 // from the screen when a taskbar is docked at the top or left; the stored
@@ -51,10 +54,17 @@ int32_t Span(LONG from, LONG to) {
 
 }  // namespace
 
+void SetLocalAppDataFolder(const std::wstring& folder) {
+    localAppDataFolder = folder;
+}
+
 std::wstring GetSettingsPath() {
-    wchar_t folder[MAX_PATH] = {};
-    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder))) return {};
-    std::wstring path = folder;
+    std::wstring path = localAppDataFolder;
+    if (path.empty()) {
+        wchar_t folder[MAX_PATH] = {};
+        if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder))) return {};
+        path = folder;
+    }
     path += L"\\Vantly";
     // Usually there already; any other failure shows up as a failed open.
     CreateDirectoryW(path.c_str(), nullptr);

@@ -9,6 +9,13 @@
 // the way; empty when the platform cannot say where local data goes.
 std::wstring GetSettingsPath();
 
+// Makes folder stand for local application data in GetSettingsPath, or
+// the shell's own folder again when empty. Only tests call it, each with a
+// folder of its own: Windows' shell keeps the known folders it has looked
+// up for the life of the process, so pointing the "Local AppData" registry
+// value elsewhere would not reach a process that already asked.
+void SetLocalAppDataFolder(const std::wstring& folder);
+
 // Writes the main window's restored rectangle and AppState.folders. Silent:
 // a failed save leaves the previous file exactly as it was. Does nothing
 // while a settings file whose folders could not be read at start-up is kept

@@ -12,21 +12,26 @@
 
 namespace handle_count_detail {
 
-constexpr ULONG kSystemHandleInformation = 16;
+// The extended table: the short one (class 16) stores process ids and
+// handle values in 16 bits, and Windows' process ids go beyond that, so
+// another process's handles would be counted as this one's.
+constexpr ULONG kSystemExtendedHandleInformation = 64;
 constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
 
 struct HandleEntry {
-    USHORT processId;
-    USHORT creatorBackTraceIndex;
-    UCHAR objectTypeIndex;
-    UCHAR attributes;
-    USHORT value;
     PVOID object;
+    ULONG_PTR processId;
+    ULONG_PTR value;
     ULONG grantedAccess;
+    USHORT creatorBackTraceIndex;
+    USHORT objectTypeIndex;
+    ULONG attributes;
+    ULONG reserved;
 };
 
 struct HandleTable {
-    ULONG count;
+    ULONG_PTR count;
+    ULONG_PTR reserved;
     HandleEntry entries[1];
 };
 
@@ -45,7 +50,8 @@ long CountProcessHandles(DWORD processId, Keep keep) {
     std::vector<unsigned char> buffer(1 << 16);
     for (;;) {
         ULONG needed = 0;
-        LONG status = query(kSystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
+        LONG status =
+            query(kSystemExtendedHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
         if (status == kInfoLengthMismatch) {
             buffer.resize(buffer.size() * 2);
             continue;
@@ -54,17 +60,16 @@ long CountProcessHandles(DWORD processId, Keep keep) {
         break;
     }
     const auto* table = reinterpret_cast<const HandleTable*>(buffer.data());
-    const auto owner = static_cast<USHORT>(processId);
     long count = 0;
-    for (ULONG i = 0; i < table->count; ++i) {
-        if (table->entries[i].processId == owner && keep(table->entries[i].value)) ++count;
+    for (ULONG_PTR i = 0; i < table->count; ++i) {
+        if (table->entries[i].processId == processId && keep(table->entries[i].value)) ++count;
     }
     return count;
 }
 
 // The handles process processId holds; -1 when the table cannot be read.
 inline long ProcessHandleCount(DWORD processId = GetCurrentProcessId()) {
-    return CountProcessHandles(processId, [](USHORT) { return true; });
+    return CountProcessHandles(processId, [](ULONG_PTR) { return true; });
 }
 
 // This process's handles, less those that refer to the calling thread. Under
@@ -73,7 +78,7 @@ inline long ProcessHandleCount(DWORD processId = GetCurrentProcessId()) {
 // folder was moved away; the code under test never opens a thread.
 inline long ProcessHandleCountBesidesOwnThread() {
     const DWORD self = GetCurrentThreadId();
-    return CountProcessHandles(GetCurrentProcessId(), [self](USHORT value) {
-        return GetThreadId(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(value))) != self;
+    return CountProcessHandles(GetCurrentProcessId(), [self](ULONG_PTR value) {
+        return GetThreadId(reinterpret_cast<HANDLE>(value)) != self;
     });
 }

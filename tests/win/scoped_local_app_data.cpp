@@ -4,10 +4,9 @@
 #include <fstream>
 #include <iterator>
 
-namespace {
+#include "settings/settings_store.h"
 
-constexpr wchar_t kShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
-constexpr wchar_t kLocalAppData[] = L"Local AppData";
+namespace {
 
 std::wstring NewTempFolder() {
     static std::atomic<int> counter{0};
@@ -22,22 +21,11 @@ std::wstring NewTempFolder() {
 }  // namespace
 
 ScopedLocalAppData::ScopedLocalAppData() : folder_(NewTempFolder()) {
-    wchar_t value[MAX_PATH * 2];
-    DWORD size = sizeof(value);
-    hadPrevious_ = RegGetValueW(HKEY_CURRENT_USER, kShellFolders, kLocalAppData, RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
-                                nullptr, value, &size) == ERROR_SUCCESS;
-    if (hadPrevious_) previous_ = value;
-    RegSetKeyValueW(HKEY_CURRENT_USER, kShellFolders, kLocalAppData, REG_EXPAND_SZ, folder_.c_str(),
-                    static_cast<DWORD>((folder_.size() + 1) * sizeof(wchar_t)));
+    SetLocalAppDataFolder(folder_);
 }
 
 ScopedLocalAppData::~ScopedLocalAppData() {
-    if (hadPrevious_) {
-        RegSetKeyValueW(HKEY_CURRENT_USER, kShellFolders, kLocalAppData, REG_EXPAND_SZ, previous_.c_str(),
-                        static_cast<DWORD>((previous_.size() + 1) * sizeof(wchar_t)));
-    } else {
-        RegDeleteKeyValueW(HKEY_CURRENT_USER, kShellFolders, kLocalAppData);
-    }
+    SetLocalAppDataFolder({});
     DeleteTree(folder_);
 }
 

@@ -1,7 +1,7 @@
 #pragma once
-// Points this prefix's per-user Local AppData at a fresh folder for the
-// lifetime of the object, and back afterwards, so that a test's settings
-// file is its own. The shell reads the redirect at once.
+// Gives the settings store a fresh folder for local application data for
+// the lifetime of the object, and the shell's own afterwards, so that a
+// test's settings file is its own.
 
 #include <windows.h>
 
@@ -21,8 +21,6 @@ public:
 
 private:
     std::wstring folder_;
-    std::wstring previous_;
-    bool hadPrevious_ = false;
 };
 
 // Deletes a folder and everything below it.

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <psapi.h>
+#include <shlobj.h>
 
 #include <random>
 #include <string>
@@ -42,6 +43,17 @@ TEST_F(SettingsStore, PathIsVantlyWindowJsonUnderLocalAppDataAndTheFolderIsCreat
     EXPECT_EQ(GetSettingsPath(), appData_.settingsFile());
     EXPECT_TRUE(GetFileAttributesW(appData_.vantlyFolder().c_str()) & FILE_ATTRIBUTE_DIRECTORY);
     EXPECT_TRUE(FileExists(appData_.vantlyFolder()));
+}
+
+// Without a folder of the test's, the place is the shell's Local AppData
+// (which the program never overrides).
+TEST_F(SettingsStore, PathWithoutAFolderGivenIsUnderTheShellsLocalAppData) {
+    wchar_t shellFolder[MAX_PATH] = {};
+    ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, shellFolder), S_OK);
+    SetLocalAppDataFolder({});
+    const std::wstring path = GetSettingsPath();
+    SetLocalAppDataFolder(appData_.folder());
+    EXPECT_EQ(path, std::wstring(shellFolder) + L"\\Vantly\\window.json");
 }
 
 TEST_F(SettingsStore, SaveWritesBomAndOneLineOfUtf8) {
