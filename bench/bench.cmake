@@ -18,3 +18,10 @@ use_wide_entry_point(search_probe)
 add_executable(memory_probe WIN32 bench/memory_probe.cpp app/lumivane.rc)
 target_link_libraries(memory_probe PRIVATE lumivane_app)
 use_wide_entry_point(memory_probe)
+
+# The floor of the activation benchmarks: a change answered with the
+# folder's window and nothing else.
+add_executable(activation_floor bench/activation_floor.cpp)
+target_include_directories(activation_floor PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_libraries(activation_floor PRIVATE ole32 oleaut32 shell32 shlwapi uuid)
+use_wide_entry_point(activation_floor)

@@ -3,7 +3,8 @@
 // step: the bare main window (with the COM apartment and GDI+ that wWinMain
 // sets up first), plus the folder list and its font, plus the notification
 // icon, then either (with --one first) the watcher thread with its
-// apartment and the first folder armed, or all folders armed and after a
+// apartment and the first folder armed, or all folders armed, plus their
+// drive-removal registrations, and after a
 // first change in every folder has been handled (the real activation: Wine's
 // file browser opens each folder). Two runs rather than one restart of the
 // watcher, because Wine frees an ended thread's stack only when another
@@ -18,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "app/folder_commands.h"
 #include "app/gdiplus_include.h"
@@ -26,6 +28,7 @@
 #include "app/tray_icon.h"
 #include "state/app_state.h"
 #include "watch/change_watcher.h"
+#include "watch/drive_events.h"
 
 namespace {
 
@@ -117,6 +120,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     }
     StartWatching();
     Step("folders");
+    // What the main window does once the watcher has armed the folders: one
+    // registration per folder for its drive's removal. The first one starts
+    // Wine's device-notification listener thread.
+    WatchDriveEventsOf(window);
+    std::vector<std::wstring> armed;
+    for (const WatchEntry& entry : AppState.watchEntries) armed.push_back(entry.folderPath);
+    RegisterArmedFolders(armed);
+    Step("registrations");
 
     // One change in every folder, made here so that the step ends when the
     // activations have had time to run (each opens a file browser).

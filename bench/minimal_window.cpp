@@ -3,9 +3,14 @@
 // under the same Wine as Lumivane. With --platform it also sets up what any
 // program with Lumivane's duties needs before its first line of logic (a COM
 // apartment, the image library, the shell and COM libraries), which tells
-// how much of Lumivane's memory those take.
+// how much of Lumivane's memory those take, and makes one registration for
+// a folder's drive-removal events (a window's device notification with a
+// handle filter), so that what the platform itself starts for that service
+// (under Wine 8, sechost's listener thread, which never ends) is in the
+// reference, not counted as Lumivane's.
 
 #include <windows.h>
+#include <dbt.h>
 
 #include <cwchar>
 #include <initializer_list>
@@ -55,6 +60,17 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCo
     HWND window = CreateWindowExW(0, cls.lpszClassName, L"Minimal", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                                   416, 359, nullptr, nullptr, instance, nullptr);
     if (!window) return 0;
+    if (std::wcsstr(commandLine, L"--platform")) {
+        wchar_t folder[MAX_PATH];
+        GetCurrentDirectoryW(MAX_PATH, folder);
+        HANDLE directory = CreateFileW(folder, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        DEV_BROADCAST_HANDLE filter{};
+        filter.dbch_size = sizeof(filter);
+        filter.dbch_devicetype = DBT_DEVTYP_HANDLE;
+        filter.dbch_handle = directory;
+        if (directory != INVALID_HANDLE_VALUE) RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    }
     ShowWindow(window, showCommand);
     UpdateWindow(window);
     MSG msg;

@@ -164,10 +164,13 @@ std::vector<HANDLE> ArmChangeNotifications(const std::vector<std::wstring>& path
 }
 
 bool IsExistingDirectory(const std::wstring& path) {
+    return IsExistingDirectory(path, IsNetworkFolder(path));
+}
+
+bool IsExistingDirectory(const std::wstring& path, bool onNetwork) {
     const auto getAttributes = CurrentFolderAccessCalls().getFileAttributes;
     const std::wstring kernelPath = ExtendedLengthPath(path);
     auto attributes = [getAttributes, kernelPath] { return getAttributes(kernelPath.c_str()); };
-    const DWORD found = IsNetworkFolder(path) ? CallWithinLimit<DWORD>(attributes, INVALID_FILE_ATTRIBUTES, nullptr)
-                                              : attributes();
+    const DWORD found = onNetwork ? CallWithinLimit<DWORD>(attributes, INVALID_FILE_ATTRIBUTES, nullptr) : attributes();
     return found != INVALID_FILE_ATTRIBUTES && (found & FILE_ATTRIBUTE_DIRECTORY);
 }

@@ -42,3 +42,6 @@ std::vector<HANDLE> ArmChangeNotifications(const std::vector<std::wstring>& path
 // True when path names an existing folder. A folder on the network that
 // does not answer in time counts as missing.
 bool IsExistingDirectory(const std::wstring& path);
+// The same for a folder whose place (on the network or not) is already
+// known, without asking for its drive's type again.
+bool IsExistingDirectory(const std::wstring& path, bool onNetwork);

@@ -20,6 +20,10 @@
 struct WatchEntry {
     HANDLE changeHandle;
     std::wstring folderPath;
+    // Decided once, when the folder was armed: a drive letter's type does
+    // not change while it stays mapped, and asking again after every
+    // activation costs a call each time.
+    bool onNetwork = false;
 };
 
 struct ApplicationState {

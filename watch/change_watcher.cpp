@@ -149,7 +149,7 @@ void CancelWorkerCall(HANDLE thread) {
 // an activation, for as long as it is watched.
 bool KeepWatching(WatchEntry& entry) {
     HANDLE fresh = nullptr;
-    if (IsExistingDirectory(entry.folderPath)) {
+    if (IsExistingDirectory(entry.folderPath, entry.onNetwork)) {
         if (FindNextChangeNotification(entry.changeHandle)) return true;
         fresh = ArmFolder(entry.folderPath);
     }
@@ -306,7 +306,8 @@ void StartWatching() {
     }
     const std::vector<HANDLE> handles = ArmChangeNotifications(folders, WATCH_NOTIFY_FILTER);
     for (std::size_t i = 0; i < folders.size(); ++i) {
-        if (handles[i] != nullptr) AppState.watchEntries.push_back(WatchEntry{handles[i], folders[i]});
+        if (handles[i] == nullptr) continue;
+        AppState.watchEntries.push_back(WatchEntry{handles[i], folders[i], IsNetworkFolder(folders[i])});
     }
     RegisterArmedFolders(ArmedFolders());
     StartWorker();

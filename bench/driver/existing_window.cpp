@@ -11,31 +11,22 @@
 
 namespace bench {
 
-// 8. A file-browser window already shows the folder, minimised behind the
-// main window: a file created until that window is on screen again at its
-// size (under Wine the search finds it through the shell's FindWindowSW;
-// Wine draws a minimised window of its own as a 160 x 24 bar, so the X
-// window's height tells the two states apart). Beside it, benchmark 1's
-// wake-up figure of the same run, the part that is the platform's
-// notification.
-void BenchChangeToExistingWindow() {
-    const char* what = "8. change to existing window in front";
-    const std::string name = "lvfront" + std::to_string(getpid());
-    const std::string folder = MakeFolder(workRoot + "/" + name);
-    PrepareSettings(workRoot + "/appdata-front", {folder});
+namespace {
+
+// With program watching folder and ready: a change opens the folder's
+// window; then changes, each with that window minimised behind the main
+// window, until the window is on screen again at its size (Wine draws a
+// minimised window of its own as a 160 x 24 bar, so the X window's height
+// tells the two states apart). The milliseconds of each restore, or why
+// nothing could be timed.
+std::vector<double> TimeRestores(const std::string& name, const std::string& folder, const std::string& tag,
+                                 std::string& failure) {
     const std::string lvinspect = "wine '" + config.windowsBuild + "/lvinspect.exe' ";
-    Child program = SpawnWine("Lumivane.exe", {}, false);
-    if (WaitForWindow("--name '^Lumivane$'", 20000) < 0) {
-        Failed(what, "Lumivane did not start");
-        program.Kill();
-        return;
-    }
-    SleepMs(1000);
-    TouchFile(folder + "/opened");
+    std::vector<double> samples;
+    TouchFile(folder + "/" + tag + "opened");
     if (WaitForWindow(FileBrowserSearch(name), 10000) < 0) {
-        Failed(what, "the folder's window never opened");
-        program.Kill();
-        return;
+        failure = "the folder's window never opened";
+        return samples;
     }
     SleepMs(2000);
     std::string handle;
@@ -52,7 +43,6 @@ void BenchChangeToExistingWindow() {
         const std::size_t at = geometry.find("HEIGHT=");
         return at != std::string::npos && std::atoi(geometry.c_str() + at + 7) > 24;
     };
-    std::vector<double> samples;
     for (int i = 0; i < config.windowSamples && !handle.empty() && !xWindow.empty(); ++i) {
         Capture(lvinspect + "minimize " + handle + " >/dev/null 2>&1");
         Capture(lvinspect + "foreground >/dev/null 2>&1");
@@ -61,7 +51,7 @@ void BenchChangeToExistingWindow() {
         if (restoredNow()) continue;  // never minimised: nothing to time
         SleepMs(300);
         const int64_t created = NowNs();
-        TouchFile(folder + "/f" + std::to_string(i));
+        TouchFile(folder + "/" + tag + std::to_string(i));
         const int64_t deadline = created + 5000000000LL;
         int64_t restored = -1;
         while (restored < 0 && NowNs() < deadline) {
@@ -71,15 +61,63 @@ void BenchChangeToExistingWindow() {
         SleepMs(1000);
     }
     CloseFileBrowsers(name);
-    program.Kill();
-    std::string wakeUp = "benchmark 1 not run";
-    for (const Row& row : rows) {
-        if (row.what.rfind("1. ", 0) == 0) wakeUp = "change to wake-up: " + row.ours;
+    if (handle.empty() || xWindow.empty()) failure = "the folder's window could not be found to minimise";
+    return samples;
+}
+
+}  // namespace
+
+// 8. A file-browser window already shows the folder, minimised behind the
+// main window: a file created until that window is on screen again at its
+// size (under Wine the search finds it through the shell's FindWindowSW).
+// The floor, in the same run: activation_floor, which answers the same
+// change with the same FindWindowSW and the same kind of show. The
+// minimise and the foreground request just before each change count as
+// input under Wine, so both run under the "at work" rule: the window comes
+// back with SW_SHOWNOACTIVATE, not activated.
+void BenchChangeToExistingWindow() {
+    const char* what = "8. change to existing window in front";
+    const std::string name = "lvfront" + std::to_string(getpid());
+    const std::string folder = MakeFolder(workRoot + "/" + name);
+    PrepareSettings(workRoot + "/appdata-front", {folder});
+    Child program = SpawnWine("Lumivane.exe", {}, false);
+    if (WaitForWindow("--name '^Lumivane$'", 20000) < 0) {
+        Failed(what, "Lumivane did not start");
+        program.Kill();
+        return;
     }
+    SleepMs(1000);
+    std::string failure;
+    const std::vector<double> samples = TimeRestores(name, folder, "f", failure);
+    program.Kill();
+    if (!failure.empty()) {
+        Failed(what, failure);
+        return;
+    }
+
+    Child floorProgram = SpawnWine("activation_floor.exe", {"front", WindowsPath(folder)}, true);
+    std::string line;
+    if (!floorProgram.ReadLine(line, 20000) || line != "ready") {
+        Failed(what, "the floor program did not start");
+        floorProgram.Kill();
+        return;
+    }
+    const std::vector<double> floor = TimeRestores(name, folder, "g", failure);
+    floorProgram.Kill();
+    if (!failure.empty()) {
+        Failed(what, "floor: " + failure);
+        return;
+    }
+
     const double median = Percentile(samples, 0.5);
+    const double floorMedian = Percentile(floor, 0.5);
     AddRow({Format("%s, %d changes", what, config.windowSamples),
             Format("median %.0f ms, worst %.0f ms (%zu restored)", median, Percentile(samples, 1.0), samples.size()),
-            wakeUp, "", "median < 200 ms", Met(!samples.empty() && median < 200)});
+            Format("search and show alone: median %.0f ms, worst %.0f ms (%zu restored)", floorMedian,
+                   Percentile(floor, 1.0), floor.size()),
+            Ratio(median, floorMedian) + " median, " + Ratio(Percentile(samples, 1.0), Percentile(floor, 1.0)) +
+                " worst",
+            "median <= 1.2 x floor", Met(!samples.empty() && !floor.empty() && median <= 1.2 * floorMedian)});
 }
 
 }  // namespace bench
