@@ -11,6 +11,7 @@
 #include <windows.h>
 #include <dbt.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -100,6 +101,7 @@ protected:
     }
     void TearDown() override {
         CurrentCallCancelCalls() = PlatformCallCancelCalls();
+        CurrentFolderAccessCalls() = PlatformFolderAccessCalls();
         recorder::Release();  // never leave the worker held, or the stop below would wait for ever
         StopWatching();
         AppState.folders.clear();
@@ -555,7 +557,11 @@ TEST_F(ChangeWatcher, WorkerEndsOnItsOwnWhenTheWaitFails) {
 // as one on a network drive.
 namespace share {
 HANDLE answers = nullptr;  // set: the share answers again
-bool IsUnreachable(LPCWSTR path) { return std::wstring_view(path).find(L"unreachable") != std::wstring_view::npos; }
+std::atomic<bool> silent{true};  // cleared: the "unreachable" folders answer for now
+std::atomic<int> driveTypeAsked{0};
+bool IsUnreachable(LPCWSTR path) {
+    return silent && std::wstring_view(path).find(L"unreachable") != std::wstring_view::npos;
+}
 HANDLE WINAPI FindFirst(LPCWSTR path, BOOL subtree, DWORD filter) {
     if (IsUnreachable(path)) WaitForSingleObject(answers, INFINITE);
     return FindFirstChangeNotificationW(path, subtree, filter);
@@ -564,7 +570,10 @@ DWORD WINAPI Attributes(LPCWSTR path) {
     if (IsUnreachable(path)) WaitForSingleObject(answers, INFINITE);
     return GetFileAttributesW(path);
 }
-UINT WINAPI RemoteDrive(LPCWSTR) { return DRIVE_REMOTE; }
+UINT WINAPI RemoteDrive(LPCWSTR) {
+    ++driveTypeAsked;
+    return DRIVE_REMOTE;
+}
 }  // namespace share
 
 // Ten such shares are asked side by side: a start, and the restart a
@@ -616,6 +625,33 @@ TEST_F(ChangeWatcher, UnansweringSharesAreLeftOutWithinASecondAndTheirLateHandle
     SetEvent(answers.get());
     StopWatching();
     EXPECT_EQ(SettledCount(HandleCount, handlesBefore), handlesBefore);
+}
+
+// A share that falls silent after it was armed: the check after its
+// activation knows from the arming that the folder is on the network, so it
+// gives up within the limit instead of holding the worker, and asks nobody
+// for the drive's type again.
+TEST_F(ChangeWatcher, ShareThatFallsSilentAfterArmingIsGivenUpWithoutHoldingTheWorker) {
+    std::wstring share = root.Make(L"unreachable-later");
+    std::wstring other = root.Make(L"other");
+    UniqueHandle answers(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    share::answers = answers.get();
+    share::silent = false;
+    CurrentFolderAccessCalls() = FolderAccessCalls{share::FindFirst, share::Attributes, share::RemoteDrive};
+    Watch({share, other});
+    share::silent = true;
+    ASSERT_EQ(AppState.watchEntries.size(), 2u);
+    share::driveTypeAsked = 0;
+
+    ChangeFolder(share, L"x");
+    EXPECT_TRUE(recorder::WaitForCalls(1, kWake));
+    ChangeFolder(other, L"x");
+    EXPECT_TRUE(recorder::WaitForCalls(2, 3s)) << "the worker is held by the silent share";
+    EXPECT_EQ(recorder::Paths().back(), other);
+    EXPECT_EQ(AppState.watchEntries[0].changeHandle, nullptr) << "the silent share is still watched";
+    EXPECT_EQ(share::driveTypeAsked, 0);
+
+    SetEvent(answers.get());
 }
 
 TEST_F(ChangeWatcher, StopIsHarmlessWhenIdleAndTwiceInARow) {
