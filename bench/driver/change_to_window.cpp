@@ -11,24 +11,19 @@ namespace bench {
 
 namespace {
 
-// Changes in folder, each until a file-browser window showing it is on
-// screen; the milliseconds of each window seen.
-std::vector<double> TimeNewWindows(const std::string& name, const std::string& folder, const std::string& tag) {
-    std::vector<double> samples;
-    for (int i = 0; i < config.windowSamples; ++i) {
-        CloseFileBrowsers(name);
-        SleepMs(300);
-        const int64_t created = NowNs();
-        TouchFile(folder + "/" + tag + std::to_string(i));
-        const int64_t shown = WaitForWindow(FileBrowserSearch(name), 5000);
-        if (shown > 0) samples.push_back((shown - created) / 1e6);
-        // Let the activation finish its searches (each creating the
-        // shell's collection out of process) before the next change: Wine
-        // drops changes made before the watcher renews.
-        SleepMs(3000);
-    }
+// One change in folder, until a file-browser window showing it is on
+// screen: the milliseconds, or a negative number when none came.
+double TimeNewWindow(const std::string& name, const std::string& folder, const std::string& file) {
     CloseFileBrowsers(name);
-    return samples;
+    SleepMs(300);
+    const int64_t created = NowNs();
+    TouchFile(folder + "/" + file);
+    const int64_t shown = WaitForWindow(FileBrowserSearch(name), 5000);
+    // Let the activation finish its searches (each creating the shell's
+    // collection out of process) before the next change: Wine drops changes
+    // made before the watcher renews.
+    SleepMs(3000);
+    return shown > 0 ? (shown - created) / 1e6 : -1;
 }
 
 }  // namespace
@@ -37,11 +32,15 @@ std::vector<double> TimeNewWindows(const std::string& name, const std::string& f
 // showing that folder is on screen (under Wine: the file browser opened by
 // the activation, since Wine's shell lists no windows). The floor, in the
 // same run: activation_floor, which answers the same change with the same
-// open request and the same polls, without a search of its own first.
+// open request and the same polls, without a search of its own first. Both
+// run side by side, each on a folder of its own, and take turns (the order
+// swapped every round), so that the machine's load falls on both alike.
 void BenchChangeToWindow() {
     const char* what = "2. change to window";
     const std::string name = "lvwindow" + std::to_string(getpid());
     const std::string folder = MakeFolder(workRoot + "/" + name);
+    const std::string floorName = name + "floor";
+    const std::string floorFolder = MakeFolder(workRoot + "/" + floorName);
     PrepareSettings(workRoot + "/appdata-window", {folder});
     Child program = SpawnWine("Lumivane.exe", {}, false);
     if (WaitForWindow("--name '^Lumivane$'", 20000) < 0) {
@@ -49,18 +48,29 @@ void BenchChangeToWindow() {
         program.Kill();
         return;
     }
-    SleepMs(1000);
-    const std::vector<double> samples = TimeNewWindows(name, folder, "f");
-    program.Kill();
-
-    Child floorProgram = SpawnWine("activation_floor.exe", {"open", WindowsPath(folder)}, true);
+    Child floorProgram = SpawnWine("activation_floor.exe", {"open", WindowsPath(floorFolder)}, true);
     std::string line;
     if (!floorProgram.ReadLine(line, 20000) || line != "ready") {
         Failed(what, "the floor program did not start");
         floorProgram.Kill();
+        program.Kill();
         return;
     }
-    const std::vector<double> floor = TimeNewWindows(name, folder, "g");
+    SleepMs(1000);
+
+    std::vector<double> samples;
+    std::vector<double> floor;
+    auto take = [](std::vector<double>& into, double ms) {
+        if (ms >= 0) into.push_back(ms);
+    };
+    for (int i = 0; i < config.windowSamples; ++i) {
+        const std::string file = "f" + std::to_string(i);
+        if (i % 2 == 0) take(samples, TimeNewWindow(name, folder, file));
+        take(floor, TimeNewWindow(floorName, floorFolder, file));
+        if (i % 2 == 1) take(samples, TimeNewWindow(name, folder, file));
+    }
+    CloseFileBrowsers(name);
+    program.Kill();
     floorProgram.Kill();
 
     const double median = Percentile(samples, 0.5);
