@@ -42,17 +42,14 @@ void BenchChangeToWindow() {
     const std::string floorName = name + "floor";
     const std::string floorFolder = MakeFolder(workRoot + "/" + floorName);
     PrepareSettings(workRoot + "/appdata-window", {folder});
-    Child program = SpawnWine("Lumivane.exe", {}, false);
-    if (WaitForWindow("--name '^Lumivane$'", 20000) < 0) {
+    Child program;
+    if (!StartLumivane(program)) {
         Failed(what, "Lumivane did not start");
-        program.Kill();
         return;
     }
-    Child floorProgram = SpawnWine("activation_floor.exe", {"open", WindowsPath(floorFolder)}, true);
-    std::string line;
-    if (!floorProgram.ReadLine(line, 20000) || line != "ready") {
+    Child floorProgram;
+    if (!StartActivationFloor(floorProgram, "open", floorFolder)) {
         Failed(what, "the floor program did not start");
-        floorProgram.Kill();
         program.Kill();
         return;
     }

@@ -80,10 +80,9 @@ void BenchChangeToExistingWindow() {
     const std::string name = "lvfront" + std::to_string(getpid());
     const std::string folder = MakeFolder(workRoot + "/" + name);
     PrepareSettings(workRoot + "/appdata-front", {folder});
-    Child program = SpawnWine("Lumivane.exe", {}, false);
-    if (WaitForWindow("--name '^Lumivane$'", 20000) < 0) {
+    Child program;
+    if (!StartLumivane(program)) {
         Failed(what, "Lumivane did not start");
-        program.Kill();
         return;
     }
     SleepMs(1000);
@@ -95,11 +94,9 @@ void BenchChangeToExistingWindow() {
         return;
     }
 
-    Child floorProgram = SpawnWine("activation_floor.exe", {"front", WindowsPath(folder)}, true);
-    std::string line;
-    if (!floorProgram.ReadLine(line, 20000) || line != "ready") {
+    Child floorProgram;
+    if (!StartActivationFloor(floorProgram, "front", folder)) {
         Failed(what, "the floor program did not start");
-        floorProgram.Kill();
         return;
     }
     const std::vector<double> floor = TimeRestores(name, folder, "g", failure);

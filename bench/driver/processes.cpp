@@ -165,6 +165,21 @@ int64_t WaitForWindow(const std::string& searchArgs, int timeoutMs) {
 }
 
 // Wine's file browser names its X window after the folder it shows.
+bool StartLumivane(Child& program) {
+    program = SpawnWine("Lumivane.exe", {}, false);
+    if (WaitForWindow("--name '^Lumivane$'", 20000) >= 0) return true;
+    program.Kill();
+    return false;
+}
+
+bool StartActivationFloor(Child& floor, const std::string& mode, const std::string& linuxFolder) {
+    floor = SpawnWine("activation_floor.exe", {mode, WindowsPath(linuxFolder)}, true);
+    std::string line;
+    if (floor.ReadLine(line, 20000) && line == "ready") return true;
+    floor.Kill();
+    return false;
+}
+
 std::string FileBrowserSearch(const std::string& titleRegex) {
     return "--name '^(" + titleRegex + ")$'";
 }

@@ -49,6 +49,13 @@ Child Spawn(const std::vector<std::string>& args, bool readOutput);
 // One of the Windows build's executables, under Wine.
 Child SpawnWine(const std::string& exe, std::vector<std::string> args, bool readOutput);
 
+// Lumivane.exe with the settings prepared before, once its main window is
+// on screen; false, with nothing left running, when it is not within 20 s.
+bool StartLumivane(Child& program);
+// activation_floor.exe for a folder, once it says it is armed; false, with
+// nothing left running, when it does not within 20 s.
+bool StartActivationFloor(Child& floor, const std::string& mode, const std::string& linuxFolder);
+
 std::string WindowsPath(const std::string& linuxPath);
 std::wstring Wide(const std::string& ascii);
 std::string MakeFolder(const std::string& path);
