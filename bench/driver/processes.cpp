@@ -164,7 +164,6 @@ int64_t WaitForWindow(const std::string& searchArgs, int timeoutMs) {
     return -1;
 }
 
-// Wine's file browser names its X window after the folder it shows.
 bool StartLumivane(Child& program) {
     program = SpawnWine("Lumivane.exe", {}, false);
     if (WaitForWindow("--name '^Lumivane$'", 20000) >= 0) return true;
@@ -180,6 +179,7 @@ bool StartActivationFloor(Child& floor, const std::string& mode, const std::stri
     return false;
 }
 
+// Wine's file browser names its X window after the folder it shows.
 std::string FileBrowserSearch(const std::string& titleRegex) {
     return "--name '^(" + titleRegex + ")$'";
 }
