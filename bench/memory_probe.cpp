@@ -125,7 +125,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     // Wine's device-notification listener thread.
     WatchDriveEventsOf(window);
     std::vector<std::wstring> armed;
-    for (const WatchEntry& entry : AppState.watchEntries) armed.push_back(entry.folderPath);
+    for (const WatchEntry& entry : AppState.watchEntries) {
+        if (!entry.onNetwork) armed.push_back(entry.folderPath);
+    }
     RegisterArmedFolders(armed);
     Step("registrations");
 

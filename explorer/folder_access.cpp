@@ -140,27 +140,28 @@ bool IsNetworkFolder(const std::wstring& path) {
 }
 
 HANDLE ArmChangeNotification(const std::wstring& path, DWORD filter) {
-    return ArmChangeNotifications({path}, filter).front();
+    return ArmChangeNotifications({path}, filter).front().handle;
 }
 
 // The folders on the network are all asked first, each on its own thread,
 // and share one deadline; the local ones are armed meanwhile.
-std::vector<HANDLE> ArmChangeNotifications(const std::vector<std::wstring>& paths, DWORD filter) {
-    std::vector<HANDLE> handles(paths.size(), nullptr);
+std::vector<ArmedNotification> ArmChangeNotifications(const std::vector<std::wstring>& paths, DWORD filter) {
+    std::vector<ArmedNotification> armed(paths.size());
     std::vector<std::pair<std::size_t, StartedCall<HANDLE>>> onNetwork;
     for (std::size_t i = 0; i < paths.size(); ++i) {
-        if (IsNetworkFolder(paths[i])) {
+        armed[i].onNetwork = IsNetworkFolder(paths[i]);
+        if (armed[i].onNetwork) {
             onNetwork.emplace_back(i, StartBoundedCall<HANDLE>(ArmCall(paths[i], filter), CloseChangeNotification));
         }
     }
     const ULONGLONG deadline = GetTickCount64() + kNetworkCallLimitMs;
     for (std::size_t i = 0; i < paths.size(); ++i) {
-        if (!IsNetworkFolder(paths[i])) handles[i] = ArmCall(paths[i], filter)();
+        if (!armed[i].onNetwork) armed[i].handle = ArmCall(paths[i], filter)();
     }
     for (auto& [i, started] : onNetwork) {
-        handles[i] = RenewedHere(FinishBoundedCall<HANDLE>(started, nullptr, deadline));
+        armed[i].handle = RenewedHere(FinishBoundedCall<HANDLE>(started, nullptr, deadline));
     }
-    return handles;
+    return armed;
 }
 
 bool IsExistingDirectory(const std::wstring& path) {

@@ -34,10 +34,16 @@ bool IsNetworkFolder(const std::wstring& path);
 // A change notification over path and everything below it, or null when
 // the folder cannot be armed now (missing, no access, out of reach).
 HANDLE ArmChangeNotification(const std::wstring& path, DWORD filter);
+// One folder's notification (null when it could not be armed), and whether
+// the folder is on the network, as the arming found out.
+struct ArmedNotification {
+    HANDLE handle = nullptr;
+    bool onNetwork = false;
+};
 // The same for every path, in order. The folders on the network are armed
 // side by side under one shared limit of about a second, so that ten shares
 // out of reach cost one second, not ten.
-std::vector<HANDLE> ArmChangeNotifications(const std::vector<std::wstring>& paths, DWORD filter);
+std::vector<ArmedNotification> ArmChangeNotifications(const std::vector<std::wstring>& paths, DWORD filter);
 
 // True when path names an existing folder. A folder on the network that
 // does not answer in time counts as missing.

@@ -280,10 +280,12 @@ bool JoinWorker() {
     return joined;
 }
 
-std::vector<std::wstring> ArmedFolders() {
+// The armed folders that get a device registration: those on a local
+// drive, as the arming found.
+std::vector<std::wstring> ArmedLocalFolders() {
     std::vector<std::wstring> armed;
     for (const WatchEntry& entry : AppState.watchEntries) {
-        if (IsValidChangeHandle(entry.changeHandle)) armed.push_back(entry.folderPath);
+        if (IsValidChangeHandle(entry.changeHandle) && !entry.onNetwork) armed.push_back(entry.folderPath);
     }
     return armed;
 }
@@ -304,12 +306,12 @@ void StartWatching() {
     for (const std::wstring& folder : AppState.folders) {
         if (!folder.empty() && !IsOnVolumeBeingRemoved(folder)) folders.push_back(folder);
     }
-    const std::vector<HANDLE> handles = ArmChangeNotifications(folders, WATCH_NOTIFY_FILTER);
+    const std::vector<ArmedNotification> armed = ArmChangeNotifications(folders, WATCH_NOTIFY_FILTER);
     for (std::size_t i = 0; i < folders.size(); ++i) {
-        if (handles[i] == nullptr) continue;
-        AppState.watchEntries.push_back(WatchEntry{handles[i], folders[i], IsNetworkFolder(folders[i])});
+        if (armed[i].handle == nullptr) continue;
+        AppState.watchEntries.push_back(WatchEntry{armed[i].handle, folders[i], armed[i].onNetwork});
     }
-    RegisterArmedFolders(ArmedFolders());
+    RegisterArmedFolders(ArmedLocalFolders());
     StartWorker();
 }
 
@@ -330,14 +332,14 @@ void StopWatchingVolume(const std::wstring& volume) {
         return;
     }
     for (WatchEntry& entry : AppState.watchEntries) {
-        if (!IsValidChangeHandle(entry.changeHandle) || IsNetworkFolder(entry.folderPath)) continue;
+        if (!IsValidChangeHandle(entry.changeHandle) || entry.onNetwork) continue;
         if (VolumeOf(entry.folderPath) != volume) continue;
         FindCloseChangeNotification(entry.changeHandle);
         entry.changeHandle = nullptr;
     }
     std::erase_if(AppState.watchEntries,
                   [](const WatchEntry& entry) { return !IsValidChangeHandle(entry.changeHandle); });
-    RegisterArmedFolders(ArmedFolders());
+    RegisterArmedFolders(ArmedLocalFolders());
     StartWorker();
 }
 

@@ -180,13 +180,13 @@ bool IsOnVolumeBeingRemoved(const std::wstring& folder) {
                        [&volume](const Registration& r) { return r.volume == volume; });
 }
 
-void RegisterArmedFolders(const std::vector<std::wstring>& armed) {
-    UnregisterWhere(armedRegistrations, [&armed](const Registration& r) {
-        return std::find(armed.begin(), armed.end(), r.folder) == armed.end();
+void RegisterArmedFolders(const std::vector<std::wstring>& armedLocal) {
+    UnregisterWhere(armedRegistrations, [&armedLocal](const Registration& r) {
+        return std::find(armedLocal.begin(), armedLocal.end(), r.folder) == armedLocal.end();
     });
     if (eventWindow == nullptr) return;
-    for (const std::wstring& folder : armed) {
-        if (!IsRegistered(folder) && !IsNetworkFolder(folder)) Register(folder);
+    for (const std::wstring& folder : armedLocal) {
+        if (!IsRegistered(folder)) Register(folder);
     }
 }
 

@@ -50,11 +50,13 @@ std::wstring VolumeOf(const std::wstring& folder);
 // Whether folder lies on a volume that is leaving.
 bool IsOnVolumeBeingRemoved(const std::wstring& folder);
 
-// After arming: registers each armed folder on a local drive that is not
-// registered yet, and drops the registrations of folders no longer armed;
-// the others are kept as they are. Network drives are never registered:
-// they refuse, and opening a folder on an unreachable share would block.
-void RegisterArmedFolders(const std::vector<std::wstring>& armed);
+// After arming: registers each of the armed folders on a local drive
+// (the caller leaves out those the arming found on the network) that is
+// not registered yet, and drops the registrations of folders no longer
+// armed; the others are kept as they are. Network drives are never
+// registered: they refuse, and opening a folder on an unreachable share
+// would block.
+void RegisterArmedFolders(const std::vector<std::wstring>& armedLocal);
 // Drops the registration of a folder the watcher gave up.
 void UnregisterFolder(const std::wstring& folder);
 
