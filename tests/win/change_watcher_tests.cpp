@@ -116,6 +116,15 @@ protected:
         ASSERT_TRUE(recorder::WaitUntilHeld(kWake));
     }
 
+    // Watches folder alone and changes it, so that the worker's activation
+    // calls into window, which does not answer; returns once it has.
+    void PutWorkerInCallTo(const std::wstring& folder, UnansweringWindow& window) {
+        recorder::CallIntoNextActivationOf(folder, window.TakeMarshalled());
+        Watch({folder});
+        ChangeFolder(folder, L"x");
+        ASSERT_TRUE(window.WaitUntilCalled(kWakeMilliseconds)) << "the worker never reached the object";
+    }
+
     // While the worker is held in entry's activation: makes renewing that
     // entry's notification fail, by handing the worker an event in its place
     // (not a directory notification, so the platform refuses to renew it).
@@ -305,10 +314,7 @@ TEST_F(ChangeWatcher, StopReturnsWithinASecondWhileTheWorkerWaitsForAnUnanswerin
     std::wstring stuck = root.Make(L"stuck");
     std::wstring other = root.Make(L"other");
     UnansweringWindow window;
-    recorder::CallIntoNextActivationOf(stuck, window.TakeMarshalled());
-    Watch({stuck});
-    ChangeFolder(stuck, L"x");
-    ASSERT_TRUE(window.WaitUntilCalled(kWakeMilliseconds)) << "the worker never reached the object";
+    ASSERT_NO_FATAL_FAILURE(PutWorkerInCallTo(stuck, window));
 
     auto start = std::chrono::steady_clock::now();
     StopWatching();
@@ -385,10 +391,7 @@ TEST_F(ChangeWatcher, StopCancelsTheWorkersCallWhereCancellationWorks) {
     cancelTarget = &window;
     cancelAllowed.clear();  // threads of earlier runs are gone, and their permission with them
     CurrentCallCancelCalls() = {[] { return true; }, CancelOn, EnableCancel, DisableCancel};
-    recorder::CallIntoNextActivationOf(stuck, window.TakeMarshalled());
-    Watch({stuck});
-    ChangeFolder(stuck, L"x");
-    ASSERT_TRUE(window.WaitUntilCalled(kWakeMilliseconds)) << "the worker never reached the object";
+    ASSERT_NO_FATAL_FAILURE(PutWorkerInCallTo(stuck, window));
     StopWatching();
     EXPECT_EQ(recorder::Finished(), 1u) << "the call was not cancelled and the worker was left behind";
     EXPECT_TRUE(IsIdle());
