@@ -41,11 +41,14 @@ bool LeaveRestOfBudget(uia::IUIAutomation2* automation, ULONGLONG deadline) {
 }
 
 // The automation client; null where UI Automation is not served (Wine 8
-// registers no client).
+// registers no client). By default the client sets the focus to an element
+// before it selects or invokes it, which would take the keyboard from the
+// user; a client that cannot be told not to is not used at all.
 ComPtr<uia::IUIAutomation2> Automation() {
     ComPtr<uia::IUIAutomation2> automation;
     if (FAILED(CoCreateInstance(uia::kCUIAutomation8, nullptr, CLSCTX_INPROC_SERVER, uia::kIID_IUIAutomation2,
-                                reinterpret_cast<void**>(automation.GetAddressOf())))) {
+                                reinterpret_cast<void**>(automation.GetAddressOf()))) ||
+        !automation || FAILED(automation->put_AutoSetFocus(FALSE))) {
         return nullptr;
     }
     return automation;

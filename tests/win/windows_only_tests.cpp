@@ -118,11 +118,14 @@ TEST_F(WindowsOnly, ACallPastItsDeadlineIsCancelledAndTheNextOneIsAnswered) {
     EXPECT_EQ(deadline.Bounded([&] { return window->GetWindow(&handle); }), S_OK);
 }
 
+// Selecting leaves the keyboard focus where it was: UI Automation would
+// otherwise set it to the item first.
 TEST_F(WindowsOnly, UIAutomationListsAndSelectsTheItemsOfATabControl) {
     const std::vector<std::wstring> names = {L"One", L"Two", L"Three"};
     ComApartment apartment;
     HWND frame = nullptr;
     HWND tabControl = nullptr;
+    HWND edit = nullptr;
     ApartmentThread windows([&] {
         INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TAB_CLASSES};
         InitCommonControlsEx(&controls);
@@ -136,6 +139,9 @@ TEST_F(WindowsOnly, UIAutomationListsAndSelectsTheItemsOfATabControl) {
             item.pszText = const_cast<wchar_t*>(names[i].c_str());
             SendMessageW(tabControl, TCM_INSERTITEMW, i, reinterpret_cast<LPARAM>(&item));
         }
+        edit = CreateWindowExW(0, L"EDIT", nullptr, WS_CHILD | WS_VISIBLE, 10, 260, 360, 24, frame, nullptr,
+                               GetModuleHandleW(nullptr), nullptr);
+        SetFocus(edit);
     });
     ASSERT_TRUE(tabControl);
     const TabStripCalls strip = PlatformTabStripCalls();
@@ -150,6 +156,9 @@ TEST_F(WindowsOnly, UIAutomationListsAndSelectsTheItemsOfATabControl) {
 
     EXPECT_TRUE(strip.selectTab(frame, GetTickCount64() + 10000, 2));
     EXPECT_EQ(SendMessageW(tabControl, TCM_GETCURSEL, 0, 0), 2);
+    GUITHREADINFO gui = {sizeof(gui)};
+    ASSERT_TRUE(GetGUIThreadInfo(GetWindowThreadProcessId(frame, nullptr), &gui));
+    EXPECT_EQ(gui.hwndFocus, edit) << "selecting moved the keyboard focus";
 }
 
 }  // namespace
