@@ -73,3 +73,13 @@ bool IsSharePath(std::wstring_view path) {
     return path.size() >= 8 && IsSeparator(path[3]) && (path[4] | 0x20) == L'u' && (path[5] | 0x20) == L'n' &&
            (path[6] | 0x20) == L'c' && IsSeparator(path[7]);
 }
+
+std::wstring FolderDisplayName(std::wstring_view path) {
+    std::wstring_view rest = path;
+    while (!rest.empty() && IsSeparator(rest.back())) rest.remove_suffix(1);
+    std::size_t start = rest.size();
+    while (start > 0 && !IsSeparator(rest[start - 1])) --start;
+    const std::wstring_view name = rest.substr(start);
+    if (name.empty() || name.back() == L':') return std::wstring(path);
+    return std::wstring(name);
+}

@@ -42,3 +42,8 @@ std::wstring DriveRootOf(std::wstring_view path);
 // A path on a share: "\\server\share..." with either kind of slash, or its
 // extended form "\\?\UNC\server\share...".
 bool IsSharePath(std::wstring_view path);
+
+// The folder's own name as the user knows it: the last part of the path,
+// trailing separators left out ("Scans" for "D:\Scans\"); the whole path
+// when it has no such part (a drive's root "C:\", a path of separators).
+std::wstring FolderDisplayName(std::wstring_view path);

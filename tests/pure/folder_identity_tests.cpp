@@ -35,6 +35,24 @@ TEST(NormalizeFolderPath, NormalForms) {
     }
 }
 
+// What a balloon calls a folder.
+TEST(FolderDisplayName, LastPartOrTheWholePathForARoot) {
+    struct Case {
+        const wchar_t* path;
+        const wchar_t* name;
+    } cases[] = {
+        {L"D:\\スキャン", L"スキャン"},
+        {L"D:/Work/Scans//", L"Scans"},
+        {L"\\\\server\\share", L"share"},
+        {L"\\\\?\\C:\\Data", L"Data"},
+        {L"C:\\", L"C:\\"},
+        {L"C:", L"C:"},
+        {L"\\\\?\\C:\\", L"\\\\?\\C:\\"},
+        {L"\\", L"\\"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(FolderDisplayName(c.path), c.name) << c.path;
+}
+
 TEST(FolderPathsEqual, ComparesNormalFormsExactly) {
     auto same = [](const wchar_t* a, const wchar_t* b) {
         return FolderPathsEqual(NormalizeFolderPath(a), NormalizeFolderPath(b));
