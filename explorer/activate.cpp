@@ -226,9 +226,12 @@ std::wstring LocationNameOf(IWebBrowser2* browser, RemoteCalls& calls) {
 
 // A window whose thread has stopped answering (typically one browsing an
 // unreachable network share) counts as no window: anything that waits for
-// it would wait with it.
+// it would wait with it. So does one not shown yet: the shell lists a new
+// window a moment before it shows, and it takes the foreground itself when
+// it does, which would put it in front of whatever was brought forward
+// after it. A minimised window is shown.
 bool IsUsableWindow(HWND window) {
-    return window != nullptr && !CurrentForegroundCalls().isHungAppWindow(window);
+    return window != nullptr && IsWindowVisible(window) && !CurrentForegroundCalls().isHungAppWindow(window);
 }
 
 // The first match that is only a background tab of its frame, with the
@@ -241,46 +244,68 @@ struct BackgroundTab {
     std::wstring name;
 };
 
+// What one search found.
+struct Found {
+    // A window showing the folder was brought forward as far as the rule
+    // allows, or left as it is because the user is in it.
+    bool any = false;
+    // Its window, when it shows the folder in front (not only in a
+    // background tab).
+    HWND window = nullptr;
+    // The user is in that window.
+    bool usersOwn = false;
+};
+
+bool IsStopped(HANDLE stopEvent) {
+    return stopEvent != nullptr && WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0;
+}
+
+// The found window, reloaded unless the user is in it or a stop came, and
+// brought forward as far as focus allows.
+Found ReloadAndBringForward(HWND window, IWebBrowser2* browser, RemoteCalls* calls, FocusState& focus,
+                            HANDLE stopEvent) {
+    if (UserIsInWindow(window, focus.rule)) return Found{true, window, true};
+    if (browser && !IsStopped(stopEvent)) calls->Run([&] { return browser->Refresh(); });
+    BringWindowForward(window, focus, stopEvent);
+    return Found{true, window, false};
+}
+
 // Looks at the window at index. A window that shows target is reloaded
-// and brought forward as far as rule allows, and the answer is true; the
-// window the user is in is left as it is under a rule that leaves the
-// focus, and also answers true. A match in a background tab is only kept
-// in background (the first such) and answers false, and so does a match
-// whose handle is missing or hung: nothing more is asked of it, and the
-// caller goes on to the next index.
-bool ActivateIfShowing(IShellWindows* windows, RemoteCalls& shellCalls, const VARIANT& index,
-                       const std::wstring& target, FocusRule rule, BackgroundTab& background, HANDLE stopEvent,
-                       CallDeadline& deadline) {
+// and brought forward as far as focus allows; the window the user is in is
+// left as it is under a rule that leaves the focus. A match in a
+// background tab is only kept in background (the first such), and a match
+// whose handle is missing or hung is asked nothing more: neither is found,
+// and the caller goes on to the next index.
+Found ActivateIfShowing(IShellWindows* windows, RemoteCalls& shellCalls, const VARIANT& index,
+                        const std::wstring& target, FocusState& focus, BackgroundTab& background, HANDLE stopEvent,
+                        CallDeadline& deadline) {
     auto calls = std::make_unique<RemoteCalls>(deadline);
     IDispatch* item = nullptr;
     const HRESULT found = shellCalls.Run([&] { return windows->Item(index, &item); });
     calls->Hold(item);
-    if (FAILED(found) || !item) return false;
+    if (FAILED(found) || !item) return {};
 
     auto* browser =
         calls->Obtain<IWebBrowser2>([&](IWebBrowser2** out) { return item->QueryInterface(IID_PPV_ARGS(out)); });
-    if (!browser) return false;
+    if (!browser) return {};
 
     std::wstring windowPath;
-    if (!calls->Run([&] { return GetWindowFolderPath(browser, windowPath); })) return false;
-    if (!FolderPathsEqual(NormalizeFolderPath(windowPath), target)) return false;
+    if (!calls->Run([&] { return GetWindowFolderPath(browser, windowPath); })) return {};
+    if (!FolderPathsEqual(NormalizeFolderPath(windowPath), target)) return {};
 
     // The handle before the reload: a reload ends a rename or a new
     // folder's name the user is typing, and a hung window is asked nothing.
     HWND tab = TabWindowOf(browser, *calls);
     HWND frame = FrameWindowOf(browser, *calls);
-    if (!IsUsableWindow(frame) || calls->Lost()) return false;
+    if (!IsUsableWindow(frame) || calls->Lost()) return {};
     if (tab && !FrameShowsTab(frame, tab)) {
         if (!background.calls) {
             std::wstring name = LocationNameOf(browser, *calls);
             if (!calls->Lost()) background = BackgroundTab{std::move(calls), browser, tab, frame, std::move(name)};
         }
-        return false;
+        return {};
     }
-    if (UserIsInWindow(frame, rule)) return true;
-    calls->Run([&] { return browser->Refresh(); });
-    BringWindowForward(frame, rule, stopEvent);
-    return true;
+    return ReloadAndBringForward(frame, browser, calls.get(), focus, stopEvent);
 }
 
 // The folder's ID list as the byte-array variant FindWindowSW takes.
@@ -310,11 +335,11 @@ bool MakeIdListVariant(const std::wstring& target, VARIANT& location) {
 // Item and _NewEnum), the shell can still name the frame of a file browser
 // that shows the folder. It hands out no browser interface with it, so the
 // window cannot be reloaded; it is restored and brought forward.
-bool ActivateFoundByShell(IShellWindows* windows, RemoteCalls& shellCalls, const std::wstring& target,
-                          FocusRule rule, HANDLE stopEvent) {
+Found ActivateFoundByShell(IShellWindows* windows, RemoteCalls& shellCalls, const std::wstring& target,
+                           FocusState& focus, HANDLE stopEvent) {
     VARIANT location;
     VariantInit(&location);
-    if (!MakeIdListVariant(target, location)) return false;
+    if (!MakeIdListVariant(target, location)) return {};
     VARIANT root;
     VariantInit(&root);
     LONG handle = 0;
@@ -325,15 +350,10 @@ bool ActivateFoundByShell(IShellWindows* windows, RemoteCalls& shellCalls, const
         shellCalls.Run([&] { return windows->FindWindowSW(&location, &root, SWC_EXPLORER, &handle, 0, &unused); });
     shellCalls.Hold(unused);
     VariantClear(&location);
-    if (hr != S_OK) return false;
+    if (hr != S_OK) return {};
     HWND window = reinterpret_cast<HWND>(static_cast<LONG_PTR>(handle));
-    if (!IsUsableWindow(window)) return false;
-    BringWindowForward(window, rule, stopEvent);
-    return true;
-}
-
-bool IsStopped(HANDLE stopEvent) {
-    return stopEvent != nullptr && WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0;
+    if (!IsUsableWindow(window)) return {};
+    return ReloadAndBringForward(window, nullptr, nullptr, focus, stopEvent);
 }
 
 // Waits milliseconds, or less when stopEvent is set meanwhile; true when
@@ -348,81 +368,98 @@ bool WaitUnlessStopped(HANDLE stopEvent, DWORD milliseconds) {
 
 // One search (see ActivateExistingWindow), its calls under deadline. A
 // stop ends it between windows.
-bool SearchOnce(const std::wstring& target, FocusRule rule, HANDLE stopEvent, CallDeadline& deadline) {
+Found SearchOnce(const std::wstring& target, FocusState& focus, HANDLE stopEvent, CallDeadline& deadline) {
     RemoteCalls shellCalls(deadline);
     auto* windows = shellCalls.Obtain<IShellWindows>([](IShellWindows** out) {
         return CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_PPV_ARGS(out));
     });
-    if (!windows) return false;
+    if (!windows) return {};
     LONG count = 0;
     if (FAILED(shellCalls.Run([&] { return windows->get_Count(&count); }))) {
-        return !shellCalls.Lost() && ActivateFoundByShell(windows, shellCalls, target, rule, stopEvent);
+        if (shellCalls.Lost()) return {};
+        return ActivateFoundByShell(windows, shellCalls, target, focus, stopEvent);
     }
 
-    bool found = false;
+    Found found;
     BackgroundTab background;
-    for (LONG i = 0; i < count && !found && !IsStopped(stopEvent) && !shellCalls.Lost(); ++i) {
+    for (LONG i = 0; i < count && !found.any && !IsStopped(stopEvent) && !shellCalls.Lost(); ++i) {
         VARIANT index;
         VariantInit(&index);
         index.vt = VT_I4;
         index.lVal = i;
-        found = ActivateIfShowing(windows, shellCalls, index, target, rule, background, stopEvent, deadline);
+        found = ActivateIfShowing(windows, shellCalls, index, target, focus, background, stopEvent, deadline);
         VariantClear(&index);
     }
-    if (!found && background.calls && !IsStopped(stopEvent)) {
-        // Not a tab switch in the frame the user is in. Otherwise reload
-        // what the user will see: if the frame keeps another tab in front,
-        // the frame still comes forward, but nothing is reloaded.
-        if (!UserIsInWindow(background.frame, rule)) {
-            if (SelectTab(background.frame, background.tab, background.name)) {
+    if (!found.any && background.calls && !IsStopped(stopEvent)) {
+        // A tab switch only where the focus may be taken, never in the frame
+        // the user is in. Otherwise reload what the user will see: if the
+        // frame keeps another tab in front, the frame still comes forward,
+        // but nothing is reloaded. The frame does not count as the folder's
+        // window: the user in front of it may not see the folder.
+        if (!UserIsInWindow(background.frame, focus.rule)) {
+            if (MayTakeFocus(focus) && SelectTab(background.frame, background.tab, background.name) &&
+                !IsStopped(stopEvent)) {
                 background.calls->Run([&] { return background.browser->Refresh(); });
             }
-            BringWindowForward(background.frame, rule, stopEvent);
+            BringWindowForward(background.frame, focus, stopEvent);
         }
-        found = true;
+        found.any = true;
     }
     return found;
 }
 
+// What an activation that found found comes to under focus as it ended.
+ActivationResult Outcome(const Found& found, const FocusState& focus, HANDLE stopEvent) {
+    if (focus.rule == FocusRule::Take || found.usersOwn || IsStopped(stopEvent)) return {};
+    return ActivationResult{true, focus.rule == FocusRule::ShowNothing, found.window};
+}
+
 // The activation of path, whose normal form is target, for a rule decided
 // before anything was called.
-void ActivateOrOpen(const std::wstring& path, const std::wstring& target, FocusRule rule, HANDLE stopEvent) {
+ActivationResult ActivateOrOpen(const std::wstring& path, const std::wstring& target, FocusState& focus,
+                                HANDLE stopEvent) {
     CallDeadline deadline;
-    if (SearchOnce(target, rule, stopEvent, deadline)) return;
+    const Found found = SearchOnce(target, focus, stopEvent, deadline);
+    if (found.any) return Outcome(found, focus, stopEvent);
     // A path from the settings file can be edited by hand; "open" would run
     // a program, open a document or follow a URL just as readily as a folder.
-    if (!IsExistingDirectory(path)) return;
-    if (IsStopped(stopEvent)) return;
+    if (!IsExistingDirectory(path) || IsStopped(stopEvent)) return {};
 
-    // The path as the user stored it, not its normal form.
-    RequestFolderWindow(path.c_str(), rule, stopEvent);
+    // The path as the user stored it, not its normal form. While the user
+    // works, no window is opened at all (see foreground.cpp).
+    if (!RequestFolderWindow(path.c_str(), focus, stopEvent)) return Outcome({}, focus, stopEvent);
 
     // The shell lists a new window only some time after the request.
     for (int poll = 0; poll < kOpenPolls; ++poll) {
-        if (WaitUnlessStopped(stopEvent, kPollIntervalMs)) return;
-        if (SearchOnce(target, rule, stopEvent, deadline)) return;
+        if (WaitUnlessStopped(stopEvent, kPollIntervalMs)) return {};
+        const Found opened = SearchOnce(target, focus, stopEvent, deadline);
+        if (opened.any) return Outcome(opened, focus, stopEvent);
     }
+    return {};
 }
 
 }  // namespace
 
 bool ActivateExistingWindow(const std::wstring& target, FocusRule rule, HANDLE stopEvent) {
     CallDeadline deadline;
-    return SearchOnce(target, rule, stopEvent, deadline);
+    FocusState focus{rule, false, 0};
+    return SearchOnce(target, focus, stopEvent, deadline).any;
 }
 
 // An empty path, or one of separators only, names no folder: nothing is
 // searched, opened or waited for.
-void ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent) {
+ActivationResult ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent) {
     const std::wstring target = NormalizeFolderPath(path);
-    if (target.empty()) return;
-    ActivateOrOpen(path, target, FocusRuleForChange(), stopEvent);
+    if (target.empty()) return {};
+    FocusState focus = FocusForChange();
+    return ActivateOrOpen(path, target, focus, stopEvent);
 }
 
 void ActivateOrOpenFolderForUser(const std::wstring& path) {
     const std::wstring target = NormalizeFolderPath(path);
     if (target.empty()) return;
-    // The user asked in our window, which therefore holds the foreground:
-    // whatever the input says, they are not at work somewhere else.
-    ActivateOrOpen(path, target, FocusRule::Take, nullptr);
+    // The user asked in our window (or on our balloon): whatever the input
+    // says, they are not at work somewhere else.
+    FocusState focus = FocusForUser();
+    ActivateOrOpen(path, target, focus, nullptr);
 }

@@ -6,37 +6,45 @@
 // The lock is there so that a window cannot jump in front of someone who
 // is typing: the rest of their keys would land in Explorer, where Delete
 // recycles the selected file, Enter opens it, F2 renames it and Ctrl+Z
-// undoes the last file operation. So what the user is doing is read once,
-// before anything is called that could move the focus, and decides the
-// whole activation (FocusRule):
+// undoes the last file operation. So what the user is doing is read before
+// anything is called that could move the focus, and decides the activation
+// (FocusRule); the input alone is read again right before each such call
+// (the restore, the request, the empty input, the open request), because an
+// activation can take a second or more and the user may come back within it:
 //
 // - away (about ten seconds without keyboard or mouse input, and nothing
-//   else that says not to disturb): the window is restored and asked for
-//   the foreground. After a refusal, one empty input event (a mouse move
-//   by zero pixels) sent with SendInput makes this process the one that
-//   received the last input, and the request is made once more. That is
-//   how the platform behaves, not a documented way past the lock, so it is
-//   tried once per absence and never as a key: a synthetic Alt opens menu
-//   bars, a key-up would release a key the user is holding down. Input is
-//   never attached to another thread's: that makes the request wait for
-//   that thread, resets its key state and defeats LockSetForegroundWindow;
-// - at work: nothing takes the focus. The window the user is in is left
-//   exactly as it is; any other is shown without activation if minimised,
-//   and its taskbar button flashes, as the platform does on a refusal;
+//   else that says not to disturb): a minimised window is restored, a
+//   visible one (normal or maximised) is left at its size, and it is asked
+//   for the foreground. After a refusal, one empty input event (a mouse
+//   move by zero pixels) sent with SendInput makes this process the one
+//   that received the last input, and the request is made once more. That
+//   is how the platform behaves, not a documented way past the lock, so it
+//   is tried once per absence and never as a key: a synthetic Alt opens
+//   menu bars, a key-up would release a key the user is holding down.
+//   Input is never attached to another thread's: that makes the request
+//   wait for that thread, resets its key state and defeats
+//   LockSetForegroundWindow;
+// - at work: nothing is shown, opened, restored or activated. Even a show
+//   without activation is not safe: Windows documents that the active
+//   window stays active for SW_SHOWNOACTIVATE, but a folder opened that way
+//   is only passed the flag, and Explorer gives its new window the keyboard
+//   whenever it owns the foreground (the desktop, another Explorer window,
+//   a rename). The window the user is in is left exactly as it is; any
+//   other is reloaded and its taskbar button flashes, as the platform does
+//   on a refusal. The watcher holds the change back and shows it once the
+//   user is away (change_watcher.cpp);
 // - not to disturb (a locked session, a presentation, a full-screen
-//   program, quiet time): as at work, but nothing is shown either.
+//   program, quiet time): as at work, without the flash.
 //
-// Nothing waits for a pause in the typing: a short pause is exactly when a
-// typing user's next keys would be taken.
+// Idle time is measured from the user's own last input. Our empty input is
+// input too, so the tick it was sent at is remembered next to the user's
+// tick before it: a user who was present when it was sent (the double-click
+// path sends it too) stays present.
 
 #include "explorer/foreground.h"
 
-#include <atomic>
-
 namespace {
 
-// The user counts as away after this long without keyboard or mouse input.
-constexpr DWORD kUserAwayAfterMs = 10000;
 // A last-input tick this close to the moment we sent our empty input is
 // ours: the input carries a tick of its own, a little before or after the
 // one read just before sending it, and may be reported late.
@@ -50,19 +58,32 @@ constexpr UINT kDefaultForegroundFlashCount = 7;
 // loops, which a change of foreground would cut short.
 constexpr DWORD kModalLoopFlags = GUI_INMENUMODE | GUI_POPUPMENUMODE | GUI_SYSTEMMENUMODE | GUI_INMOVESIZE;
 
-// The empty input resets the idle timer that starts the screen saver, the
-// automatic lock and display sleep, and a second one without real input in
-// between would keep a machine awake that its user left. So the tick at
-// which our own empty input was sent is remembered, process-wide because
-// the watcher's thread and the window's thread may both be here at once.
-// One value, no lock: a thread claims the absence by compare-and-swap
-// (kNudgePending plus the user's last tick), so that the other thread does
-// not send a second input meanwhile, then stores the tick it sent at.
-// Values outside the 32-bit tick range stand for "none yet" and "being
-// sent".
-constexpr ULONGLONG kNudgePending = 1ull << 32;
-constexpr ULONGLONG kNoNudge = 1ull << 33;
-std::atomic<ULONGLONG> nudgeSentAt{kNoNudge};
+// Our own empty input. It resets the idle timer that starts the screen
+// saver, the automatic lock and display sleep, and a second one without
+// real input in between would keep a machine awake that its user left. So
+// it is remembered, process-wide because the watcher's thread and the
+// window's thread may both be here at once, under a slim lock (which, unlike
+// a mutex, never needs a handle): when it was sent, the user's own last
+// input then, and the tick it was first seen to carry. Only that one tick
+// is ours afterwards; a key of the user's a moment after it is theirs.
+struct OwnInput {
+    bool sending = false;  // a thread is sending one
+    bool sent = false;
+    DWORD sentAt = 0;
+    DWORD userInputBefore = 0;
+    bool seen = false;
+    DWORD seenAt = 0;
+};
+SRWLOCK ownInputLock = SRWLOCK_INIT;
+OwnInput ownInput;
+
+class OwnInputGuard {
+public:
+    OwnInputGuard() { AcquireSRWLockExclusive(&ownInputLock); }
+    ~OwnInputGuard() { ReleaseSRWLockExclusive(&ownInputLock); }
+    OwnInputGuard(const OwnInputGuard&) = delete;
+    OwnInputGuard& operator=(const OwnInputGuard&) = delete;
+};
 
 // The tick of the last input in this session; unknown counts as just now.
 DWORD LastInputTick(const ForegroundCalls& calls) {
@@ -71,12 +92,33 @@ DWORD LastInputTick(const ForegroundCalls& calls) {
     return info.dwTime;
 }
 
-// True when lastInput is the empty input we sent, by the record recorded.
-bool IsOwnInput(DWORD lastInput, ULONGLONG recorded) {
-    if (recorded >= kNudgePending) return false;  // none sent, or being sent
-    // Modular, so the tick's wrap after 49.7 days does no harm.
-    const LONG sinceSend = static_cast<LONG>(lastInput - static_cast<DWORD>(recorded));
-    return sinceSend >= -kOwnInputBeforeMs && sinceSend <= kOwnInputAfterMs;
+// With the lock held: the tick of the user's own last input, when the
+// session's last input was lastInput. Modular, so the tick's wrap after
+// 49.7 days does no harm.
+DWORD UserInputTickLocked(DWORD lastInput) {
+    if (!ownInput.sent || lastInput == ownInput.userInputBefore) return lastInput;
+    const LONG sinceSend = static_cast<LONG>(lastInput - ownInput.sentAt);
+    if (sinceSend < -kOwnInputBeforeMs || sinceSend > kOwnInputAfterMs) return lastInput;
+    if (!ownInput.seen) {
+        ownInput.seen = true;
+        ownInput.seenAt = lastInput;
+    }
+    return lastInput == ownInput.seenAt ? ownInput.userInputBefore : lastInput;
+}
+
+// The tick of the user's own last input, ours left out.
+DWORD UserInputTick(const ForegroundCalls& calls) {
+    const DWORD lastInput = LastInputTick(calls);
+    OwnInputGuard guard;
+    return UserInputTickLocked(lastInput);
+}
+
+// How long the user has made no input of their own. Signed, because an
+// input injected with SendInput carries its own tick, which can be a
+// little later than GetTickCount's.
+LONG UserIdleMs(const ForegroundCalls& calls) {
+    const DWORD userInput = UserInputTick(calls);
+    return static_cast<LONG>(calls.getTickCount() - userInput);
 }
 
 bool Stopped(const ForegroundCalls& calls, HANDLE stopEvent) {
@@ -84,20 +126,28 @@ bool Stopped(const ForegroundCalls& calls, HANDLE stopEvent) {
 }
 
 // Sends the empty input unless one was sent already in this absence of the
-// user; true when this call sent it.
+// user (no input of theirs since); true when this call sent it.
 bool SendEmptyInputOncePerAbsence(const ForegroundCalls& calls) {
-    ULONGLONG recorded = nudgeSentAt.load();
-    if ((recorded & kNudgePending) != 0) return false;  // the other thread is sending one
     const DWORD lastInput = LastInputTick(calls);
-    if (IsOwnInput(lastInput, recorded)) return false;  // no real input since ours
-    if (!nudgeSentAt.compare_exchange_strong(recorded, kNudgePending | lastInput)) return false;
-
+    DWORD userInput = 0;
+    {
+        OwnInputGuard guard;
+        if (ownInput.sending) return false;  // the other thread is sending one
+        userInput = UserInputTickLocked(lastInput);
+        if (ownInput.sent && userInput == ownInput.userInputBefore) return false;  // none of theirs since ours
+        ownInput.sending = true;
+    }
     const DWORD sentAt = calls.getTickCount();
     INPUT nudge = {};
     nudge.type = INPUT_MOUSE;
     nudge.mi.dwFlags = MOUSEEVENTF_MOVE;  // relative, by 0 and 0
     calls.sendInput(1, &nudge, sizeof(nudge));
-    nudgeSentAt.store(sentAt);
+    // Read at once, the last input is usually ours already: from then on
+    // only that tick is.
+    const DWORD afterSending = LastInputTick(calls);
+    OwnInputGuard guard;
+    ownInput = OwnInput{false, true, sentAt, userInput, false, 0};
+    UserInputTickLocked(afterSending);
     return true;
 }
 
@@ -166,56 +216,71 @@ FocusRule FocusRuleForChange() {
     if (calls.getGUIThreadInfo(0, &gui) && ((gui.flags & kModalLoopFlags) != 0 || gui.hwndCapture != nullptr)) {
         return FocusRule::LeaveFocus;
     }
-    const DWORD lastInput = LastInputTick(calls);
-    // Our own empty input is the last one: the user has not been back since
-    // we sent it, and we only ever send it to a user who is away.
-    if (IsOwnInput(lastInput, nudgeSentAt.load())) return FocusRule::Take;
-    // Signed, because an input injected with SendInput carries its own
-    // tick, which can be a little later than GetTickCount's.
-    const LONG idle = static_cast<LONG>(calls.getTickCount() - lastInput);
-    return idle >= static_cast<LONG>(kUserAwayAfterMs) ? FocusRule::Take : FocusRule::LeaveFocus;
+    return UserIdleMs(calls) >= static_cast<LONG>(kUserAwayAfterMs) ? FocusRule::Take : FocusRule::LeaveFocus;
 }
 
-bool UserIsInWindow(HWND window, FocusRule rule) {
-    return rule != FocusRule::Take && window != nullptr && CurrentForegroundCalls().getForegroundWindow() == window;
+FocusState FocusForChange() {
+    // The input first: anything newer than what the rule was read from
+    // counts as the user back.
+    const DWORD userInput = UserInputTick(CurrentForegroundCalls());
+    return FocusState{FocusRuleForChange(), true, userInput};
 }
 
-bool BringWindowForward(HWND window, FocusRule rule, HANDLE stopEvent) {
-    const ForegroundCalls& calls = CurrentForegroundCalls();
-    if (Stopped(calls, stopEvent)) return false;
-    if (UserIsInWindow(window, rule)) return true;
+FocusState FocusForUser() { return FocusState{FocusRule::Take, false, 0}; }
 
-    switch (rule) {
-    case FocusRule::Take:
-        // Async: a plain ShowWindow on another process's window waits until
-        // that window's thread has handled it, forever if the thread is
-        // hung. SW_RESTORE whatever the state: a minimised window comes
-        // back, a maximised one returns to its normal size.
-        calls.showWindowAsync(window, SW_RESTORE);
-        // TRUE is the grant. The activation itself is asynchronous, so
-        // GetForegroundWindow right afterwards may still answer the old
-        // window.
-        if (calls.setForegroundWindow(window)) return true;
-        if (Stopped(calls, stopEvent)) return false;
-        if (SendEmptyInputOncePerAbsence(calls) && calls.setForegroundWindow(window)) return true;
-        break;
-    case FocusRule::LeaveFocus:
-        // SW_RESTORE would activate it; a visible window is not shown again.
-        if (calls.isIconic(window)) calls.showWindowAsync(window, SW_SHOWNOACTIVATE);
-        break;
-    case FocusRule::ShowNothing:
-        break;
-    }
-    if (!Stopped(calls, stopEvent)) FlashTaskbarButton(calls, window);
+bool MayTakeFocus(FocusState& focus) {
+    if (focus.rule != FocusRule::Take) return false;
+    if (!focus.looksAgain || UserInputTick(CurrentForegroundCalls()) == focus.userInputAt) return true;
+    focus.rule = FocusRule::LeaveFocus;
     return false;
 }
 
-void RequestFolderWindow(const wchar_t* path, FocusRule rule, HANDLE stopEvent) {
+bool IsUsersWindow(HWND window) {
+    if (window == nullptr) return false;
+    HWND foreground = CurrentForegroundCalls().getForegroundWindow();
+    return foreground == window || (foreground != nullptr && GetAncestor(foreground, GA_ROOTOWNER) == window);
+}
+
+bool UserIsInWindow(HWND window, FocusRule rule) {
+    return rule != FocusRule::Take && IsUsersWindow(window);
+}
+
+bool BringWindowForward(HWND window, FocusState& focus, HANDLE stopEvent) {
     const ForegroundCalls& calls = CurrentForegroundCalls();
-    if (Stopped(calls, stopEvent)) return;
-    // Not to disturb: the new window waits on the taskbar, minimised.
-    const int show = rule == FocusRule::Take         ? SW_SHOWNORMAL
-                     : rule == FocusRule::LeaveFocus ? SW_SHOWNOACTIVATE
-                                                     : SW_SHOWMINNOACTIVE;
-    calls.shellExecute(nullptr, L"open", path, nullptr, nullptr, show);
+    if (Stopped(calls, stopEvent)) return false;
+    if (UserIsInWindow(window, focus.rule)) return true;
+
+    if (focus.rule == FocusRule::Take) {
+        // Async: a plain ShowWindow on another process's window waits until
+        // that window's thread has handled it, forever if the thread is
+        // hung. Only a minimised window: SW_RESTORE would bring a maximised
+        // one back to its normal size.
+        if (calls.isIconic(window) && MayTakeFocus(focus)) calls.showWindowAsync(window, SW_RESTORE);
+        // TRUE is the grant. The activation itself is asynchronous, so
+        // GetForegroundWindow right afterwards may still answer the old
+        // window.
+        if (MayTakeFocus(focus) && calls.setForegroundWindow(window)) return true;
+        if (Stopped(calls, stopEvent)) return false;
+        if (MayTakeFocus(focus) && SendEmptyInputOncePerAbsence(calls) && MayTakeFocus(focus) &&
+            calls.setForegroundWindow(window)) {
+            return true;
+        }
+    }
+    if (focus.rule != FocusRule::ShowNothing && !Stopped(calls, stopEvent)) FlashTaskbarButton(calls, window);
+    return false;
+}
+
+bool RequestFolderWindow(const wchar_t* path, FocusState& focus, HANDLE stopEvent) {
+    const ForegroundCalls& calls = CurrentForegroundCalls();
+    if (Stopped(calls, stopEvent) || !MayTakeFocus(focus)) return false;
+    calls.shellExecute(nullptr, L"open", path, nullptr, nullptr, SW_SHOWNORMAL);
+    return true;
+}
+
+DWORD HeldChangeWaitMs() {
+    const LONG idle = UserIdleMs(CurrentForegroundCalls());
+    if (idle >= static_cast<LONG>(kUserAwayAfterMs)) return kHeldChangeRecheckMs;
+    const LONG untilAway = static_cast<LONG>(kUserAwayAfterMs) - idle;  // more than the away time when the tick is ahead
+    return static_cast<DWORD>(untilAway > static_cast<LONG>(kHeldChangeMinimumWaitMs) ? untilAway
+                                                                                       : kHeldChangeMinimumWaitMs);
 }

@@ -50,6 +50,23 @@
 // (a posted message), which drops its device registration: a folder deleted
 // on a FAT or exFAT stick lingers, pending deletion, while anything holds it.
 //
+// A change that comes while the user works is not shown then (nothing may
+// take the focus from them, see foreground.cpp): the activation reloads the
+// folder's window if it is not the user's, flashes its button and reports
+// the change held back. The worker keeps, per folder, the latest held-back
+// change (one slot, in the order the changes came) and nothing else, and
+// asks the window to show a balloon about it. While any is held, its wait
+// has a timeout reaching the moment the user would count as away; once they
+// are, each held folder gets the whole activation, oldest first, so that the
+// most recent change ends in front. With nothing held the wait has no
+// timeout, and the idle program never wakes. A held change is dropped when
+// the user brings its folder's window forward themselves (or clicks its
+// balloon: the window thread sets a flag in the fate, read at the worker's
+// next wake-up), when a later change of the folder replaces it, when the
+// folder is given up, and at a stop. A restart for a new list or a drive
+// hands the held changes of the folders that stay on to the next worker
+// (the joined worker leaves them in its fate).
+//
 // Arming a folder on the network, and asking whether it still exists, take
 // at most about a second each (folder_access.h): an unreachable share must
 // not keep the window's thread, which arms, from answering.
@@ -92,6 +109,11 @@ HANDLE ArmFolder(const std::wstring& path) {
 
 constexpr DWORD kStopWaitMs = 1000;
 
+// Set, or no longer waitable: either way the worker is to stop.
+bool IsStopSet(HANDLE stopEvent) {
+    return WaitForSingleObject(stopEvent, 0) != WAIT_TIMEOUT;
+}
+
 void CloseEntries(std::vector<WatchEntry>& entries) {
     for (WatchEntry& entry : entries) {
         if (IsValidChangeHandle(entry.changeHandle)) FindCloseChangeNotification(entry.changeHandle);
@@ -103,11 +125,18 @@ void CloseEntries(std::vector<WatchEntry>& entries) {
 // worker, or the worker itself once the main thread has left it behind.
 // Shared by both; the last one to let go frees it.
 struct WorkerFate {
+    explicit WorkerFate(std::size_t entryCount) : dropHeld(new std::atomic<bool>[entryCount]()) {}
     enum State { kRunning, kEnded, kLeftBehind };
     std::atomic<int> state{kRunning};
     // Filled by the main thread before it marks the worker left behind.
     std::vector<WatchEntry> entries;
     UniqueHandle stopEvent;
+    // Per entry: the user has seen the folder, its held change goes. Set by
+    // the main thread, taken by the worker.
+    std::unique_ptr<std::atomic<bool>[]> dropHeld;
+    // The folders whose changes the worker still held when it ended, oldest
+    // first; read by the main thread once it has joined the worker.
+    std::vector<std::wstring> heldFolders;
 };
 
 // What a worker uses of AppState, handed to it at its creation: the records
@@ -121,12 +150,17 @@ struct WorkerStart {
     std::shared_ptr<WorkerFate> fate;
     HWND reportTo;
     WPARAM serial;
+    // Changes an earlier worker held back for these entries, oldest first.
+    std::vector<std::size_t> held;
 };
 
 // The running worker's fate and serial number; main thread only.
 std::shared_ptr<WorkerFate> currentFate;
 WPARAM currentSerial = 0;
 HWND reportWindow = nullptr;
+// What the last joined worker still held back, oldest first: handed to the
+// next worker for the folders it arms.
+std::vector<std::wstring> heldFolders;
 
 // Asks the worker's outstanding call into another process, if any, to
 // return at once (RPC_E_CALL_CANCELED); the activation then goes on as
@@ -157,6 +191,81 @@ bool KeepWatching(WatchEntry& entry) {
     entry.changeHandle = fresh;
     return fresh != nullptr;
 }
+
+// A change held back while the user worked, for one entry.
+struct HeldChange {
+    std::size_t entry;
+    // The folder's window when the change came, if one showed it in front.
+    HWND window;
+};
+
+// The worker's held-back changes, oldest first, one per entry at most.
+class HeldChanges {
+public:
+    HeldChanges(WatchEntry* entries, const WorkerStart& start) : entries_(entries), balloonAt_(start.entryCount) {
+        for (std::size_t entry : start.held) held_.push_back(HeldChange{entry, nullptr});
+    }
+
+    bool Empty() const { return held_.empty(); }
+
+    // After an activation for entry: a change it could not show replaces
+    // the folder's earlier one at the end of the line; one it showed, or
+    // that had nothing to show, clears it. True when the window should be
+    // told, for a balloon.
+    bool Update(std::size_t entry, const ActivationResult& result) {
+        Drop(entry);
+        if (!result.heldBack) return false;
+        held_.push_back(HeldChange{entry, result.window});
+        if (result.quietly) return false;
+        const ULONGLONG now = GetTickCount64();
+        if (balloonAt_[entry] != 0 && now - balloonAt_[entry] < kHeldChangeBalloonIntervalMs) return false;
+        balloonAt_[entry] = now;
+        return true;
+    }
+
+    void Drop(std::size_t entry) {
+        std::erase_if(held_, [entry](const HeldChange& change) { return change.entry == entry; });
+    }
+
+    // Drops what the user has seen: a folder whose window they brought
+    // forward, or whose balloon they clicked.
+    void DropSeen(WorkerFate& fate) {
+        std::erase_if(held_, [&fate](const HeldChange& change) {
+            const bool clicked = fate.dropHeld[change.entry].exchange(false);
+            return clicked || IsUsersWindow(change.window);
+        });
+    }
+
+    // Once the user is away: the whole activation for each held folder,
+    // oldest first. One that is held back again (the user came back
+    // meanwhile) stays, with those not reached yet. False after a stop.
+    bool ShowAll(HANDLE stopEvent) {
+        while (!held_.empty()) {
+            if (IsStopSet(stopEvent)) return false;
+            const HeldChange change = held_.front();
+            const ActivationResult result = ActivateOrOpenFolder(entries_[change.entry].folderPath, stopEvent);
+            if (IsStopSet(stopEvent)) return false;
+            if (result.heldBack) {
+                held_.front().window = result.window;
+                return true;
+            }
+            held_.erase(held_.begin());
+        }
+        return true;
+    }
+
+    std::vector<std::wstring> Folders() const {
+        std::vector<std::wstring> folders;
+        for (const HeldChange& change : held_) folders.push_back(entries_[change.entry].folderPath);
+        return folders;
+    }
+
+private:
+    WatchEntry* entries_;
+    std::vector<HeldChange> held_;
+    // When each entry's balloon was last asked for; 0: never.
+    std::vector<ULONGLONG> balloonAt_;
+};
 
 // The worker's last act. Left behind, it is the only one who can still
 // close its notifications; otherwise the main thread, which joins it, does
@@ -193,38 +302,70 @@ DWORD WINAPI WatcherThread(LPVOID start) {
         const ComApartment apartment;
         // Lets StopWatching cancel a call into a hung Explorer window.
         CurrentCallCancelCalls().enableCancellation(nullptr);
+        HeldChanges held(entries, *view);
         while (waitHandles.size() > 1) {
+            if (!held.Empty()) {
+                held.DropSeen(*view->fate);
+                if (!held.Empty() && FocusRuleForChange() == FocusRule::Take && !held.ShowAll(view->stopEvent)) break;
+            }
+            const DWORD timeout = held.Empty() ? INFINITE : HeldChangeWaitMs();
             DWORD result = WaitForMultipleObjects(static_cast<DWORD>(waitHandles.size()), waitHandles.data(),
-                                                  FALSE, INFINITE);
+                                                  FALSE, timeout);
             if (result == WAIT_OBJECT_0 || result == WAIT_FAILED) break;
             std::size_t position = result - WAIT_OBJECT_0;
-            if (position == 0 || position >= waitHandles.size()) continue;  // abandoned or time-out: not ours
+            if (position == 0 || position >= waitHandles.size()) continue;  // time-out, or abandoned: not ours
 
             const std::size_t index = waitEntry[position];
             WatchEntry& entry = entries[index];
             // The activation comes first; changes meanwhile stay pending on the
             // handle and satisfy the wait straight after the renewal.
-            ActivateOrOpenFolder(entry.folderPath, view->stopEvent);
+            const ActivationResult shown = ActivateOrOpenFolder(entry.folderPath, view->stopEvent);
             // Stopped meanwhile: the folder may be on a volume that is being
             // ejected, where renewing or arming it again would refuse the eject.
-            if (WaitForSingleObject(view->stopEvent, 0) != WAIT_TIMEOUT) break;
+            if (IsStopSet(view->stopEvent)) break;
+            if (held.Update(index, shown) && view->reportTo != nullptr) {
+                PostMessageW(view->reportTo, WM_WATCH_CHANGE_HELD, view->serial, static_cast<LPARAM>(index));
+            }
             if (KeepWatching(entry)) {
                 waitHandles[position] = entry.changeHandle;
                 continue;
             }
+            held.Drop(index);
             waitHandles.erase(waitHandles.begin() + static_cast<std::ptrdiff_t>(position));
             waitEntry.erase(waitEntry.begin() + static_cast<std::ptrdiff_t>(position));
             if (view->reportTo != nullptr) {
                 PostMessageW(view->reportTo, WM_WATCH_FOLDER_GIVEN_UP, view->serial, static_cast<LPARAM>(index));
             }
         }
+        // Left for the main thread, which reads it only once it has joined
+        // this thread; a worker left behind hands on nothing.
+        view->fate->heldFolders = held.Folders();
     }
     EndWorker(*view->fate);
     return 0;
 }
 
+// The entries whose folders the last worker held changes back for, in its
+// order; each held change goes to one armed entry of its folder. Forgets
+// them: they are the next worker's now, or dropped.
+std::vector<std::size_t> HeldEntries() {
+    std::vector<std::size_t> held;
+    for (const std::wstring& folder : heldFolders) {
+        for (std::size_t i = 0; i < AppState.watchEntries.size(); ++i) {
+            const WatchEntry& entry = AppState.watchEntries[i];
+            if (entry.folderPath != folder || !IsValidChangeHandle(entry.changeHandle)) continue;
+            if (std::find(held.begin(), held.end(), i) != held.end()) continue;
+            held.push_back(i);
+            break;
+        }
+    }
+    heldFolders.clear();
+    return held;
+}
+
 // Starts a worker over AppState.watchEntries as they are, if any is armed.
 void StartWorker() {
+    std::vector<std::size_t> held = HeldEntries();
     const bool anyArmed = std::any_of(AppState.watchEntries.begin(), AppState.watchEntries.end(),
                                       [](const WatchEntry& entry) { return IsValidChangeHandle(entry.changeHandle); });
     if (!anyArmed) return;
@@ -232,10 +373,10 @@ void StartWorker() {
     if (AppState.stopEvent == nullptr) return;
 
     // Everything the worker reads is in place before it starts.
-    currentFate = std::make_shared<WorkerFate>();
+    currentFate = std::make_shared<WorkerFate>(AppState.watchEntries.size());
     auto start = std::make_unique<WorkerStart>(WorkerStart{AppState.watchEntries.data(), AppState.watchEntries.size(),
                                                            AppState.stopEvent, currentFate, reportWindow,
-                                                           ++currentSerial});
+                                                           ++currentSerial, std::move(held)});
     AppState.watcherThread = CreateThread(nullptr, 0, WatcherThread, start.get(), 0, nullptr);
     if (AppState.watcherThread == nullptr) {
         StopWatching();
@@ -269,6 +410,8 @@ bool JoinWorker() {
                 WaitForSingleObject(AppState.watcherThread, INFINITE);  // it has only to return
             }
         }
+        // Joined, it has handed over what it held back.
+        heldFolders = joined ? std::move(currentFate->heldFolders) : std::vector<std::wstring>{};
         CloseHandle(AppState.watcherThread);
         AppState.watcherThread = nullptr;
     }
@@ -317,6 +460,7 @@ void StartWatching() {
 
 void StopWatching() {
     JoinWorker();
+    heldFolders.clear();
     CloseEntries(AppState.watchEntries);
     AppState.watchEntries.clear();
     RegisterArmedFolders({});
@@ -343,13 +487,20 @@ void StopWatchingVolume(const std::wstring& volume) {
     StartWorker();
 }
 
-void ReportGivenUpFoldersTo(HWND window) {
+void ReportToWindow(HWND window) {
     reportWindow = window;
 }
 
-std::wstring GivenUpFolder(WPARAM worker, LPARAM entry) {
+std::wstring ReportedFolder(WPARAM worker, LPARAM entry) {
     if (worker != currentSerial) return {};
     if (entry < 0 || static_cast<std::size_t>(entry) >= AppState.watchEntries.size()) return {};
     // The path is the entry's own copy, which the worker never writes.
     return AppState.watchEntries[static_cast<std::size_t>(entry)].folderPath;
+}
+
+void DropHeldChange(const std::wstring& folder) {
+    if (!currentFate) return;
+    for (std::size_t i = 0; i < AppState.watchEntries.size(); ++i) {
+        if (AppState.watchEntries[i].folderPath == folder) currentFate->dropHeld[i] = true;
+    }
 }

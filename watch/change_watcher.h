@@ -14,14 +14,15 @@ constexpr DWORD WATCH_NOTIFY_FILTER = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY
 static_assert(WATCH_NOTIFY_FILTER == 0x5F);
 
 // Stops any running watcher, then arms every folder of AppState.folders and
-// starts a new worker if at least one could be armed. Main thread only.
+// starts a new worker if at least one could be armed. Changes held back for
+// folders that stay armed are handed on to the new worker. Main thread only.
 void StartWatching();
 
 // Signals the worker, cancels its call into Explorer if it is in one, waits
 // for it to finish (including an activation in progress) for about a second
 // and releases every handle; a worker still busy by then is left to end on
-// its own, and closes its handles itself as it ends. Safe in any state.
-// Main thread only.
+// its own, and closes its handles itself as it ends. Changes held back are
+// dropped. Safe in any state. Main thread only.
 void StopWatching();
 
 // For a volume that is leaving: closes the notifications of the folders on
@@ -29,10 +30,20 @@ void StopWatching();
 // worker that does not end in time makes the others be armed anew).
 void StopWatchingVolume(const std::wstring& volume);
 
-// Posted to the window named here when the worker gives a folder up (gone,
-// or no longer armable); GivenUpFolder reads it. Null: nothing is posted.
+// The worker's reports to the window named here (null: nothing is posted),
+// each naming the worker and an entry, which ReportedFolder reads:
+// - a folder given up (gone, or no longer armable);
+// - a change held back while the user works, to be shown once they are
+//   away: the window shows a balloon about it (at most one per folder
+//   every kHeldChangeBalloonIntervalMs; none when the user is not to be
+//   disturbed).
 constexpr UINT WM_WATCH_FOLDER_GIVEN_UP = WM_APP + 2;
-void ReportGivenUpFoldersTo(HWND window);
-// The folder a WM_WATCH_FOLDER_GIVEN_UP names; empty when the worker that
-// posted it has been replaced since (the restart settled its folders).
-std::wstring GivenUpFolder(WPARAM worker, LPARAM entry);
+constexpr UINT WM_WATCH_CHANGE_HELD = WM_APP + 3;
+void ReportToWindow(HWND window);
+// The folder a report names; empty when the worker that posted it has been
+// replaced since (the restart settled its folders).
+std::wstring ReportedFolder(WPARAM worker, LPARAM entry);
+
+// The user has seen folder (clicked its balloon, say): the running
+// worker drops the change it holds back for it. Main thread only.
+void DropHeldChange(const std::wstring& folder);

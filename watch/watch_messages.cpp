@@ -30,7 +30,7 @@ DWORD& ResumeRestartDelayMs() {
 
 void WatchFrom(HWND window) {
     WatchDriveEventsOf(window);
-    ReportGivenUpFoldersTo(window);
+    ReportToWindow(window);
 }
 
 BOOL OnDeviceChange(HWND window, WPARAM event, LPARAM data) {
@@ -59,6 +59,6 @@ void OnPowerBroadcast(HWND window, WPARAM event) {
 }
 
 void OnFolderGivenUp(WPARAM worker, LPARAM entry) {
-    const std::wstring folder = GivenUpFolder(worker, entry);
+    const std::wstring folder = ReportedFolder(worker, entry);
     if (!folder.empty()) UnregisterFolder(folder);
 }

@@ -47,6 +47,8 @@ std::wstring waitPath;
 DWORD waitMs = 0;  // a wait is set for waitPath
 std::wstring callIntoPath;
 IStream* callIntoStream = nullptr;
+bool byFocusRule = false;
+HWND heldWindow = nullptr;
 
 APTTYPE CurrentApartment() {
     APTTYPE type = APTTYPE_CURRENT;
@@ -57,7 +59,7 @@ APTTYPE CurrentApartment() {
 
 }  // namespace
 
-void ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent) {
+ActivationResult ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent) {
     RecordedActivation call{path, GetCurrentThreadId(), CurrentApartment(), std::chrono::steady_clock::now()};
     IStream* stream = nullptr;
     DWORD wait = 0;
@@ -89,6 +91,11 @@ void ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent) {
     }
     ++finished;
     NotifyAll();
+    // The user's own requests (no stop event) are never held back.
+    if (!byFocusRule || stopEvent == nullptr) return {};
+    const FocusRule rule = FocusRuleForChange();
+    if (rule == FocusRule::Take) return {};
+    return ActivationResult{true, rule == FocusRule::ShowNothing, heldWindow};
 }
 
 // The double-click's activation, recorded like the watcher's.
@@ -108,6 +115,14 @@ void Reset() {
     waitMs = 0;
     if (callIntoStream) callIntoStream->Release();
     callIntoStream = nullptr;
+    byFocusRule = false;
+    heldWindow = nullptr;
+}
+
+void AnswerByFocusRule(HWND window) {
+    Guard guard;
+    byFocusRule = true;
+    heldWindow = window;
 }
 
 void HoldNextActivationOf(const std::wstring& path) {

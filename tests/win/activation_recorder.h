@@ -22,8 +22,14 @@ struct RecordedActivation {
 
 namespace recorder {
 
-// Forgets every call and any hold.
+// Forgets every call, any hold and the answer by focus rule.
 void Reset();
+
+// From now on a change's activation answers as the real one does after
+// its search: held back (quietly, not to disturb) unless the focus rule
+// read then takes the focus, and naming window as the folder's. Until
+// then every activation answers shown.
+void AnswerByFocusRule(HWND window = nullptr);
 
 // The next call for path (compared exactly) waits inside the activation
 // until Release.

@@ -24,6 +24,7 @@
 #include "base/win_raii.h"
 #include "explorer/call_deadline.h"
 #include "explorer/folder_access.h"
+#include "fake_desktop.h"
 #include "fake_shell.h"
 #include "handle_count.h"
 #include "state/app_state.h"
@@ -279,6 +280,72 @@ INSTANTIATE_TEST_SUITE_P(
                     ArmingCase{"EmptyEntrySkipped", {L"", L"b"}, {L"b"}},
                     ArmingCase{"AllMissing", {L"missingA", L"missingB"}, {}}),
     [](const testing::TestParamInfo<ArmingCase>& info) { return std::string(info.param.name); });
+
+// Changes that come while the user works (input 9 s ago on the stand-in
+// desktop, whose clock runs) are held back and shown once the user counts
+// as away, a second later, oldest first; unless something in between says
+// they are seen or no longer wanted. A balloon is asked for once per folder
+// in ten seconds. With nothing held, the worker's wait has no time-out: it
+// does not even look at the input.
+TEST_F(ChangeWatcher, ChangesHeldBackWhileTheUserWorksAreShownOnceTheyAreAway) {
+    enum class Between { Nothing, RestartWithoutA, StopAndStart, UserBringsAForward, UserClicksAsBalloon };
+    struct Case {
+        const char* name;
+        std::vector<int> changes;  // 0: folder A, 1: folder B
+        Between between;
+        std::vector<int> shown;  // the held changes shown later, in order
+        int balloons;
+    } cases[] = {
+        {"shown oldest first", {0, 1}, Between::Nothing, {0, 1}, 2},
+        {"a later change of a folder replaces its earlier one", {0, 1, 0}, Between::Nothing, {1, 0}, 2},
+        {"a restart hands on the folders that stay", {0, 1}, Between::RestartWithoutA, {1}, 2},
+        {"a stop drops them", {0, 1}, Between::StopAndStart, {}, 2},
+        {"the user brings the folder's window forward", {0}, Between::UserBringsAForward, {}, 1},
+        {"the user clicks the folder's balloon", {0}, Between::UserClicksAsBalloon, {}, 1},
+    };
+    TestWindow reports(L"reports", SW_SHOWNORMAL);
+    TestWindow windowOfA(L"A", SW_SHOWNORMAL);
+    const std::wstring folders[] = {root.Make(L"A"), root.Make(L"B")};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        recorder::Reset();
+        recorder::AnswerByFocusRule(windowOfA.Handle());
+        FakeDesktopInUse inUse({.userInputAt = -9000, .clockRuns = true});
+        CurrentForegroundCalls().getForegroundWindow = GetForegroundWindow;
+        SetForegroundWindow(reports.Handle());
+        ReportToWindow(reports.Handle());
+        Watch({folders[0], folders[1]});
+        std::vector<std::wstring> expected;
+        for (std::size_t i = 0; i < c.changes.size(); ++i) {
+            ChangeFolder(folders[c.changes[i]], (std::to_wstring(&c - cases) + L"-" + std::to_wstring(i)).c_str());
+            ASSERT_TRUE(recorder::WaitForCalls(i + 1, kWake));
+            expected.push_back(folders[c.changes[i]]);
+        }
+        if (c.between == Between::RestartWithoutA) Watch({folders[1]});
+        if (c.between == Between::StopAndStart) StopWatching(), Watch({folders[0], folders[1]});
+        if (c.between == Between::UserBringsAForward) SetForegroundWindow(windowOfA.Handle());
+        if (c.between == Between::UserClicksAsBalloon) DropHeldChange(folders[0]);
+        for (int folder : c.shown) expected.push_back(folders[folder]);
+
+        ASSERT_TRUE(recorder::WaitForCalls(expected.size(), kWake));
+        Sleep(1500);  // past the moment the user counts as away
+        EXPECT_EQ(recorder::Paths(), expected);
+        if (!c.shown.empty()) {
+            const auto held = recorder::Calls()[c.changes.size()].started - recorder::Calls()[0].started;
+            EXPECT_GE(held, 700ms) << "shown before the user was away";
+        }
+        const int reads = desktop.inputReads;
+        Sleep(1000);
+        EXPECT_EQ(desktop.inputReads, reads) << "the worker looks at the input with nothing held";
+        int balloons = 0;
+        for (MSG message; PeekMessageW(&message, reports.Handle(), WM_WATCH_CHANGE_HELD, WM_WATCH_CHANGE_HELD, PM_REMOVE);) {
+            ++balloons;
+        }
+        EXPECT_EQ(balloons, c.balloons);
+        StopWatching();
+    }
+    ReportToWindow(nullptr);
+}
 
 TEST_F(ChangeWatcher, StopWaitsForRunningActivationAndDropsPendingChanges) {
     std::wstring first = root.Make(L"first");

@@ -26,6 +26,7 @@
 #include "explorer/foreground.h"
 #include "explorer/tab_strip.h"
 #include "explorer/window_folder_path.h"
+#include "fake_desktop.h"
 #include "fake_shell.h"
 #include "test_support.h"
 
@@ -409,7 +410,9 @@ TEST(ActivateExistingWindow, CollectionFailureEndsTheSearchAndCountFailureAsksTh
     }
 }
 
-TEST(ActivateOrOpenFolder, RestoresAndForegroundsWhateverTheShowState) {
+// A minimised window comes back at its size; a maximised one stays
+// maximised (SW_RESTORE would give it its normal size).
+TEST(ActivateOrOpenFolder, RestoresAMinimisedWindowAndForegroundsEveryShowState) {
     const int showStates[] = {SW_SHOWMINIMIZED, SW_SHOWMAXIMIZED, SW_SHOWNORMAL};
     ComApartment apartment;
     for (int showState : showStates) {
@@ -425,7 +428,7 @@ TEST(ActivateOrOpenFolder, RestoresAndForegroundsWhateverTheShowState) {
 
         EXPECT_TRUE(IsWindowVisible(shown.Handle()));
         EXPECT_FALSE(IsIconic(shown.Handle()));
-        EXPECT_FALSE(IsZoomed(shown.Handle()));
+        EXPECT_EQ(IsZoomed(shown.Handle()) != FALSE, showState == SW_SHOWMAXIMIZED);
         EXPECT_EQ(GetForegroundWindow(), shown.Handle());
         ExpectBalanced(shell);
     }
@@ -540,6 +543,8 @@ TEST(ActivateOrOpenFolder, StopEventEndsItBeforeTheOpenRequestAndBeforeEachPoll)
                                         stop.get(), INFINITE, WT_EXECUTEONLYONCE);
         }
 
+        // The user is away: only the stop holds the open request back.
+        FakeDesktopInUse away({.grants = Grants::AtOnce});
         const ULONGLONG start = GetTickCount64();
         ActivateOrOpenFolder(folder.Path(), stop.get());
         const ULONGLONG elapsed = GetTickCount64() - start;
@@ -548,14 +553,13 @@ TEST(ActivateOrOpenFolder, StopEventEndsItBeforeTheOpenRequestAndBeforeEachPoll)
         if (c.stopAfterMs == INFINITE) {
             EXPECT_EQ(shell.Creations(), 1) << "searched again after the stop";
             EXPECT_TRUE(shell.ItemRequests().empty()) << "a window examined after the stop";
-            Sleep(1000);  // an open request shows its window well within this
-            EXPECT_TRUE(FileBrowserWindows(folder.Name()).empty()) << "opened after the stop";
+            EXPECT_TRUE(desktop.calls.empty()) << "opened after the stop";
         } else {
             // Without the stop: the first search and ten polls, over a second.
             EXPECT_GE(shell.Creations(), 2);
             EXPECT_LT(shell.Creations(), 8) << "went on polling after the stop";
             EXPECT_LT(elapsed, 800u);
-            ExpectOneFileBrowserAndClose(folder.Name());
+            EXPECT_EQ(desktop.calls, std::vector<std::string>{"open"});
         }
         ExpectBalanced(shell);
     }
@@ -612,116 +616,6 @@ TEST(ActivateOrOpenFolderUnderWine, OpensTheFolderAndLaterBringsTheSameWindowBac
 // not receive the last input event. Its clock moves only when a case moves
 // it, a while after the last case's.
 
-enum class Grants { AtOnce, AfterOwnInput, Never };
-
-HWND const kOthers = reinterpret_cast<HWND>(0x1234);  // someone else's window
-HWND const kTarget = reinterpret_cast<HWND>(0x5678);
-constexpr UINT kFlashCount = 5;  // the user's foreground flash count
-
-struct FakeDesktop {
-    Grants grants = Grants::AfterOwnInput;
-    LONG userInputAt = -20000;  // the user's last input; after now: an injected tick ahead of the clock
-    DWORD guiFlags = 0;         // the foreground thread's
-    HWND capture = nullptr;     // the foreground thread's mouse capture: a drag
-    QUERY_USER_NOTIFICATION_STATE notifications = QUNS_ACCEPTS_NOTIFICATIONS;
-    bool inputElsewhere = false;  // the input desktop is not ours: locked, or a secure desktop
-    HWND foreground = kOthers;
-    HWND minimised = nullptr;
-    HWND hung = nullptr;
-    LONG ownInputLateMs = 0;  // our own input shows in the last-input tick only this much later, with that tick
-    bool stopped = false;
-    int stopAtRequest = 0;  // the stop comes while the foreground is asked for the nth time
-    int requests = 0;
-    DWORD origin = 0u - 101000;  // tick counts begin just below their 32-bit wrap
-    LONG now = 0, ownInputAt = 0;
-    bool inputSent = false;
-    HWND activating = nullptr;  // granted the foreground
-    std::vector<std::string> calls;
-    int badInputs = 0;  // anything but one zero-distance relative mouse move
-
-    bool OwnInputIsLast() const { return inputSent && ownInputAt >= userInputAt; }
-    LONG LastInput() const {
-        return OwnInputIsLast() && now >= ownInputAt + ownInputLateMs ? ownInputAt + ownInputLateMs : userInputAt;
-    }
-};
-FakeDesktop desktop;
-
-BOOL WINAPI FakeShowWindowAsync(HWND, int command) {
-    desktop.calls.push_back(command == SW_RESTORE ? "restore" : command == SW_SHOWNOACTIVATE ? "noactivate" : "show?");
-    return TRUE;
-}
-BOOL WINAPI FakeIsIconic(HWND window) { return window == desktop.minimised; }
-BOOL WINAPI FakeSetForegroundWindow(HWND window) {
-    desktop.calls.push_back("set");
-    desktop.stopped = desktop.stopped || ++desktop.requests == desktop.stopAtRequest;
-    const bool granted =
-        desktop.grants == Grants::AtOnce || (desktop.grants == Grants::AfterOwnInput && desktop.OwnInputIsLast());
-    if (granted) desktop.activating = window;
-    return granted;
-}
-HWND WINAPI FakeGetForegroundWindow() { return desktop.foreground; }
-UINT WINAPI FakeSendInput(UINT count, LPINPUT inputs, int size) {
-    desktop.calls.push_back("input");
-    for (UINT i = 0; i < count; ++i) {
-        const INPUT& input = inputs[i];
-        const bool emptyMove = size == sizeof(INPUT) && input.type == INPUT_MOUSE &&
-                               input.mi.dwFlags == MOUSEEVENTF_MOVE && input.mi.dx == 0 && input.mi.dy == 0 &&
-                               input.mi.mouseData == 0;
-        if (!emptyMove) ++desktop.badInputs;
-    }
-    desktop.inputSent = true;
-    desktop.ownInputAt = desktop.now;
-    return count;
-}
-BOOL WINAPI FakeIsHungAppWindow(HWND window) { return window == desktop.hung; }
-BOOL WINAPI FakeGetLastInputInfo(PLASTINPUTINFO info) {
-    info->dwTime = desktop.origin + desktop.LastInput();
-    return info->cbSize == sizeof(LASTINPUTINFO);
-}
-DWORD WINAPI FakeGetTickCount() { return desktop.origin + desktop.now; }
-BOOL WINAPI FakeGetGUIThreadInfo(DWORD thread, PGUITHREADINFO info) {  // thread 0: the foreground thread
-    *info = GUITHREADINFO{sizeof(GUITHREADINFO), desktop.guiFlags};
-    info->hwndCapture = desktop.capture;
-    return thread == 0;
-}
-HRESULT WINAPI FakeQueryUserNotificationState(QUERY_USER_NOTIFICATION_STATE* state) {
-    return *state = desktop.notifications, S_OK;
-}
-BOOL WINAPI FakeInputDesktopIsElsewhere() { return desktop.inputElsewhere; }
-BOOL WINAPI FakeSystemParametersInfo(UINT action, UINT, PVOID value, UINT) {
-    return action == SPI_GETFOREGROUNDFLASHCOUNT && (*static_cast<UINT*>(value) = kFlashCount, true);
-}
-BOOL WINAPI FakeFlashWindowEx(PFLASHWINFO flash) {
-    const bool asRefused = flash->dwFlags == FLASHW_TRAY && flash->uCount == kFlashCount && flash->dwTimeout == 0;
-    return desktop.calls.push_back(asRefused ? "flash" : "flash?"), FALSE;
-}
-HINSTANCE WINAPI FakeShellExecute(HWND, LPCWSTR verb, LPCWSTR, LPCWSTR, LPCWSTR, INT show) {
-    const bool open = std::wstring(verb) == L"open";
-    desktop.calls.push_back(!open                        ? "open?"
-                            : show == SW_SHOWNORMAL      ? "open"
-                            : show == SW_SHOWNOACTIVATE  ? "open noactivate"
-                            : show == SW_SHOWMINNOACTIVE ? "open minimised"
-                                                         : "open?");
-    return reinterpret_cast<HINSTANCE>(33);
-}
-DWORD WINAPI FakeWaitForSingleObject(HANDLE, DWORD) { return desktop.stopped ? WAIT_OBJECT_0 : WAIT_TIMEOUT; }
-
-// Puts the fake desktop in place for one scope.
-class FakeDesktopInUse {
-public:
-    explicit FakeDesktopInUse(FakeDesktop situation) {
-        situation.origin = desktop.origin + 100000;
-        desktop = situation;
-        CurrentForegroundCalls() = ForegroundCalls{
-            FakeShowWindowAsync,   FakeIsIconic,         FakeSetForegroundWindow,
-            FakeGetForegroundWindow, FakeSendInput,      FakeIsHungAppWindow,
-            FakeGetLastInputInfo,  FakeGetTickCount,     FakeGetGUIThreadInfo,
-            FakeQueryUserNotificationState, FakeInputDesktopIsElsewhere, FakeSystemParametersInfo,
-            FakeFlashWindowEx,     FakeShellExecute,     FakeWaitForSingleObject};
-    }
-    ~FakeDesktopInUse() { CurrentForegroundCalls() = PlatformForegroundCalls(); }
-};
-
 // Each row has the user away but for the one thing it names, so that only
 // that check stands between it and taking the foreground.
 TEST(FocusRuleForChange, TakesTheFocusOnlyFromAUserWhoIsAway) {
@@ -737,6 +631,7 @@ TEST(FocusRuleForChange, TakesTheFocusOnlyFromAUserWhoIsAway) {
         {"presentation", {.notifications = QUNS_PRESENTATION_MODE}, FocusRule::ShowNothing},
         {"quiet time", {.notifications = QUNS_QUIET_TIME}, FocusRule::ShowNothing},
         {"input desktop elsewhere: locked", {.inputElsewhere = true}, FocusRule::ShowNothing},
+        {"the last input unknown", {.lastInputFails = true}, FocusRule::LeaveFocus},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -763,45 +658,67 @@ TEST(FocusRuleForChange, RealDesktopCheckTellsAnotherDesktop) {
 
 TEST(BringWindowForward, TakesTheFocusOnlyUnderItsRuleAndNeverPressesAKey) {
     using Calls = std::vector<std::string>;
-    // Again: a second call 200 ms later, or a second after the user's input.
-    enum class Then { Done, AgainAt200, AgainAfterTheUser };
-    struct Case { const char* name; FocusRule rule; FakeDesktop situation; Calls calls; bool inFront; Then then = {}; };
+    // Then: a second call 200 ms later; one after the user was back and
+    // away again; or the rule 200 ms later, with a key of the user's at
+    // keyAt (0: none).
+    enum class Then { Done, AgainAt200, AgainAwayAgain, RuleLeaves };
+    struct Case {
+        const char* name; FocusRule rule; FakeDesktop situation; Calls calls; bool inFront;
+        Then then = {}; LONG keyAt = 0; bool forChange = false;  // the rule read as for a change, and looked at again
+    };
     const Calls refused = {"restore", "set", "input", "set", "flash"};
     auto twice = [](Calls a, const Calls& b) { return a.insert(a.end(), b.begin(), b.end()), a; };
     const FocusRule take = FocusRule::Take, leave = FocusRule::LeaveFocus, nothing = FocusRule::ShowNothing;
     const Case cases[] = {
-        {"take: granted at once", take, {.grants = Grants::AtOnce}, {"restore", "set"}, true},
-        {"take: granted after our input", take, {}, {"restore", "set", "input", "set"}, true},
-        {"take: never granted", take, {.grants = Grants::Never}, refused, false},
-        {"take again, our input's tick 100 ms late", take, {.grants = Grants::Never, .ownInputLateMs = 100},
+        {"take: granted at once", take, {.grants = Grants::AtOnce, .minimised = kTarget}, {"restore", "set"}, true},
+        {"take: a visible window, normal or maximised, is not restored", take, {.grants = Grants::AtOnce}, {"set"},
+         true},
+        {"take: granted after our input", take, {.minimised = kTarget}, {"restore", "set", "input", "set"}, true},
+        {"take: never granted", take, {.grants = Grants::Never, .minimised = kTarget}, refused, false},
+        {"take again, our input's tick 100 ms late", take,
+         {.grants = Grants::Never, .minimised = kTarget, .ownInputLateMs = 100},
          twice(refused, {"restore", "set", "flash"}), false, Then::AgainAt200},
-        {"take again, the user back between", take, {.grants = Grants::Never}, twice(refused, refused), false,
-         Then::AgainAfterTheUser},
+        {"take again, the user back and away again between", take, {.grants = Grants::Never, .minimised = kTarget},
+         twice(refused, refused), false, Then::AgainAwayAgain},
+        {"take for a change, the user back after the rule was read", take, {.grants = Grants::AtOnce, .userBackAtRead = 3},
+         {"flash"}, false, Then::Done, 0, true},
+        {"take for the user who is present: our input leaves them present", take, {.userInputAt = -1000},
+         {"set", "input", "set"}, true, Then::RuleLeaves},
+        {"take: a key of the user's 100 ms after our input is theirs", take, {}, {"set", "input", "set"}, true,
+         Then::RuleLeaves, 100},
         {"take: stopped", take, {.stopped = true}, {}, false},
-        {"take: stopped while asking", take, {.grants = Grants::Never, .stopAtRequest = 1}, {"restore", "set"}, false},
-        {"take: stopped while asking again", take, {.grants = Grants::Never, .stopAtRequest = 2},
+        {"take: stopped while asking", take, {.grants = Grants::Never, .minimised = kTarget, .stopAtRequest = 1},
+         {"restore", "set"}, false},
+        {"take: stopped while asking again", take, {.grants = Grants::Never, .minimised = kTarget, .stopAtRequest = 2},
          {"restore", "set", "input", "set"}, false},
         {"leave focus: a visible window", leave, {.grants = Grants::AtOnce}, {"flash"}, false},
-        {"leave focus: a minimised window", leave, {.grants = Grants::AtOnce, .minimised = kTarget},
-         {"noactivate", "flash"}, false},
+        {"leave focus: a minimised window is not shown", leave, {.grants = Grants::AtOnce, .minimised = kTarget},
+         {"flash"}, false},
         {"leave focus: the user's own window", leave, {.grants = Grants::AtOnce, .foreground = kTarget}, {}, true},
         {"leave focus: stopped", leave, {.minimised = kTarget, .stopped = true}, {}, false},
-        {"show nothing: a minimised window", nothing, {.grants = Grants::AtOnce, .minimised = kTarget}, {"flash"},
-         false},
+        {"show nothing: a minimised window, not even a flash", nothing,
+         {.grants = Grants::AtOnce, .minimised = kTarget}, {}, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         FakeDesktopInUse inUse(c.situation);
         HANDLE stopEvent = reinterpret_cast<HANDLE>(0x9abc);
-        bool inFront = BringWindowForward(kTarget, c.rule, stopEvent);
+        FocusState focus = c.forChange ? FocusForChange() : FocusState{c.rule};
+        bool inFront = BringWindowForward(kTarget, focus, stopEvent);
         if (c.then != Then::Done) {
-            desktop.now += c.then == Then::AgainAt200 ? 200 : 1000;
-            if (c.then == Then::AgainAfterTheUser) desktop.userInputAt = desktop.now - 10;
-            // Our input is still the last: the user counts as away.
+            desktop.now += c.then == Then::AgainAwayAgain ? 12000 : 200;
+            if (c.then == Then::AgainAwayAgain) desktop.userInputAt = desktop.now - 11000;
+            if (c.keyAt != 0) desktop.userInputAt = c.keyAt;
+            // Our input alone is the last: a user who was away still is.
             if (c.then == Then::AgainAt200) {
                 EXPECT_EQ(FocusRuleForChange(), FocusRule::Take);
             }
-            inFront = BringWindowForward(kTarget, c.rule, stopEvent);
+            if (c.then == Then::RuleLeaves) {
+                EXPECT_EQ(FocusRuleForChange(), FocusRule::LeaveFocus);
+            } else {
+                FocusState again{c.rule};
+                inFront = BringWindowForward(kTarget, again, stopEvent);
+            }
         }
         EXPECT_EQ(inFront, c.inFront);
         EXPECT_EQ(desktop.calls, c.calls);
@@ -810,26 +727,38 @@ TEST(BringWindowForward, TakesTheFocusOnlyUnderItsRuleAndNeverPressesAKey) {
 }
 
 // The search and the open request under each rule, with the folder's
-// window the user's own, another window, a background tab or no window.
+// window the user's own (or the owner of the user's dialog), another
+// window, a background tab or no window, and whether the change is held
+// back to be shown later.
 TEST(ActivateOrOpenFolder, NothingTakesTheFocusFromAUserAtWork) {
     using Calls = std::vector<std::string>;
-    enum class Shows { Window, UsersWindow, TabInUsersFrame, TabInOtherFrame, Nothing };
-    enum class Asked { ByAChange, ByTheUser };
-    struct Case { const char* name; FakeDesktop situation; Shows shows; Asked asked; Calls calls; int reloads; int selects; };
+    enum class Shows { Window, MaximisedWindow, UsersWindow, DialogOfWindow, TabInUsersFrame, TabInOtherFrame, Nothing };
+    enum class Asked { ByAChange, ByTheUser, ByAChangeStoppedWhileLooking };
+    enum class Held { No, Yes, Quietly };
+    struct Case { const char* name; FakeDesktop situation; Shows shows; Asked asked; Calls calls; int reloads; int selects; Held held; };
     const FakeDesktop typing{.grants = Grants::AtOnce, .userInputAt = -100};
     const FakeDesktop presenting{.grants = Grants::AtOnce, .notifications = QUNS_PRESENTATION_MODE};
     const FakeDesktop away{.grants = Grants::AtOnce};
+    const FakeDesktop back{.grants = Grants::AtOnce, .userBackAtRead = 3};  // after the rule's two reads
+    const auto change = Asked::ByAChange;
     const Case cases[] = {
-        {"typing, the user's window", typing, Shows::UsersWindow, Asked::ByAChange, {}, 0, 0},
-        {"typing, another window", typing, Shows::Window, Asked::ByAChange, {"noactivate", "flash"}, 1, 0},
-        {"typing, a tab in the user's frame", typing, Shows::TabInUsersFrame, Asked::ByAChange, {}, 0, 0},
-        {"typing, a tab in another frame", typing, Shows::TabInOtherFrame, Asked::ByAChange, {"noactivate", "flash"}, 1, 1},
-        {"typing, no window", typing, Shows::Nothing, Asked::ByAChange, {"open noactivate"}, 0, 0},
-        {"presenting, another window", presenting, Shows::Window, Asked::ByAChange, {"flash"}, 1, 0},
-        {"presenting, no window", presenting, Shows::Nothing, Asked::ByAChange, {"open minimised"}, 0, 0},
-        {"away, the window in front", away, Shows::UsersWindow, Asked::ByAChange, {"restore", "set"}, 1, 0},
-        {"away, no window", away, Shows::Nothing, Asked::ByAChange, {"open"}, 0, 0},
-        {"a double-click while typing", typing, Shows::Window, Asked::ByTheUser, {"restore", "set"}, 1, 0},
+        {"typing, the user's window", typing, Shows::UsersWindow, change, {}, 0, 0, Held::No},
+        {"typing, a dialog of the folder's window", typing, Shows::DialogOfWindow, change, {}, 0, 0, Held::No},
+        {"typing, another window", typing, Shows::Window, change, {"flash"}, 1, 0, Held::Yes},
+        {"typing, a tab in the user's frame", typing, Shows::TabInUsersFrame, change, {}, 0, 0, Held::Yes},
+        {"typing, a tab in another frame", typing, Shows::TabInOtherFrame, change, {"flash"}, 0, 0, Held::Yes},
+        {"typing, no window", typing, Shows::Nothing, change, {}, 0, 0, Held::Yes},
+        {"presenting, another window", presenting, Shows::Window, change, {}, 1, 0, Held::Quietly},
+        {"presenting, no window", presenting, Shows::Nothing, change, {}, 0, 0, Held::Quietly},
+        {"away, the window in front", away, Shows::UsersWindow, change, {"restore", "set"}, 1, 0, Held::No},
+        {"away, a maximised window", away, Shows::MaximisedWindow, change, {"set"}, 1, 0, Held::No},
+        {"away, the user back before the restore", back, Shows::Window, change, {"flash"}, 1, 0, Held::Yes},
+        {"away, no window", away, Shows::Nothing, change, {"open"}, 0, 0, Held::No},
+        {"away, the user back before the open request", back, Shows::Nothing, change, {}, 0, 0, Held::Yes},
+        {"away, a stop before the reload", away, Shows::Window, Asked::ByAChangeStoppedWhileLooking, {}, 0, 0, Held::No},
+        {"away, a stop before the tab switch", away, Shows::TabInOtherFrame, Asked::ByAChangeStoppedWhileLooking, {}, 0,
+         0, Held::No},
+        {"a double-click while typing", typing, Shows::Window, Asked::ByTheUser, {"restore", "set"}, 1, 0, Held::No},
     };
     ComApartment apartment;
     ScratchFolder folder(L"LumivaneAtWork");
@@ -838,43 +767,62 @@ TEST(ActivateOrOpenFolder, NothingTakesTheFocusFromAUserAtWork) {
         FakeTabStrip strip;
         TestWindow window(L"window", SW_SHOWMINIMIZED);
         TestTabbedFrame frame(L"frame", {L"Other", folder.Name()}, SW_SHOWMINIMIZED);
+        // A dialog the folder's window owns (and destroys with itself), which the user is in.
+        HWND dialog = CreateWindowExW(0, TestWindowClass(), L"dialog", WS_POPUP, 0, 0, 50, 50, window.Handle(), nullptr,
+                                      GetModuleHandleW(nullptr), nullptr);
         FakeShell shell;
+        UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        // The stop comes while the window is asked where it is, as from the
+        // main thread while the worker searches.
+        if (c.asked == Asked::ByAChangeStoppedWhileLooking) shell.SetEventOnLocation(stop.get());
         FakeWindow* shown = nullptr;
-        HWND front = c.shows == Shows::TabInUsersFrame ? frame.Handle() : window.Handle();
-        if (c.shows == Shows::Window || c.shows == Shows::UsersWindow) shown = &shell.AddWindow(folder.Url(), window.Handle());
+        if (c.shows <= Shows::DialogOfWindow) shown = &shell.AddWindow(folder.Url(), window.Handle());
         if (c.shows == Shows::TabInUsersFrame || c.shows == Shows::TabInOtherFrame) {
             shown = &shell.AddTab(folder.Url(), frame.Handle(), frame.Tab(1), folder.Name());
         }
         FakeDesktop situation = c.situation;
-        situation.foreground = c.shows == Shows::UsersWindow || c.shows == Shows::TabInUsersFrame ? front : kOthers;
-        situation.minimised = c.shows == Shows::TabInOtherFrame ? frame.Handle() : window.Handle();
+        situation.foreground = c.shows == Shows::UsersWindow       ? window.Handle()
+                               : c.shows == Shows::DialogOfWindow  ? dialog
+                               : c.shows == Shows::TabInUsersFrame ? frame.Handle()
+                                                                   : kOthers;
+        situation.minimised = c.shows == Shows::TabInOtherFrame   ? frame.Handle()
+                              : c.shows == Shows::MaximisedWindow ? nullptr
+                                                                  : window.Handle();
         FakeDesktopInUse inUse(situation);
 
+        ActivationResult result;
         if (c.asked == Asked::ByTheUser) ActivateOrOpenFolderForUser(folder.Path());
-        else ActivateOrOpenFolder(folder.Path(), nullptr);
+        else result = ActivateOrOpenFolder(folder.Path(), stop.get());
 
         EXPECT_EQ(desktop.calls, c.calls);
         if (shown) {
             EXPECT_EQ(shown->RefreshCalls(), c.reloads);
         }
         EXPECT_EQ(strip.SelectCalls(), c.selects);
+        EXPECT_EQ(result.heldBack, c.held != Held::No);
+        EXPECT_EQ(result.quietly, c.held == Held::Quietly);
+        const bool heldWithWindow = c.held != Held::No && c.shows == Shows::Window;
+        EXPECT_EQ(result.window, heldWithWindow ? window.Handle() : nullptr) << "the window the change is held for";
         ExpectBalanced(shell);
     }
 }
 
 // The search brings what it finds forward through the same routine.
-TEST(BringWindowForward, ServesTheSearchAndAHungMatchIsSkipped) {
+// A hung window, and one not shown yet (a new window that shows, and takes
+// the foreground, only a moment after the shell lists it), count as none.
+TEST(BringWindowForward, ServesTheSearchAndAHungOrHiddenMatchIsSkipped) {
     ComApartment apartment;
     TestWindow first(L"first", SW_SHOWNORMAL);
-    TestWindow second(L"second", SW_SHOWNORMAL);
-    for (bool hung : {false, true}) {
-        SCOPED_TRACE(hung ? "hung" : "answering");
+    for (const char* state : {"answering", "hung", "hidden"}) {
+        SCOPED_TRACE(state);
+        const bool usable = state == std::string("answering");
+        ShowWindow(first.Handle(), state == std::string("hidden") ? SW_HIDE : SW_SHOWNORMAL);
         FakeShell shell;
         FakeWindow& listed = shell.AddWindow(L"file:///C:/Data", first.Handle());
-        FakeDesktopInUse inUse({.grants = Grants::AtOnce, .hung = hung ? first.Handle() : nullptr});
-        EXPECT_EQ(ActivateExistingWindow(L"c:\\data"), !hung);
-        EXPECT_EQ(desktop.activating, hung ? nullptr : first.Handle());
-        EXPECT_EQ(listed.RefreshCalls(), hung ? 0 : 1) << "a hung window is asked nothing more";
+        FakeDesktopInUse inUse({.grants = Grants::AtOnce, .hung = state == std::string("hung") ? first.Handle() : nullptr});
+        EXPECT_EQ(ActivateExistingWindow(L"c:\\data"), usable);
+        EXPECT_EQ(desktop.activating, usable ? first.Handle() : nullptr);
+        EXPECT_EQ(listed.RefreshCalls(), usable ? 1 : 0) << "an unusable window is asked nothing more";
         ExpectBalanced(shell);
     }
 }

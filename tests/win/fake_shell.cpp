@@ -154,6 +154,7 @@ private:
 struct Tally {
     HRESULT creationResult = S_OK;
     HRESULT countResult = S_OK;
+    HANDLE setOnLocation = nullptr;
     int creations = 0;
     std::vector<LONG> itemRequests;
     int badIndexVariants = 0;
@@ -302,6 +303,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE get_LocationURL(BSTR* location) override {
         ++locationCalls_;
+        if (tally_.setOnLocation) SetEvent(tally_.setOnLocation);
         if (!location) return E_POINTER;
         *location = nullptr;
         if (fault_ == WindowFault::LocationFails) return E_FAIL;
@@ -542,6 +544,7 @@ FakeWindow& FakeShell::AddWindowAnsweringThrough(std::wstring location, IStream*
 
 void FakeShell::FailCreation(HRESULT hr) { state_->tally.creationResult = hr; }
 void FakeShell::FailCount(HRESULT hr) { state_->tally.countResult = hr; }
+void FakeShell::SetEventOnLocation(HANDLE event) { state_->tally.setOnLocation = event; }
 int FakeShell::Creations() const { return state_->tally.creations; }
 const std::vector<LONG>& FakeShell::ItemRequests() const { return state_->tally.itemRequests; }
 const std::vector<std::wstring>& FakeShell::FindWindowPaths() const { return state_->tally.findWindowPaths; }

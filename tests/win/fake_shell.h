@@ -92,6 +92,8 @@ public:
     void FailCreation(HRESULT hr);
     // From now on, get_Count fails with hr (S_OK: succeeds).
     void FailCount(HRESULT hr);
+    // From now on, every get_LocationURL sets event first (null: none).
+    void SetEventOnLocation(HANDLE event);
 
     // Calls of the class object's CreateInstance, failed ones included.
     int Creations() const;
