@@ -251,6 +251,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DEVICECHANGE: return OnDeviceChange(window, wParam, lParam);
     case WM_POWERBROADCAST: OnPowerBroadcast(window, wParam); return TRUE;
     case WM_WATCH_FOLDER_GIVEN_UP: OnFolderGivenUp(wParam, lParam); return 0;
+    case WM_WATCH_CHANGE_HELD: OnChangeHeld(window, wParam, lParam); return 0;
     }
     // A registered message, not a constant: Explorer restarted and its new
     // notification area knows none of our icons.

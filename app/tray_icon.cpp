@@ -2,9 +2,16 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
+#include <string>
+#include <utility>
+
 #include "app/resource.h"
 #include "base/win_raii.h"
+#include "explorer/activate.h"
+#include "explorer/folder_identity.h"
 #include "state/app_state.h"
+#include "watch/change_watcher.h"
 
 namespace {
 
@@ -31,6 +38,18 @@ void ShowTrayIconMenu(HWND window) {
     // Without a message after the menu, the next click on the icon's menu
     // can close it at once (a known shell quirk).
     PostMessageW(window, WM_NULL, 0, 0);
+}
+
+// The folder the balloon shown last is about; empty when none is.
+std::wstring balloonFolder;
+
+// The balloon is the user's own request for its folder's window, as a
+// double-click on the list is: the watcher drops the change it holds.
+void OpenBalloonFolder() {
+    const std::wstring folder = std::exchange(balloonFolder, {});
+    if (std::find(AppState.folders.begin(), AppState.folders.end(), folder) == AppState.folders.end()) return;
+    DropHeldChange(folder);
+    ActivateOrOpenFolderForUser(folder);
 }
 
 }  // namespace
@@ -72,7 +91,23 @@ void OnTrayIcon(HWND window, WPARAM iconId, LPARAM mouseMessage) {
     case WM_LBUTTONDBLCLK: ShowMainWindow(window); break;
     case WM_CONTEXTMENU:
     case WM_RBUTTONUP: ShowTrayIconMenu(window); break;
+    case NIN_BALLOONUSERCLICK: OpenBalloonFolder(); break;
     }
+}
+
+void OnChangeHeld(HWND window, WPARAM worker, LPARAM entry) {
+    const std::wstring folder = ReportedFolder(worker, entry);
+    if (folder.empty() || !AppState.trayIconAdded) return;
+    NOTIFYICONDATAW data = IconIdentity(window);
+    data.uFlags = NIF_INFO;
+    // Quiet time (a new account's first hour, a presentation) is the
+    // shell's to honour; the watcher asks for no balloon at all while it
+    // knows the user is not to be disturbed.
+    data.dwInfoFlags = NIIF_INFO | NIIF_RESPECT_QUIET_TIME | NIIF_NOSOUND;
+    lstrcpynW(data.szInfoTitle, AppState.title, ARRAYSIZE(data.szInfoTitle));
+    const std::wstring text = L"「" + FolderDisplayName(folder) + L"」が変更されました";
+    lstrcpynW(data.szInfo, text.c_str(), ARRAYSIZE(data.szInfo));
+    if (Shell_NotifyIconW(NIM_MODIFY, &data)) balloonFolder = folder;
 }
 
 void ShowMainWindow(HWND window) {

@@ -21,8 +21,13 @@ void RegisterTrayIcon(HWND window);
 void RemoveTrayIcon(HWND window);
 
 // WM_TRAYICON: a left click or double-click shows the main window; a right
-// click or the keyboard's menu request opens the icon's menu.
+// click or the keyboard's menu request opens the icon's menu; a click on
+// the balloon brings its folder's window forward at once.
 void OnTrayIcon(HWND window, WPARAM iconId, LPARAM mouseMessage);
+
+// WM_WATCH_CHANGE_HELD: a balloon names the folder whose change is held
+// back until the user pauses. A newer balloon replaces the one shown.
+void OnChangeHeld(HWND window, WPARAM worker, LPARAM entry);
 
 // Brings the main window back, restored, in front and topmost.
 void ShowMainWindow(HWND window);

@@ -27,6 +27,7 @@
 #include "app/tray_icon.h"
 #include "base/win_raii.h"
 #include "explorer/folder_access.h"
+#include "fake_desktop.h"
 #include "handle_count.h"
 #include "scoped_local_app_data.h"
 #include "settings/settings_store.h"
@@ -323,6 +324,37 @@ TEST_F(MainWindow, IconClicksShowTheWindowAgain) {
         EXPECT_EQ(IsWindowVisible(window_) != FALSE, c.shows) << c.what;
         EXPECT_EQ((GetWindowLongW(window_, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0, c.shows) << c.what;
     }
+}
+
+// A change held back while the user types (input 9 s ago, on a stand-in
+// desktop whose clock runs): a click on its balloon is the user's own
+// request for the folder, made at once, and the watcher then shows nothing
+// more of that change once the user is away. (Wine's notification area
+// shows balloons but reports no click on them: the click is sent here as
+// the shell sends it.)
+TEST_F(MainWindow, AClickOnAHeldChangesBalloonOpensTheFolderAtOnceAndOnce) {
+    ScratchFolder root;
+    const std::wstring folder = root.Make(L"Scans");
+    recorder::Reset();
+    recorder::AnswerByFocusRule();
+    FakeDesktopInUse typing({.userInputAt = -9000, .clockRuns = true});
+    Create([&] { AppState.folders = {folder}; });
+    CreateDirectoryW((folder + L"\\new").c_str(), nullptr);
+    ASSERT_TRUE(recorder::WaitForCalls(1, 5s));
+    // Until the worker's report has reached the window, a click names nothing.
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            PumpMessages();
+            SendMessageW(window_, WM_TRAYICON, kTrayIconId, NIN_BALLOONUSERCLICK);
+            return recorder::Calls().size() >= 2;
+        },
+        3s));
+    Sleep(1500);  // past the moment the user counts as away
+    PumpMessages();
+    ASSERT_EQ(recorder::Paths(), (std::vector<std::wstring>{folder, folder}));
+    EXPECT_EQ(recorder::Calls()[1].threadId, GetCurrentThreadId()) << "not the user's own request";
+    DestroyWindow(window_);
+    recorder::Reset();
 }
 
 TEST_F(MainWindow, ShowWindowRestoresAMinimisedWindowToItsPlace) {
