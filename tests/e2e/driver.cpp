@@ -258,6 +258,10 @@ void Click(int x, int y, int button, int count) {
         milliseconds(5000));
 }
 
+void MovePointer(int x, int y) {
+    Run({"xdotool", "mousemove", std::to_string(x), std::to_string(y)}, milliseconds(5000));
+}
+
 void Type(const std::string& text) {
     Run({"xdotool", "type", "--delay", "60", text}, milliseconds(10000));
 }

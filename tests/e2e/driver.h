@@ -93,6 +93,7 @@ CommandResult WineReg(const std::vector<std::string>& args);
 std::vector<std::string> FindXWindows(const std::string& nameRegex, milliseconds timeout);
 void Key(const std::string& xWindow, const std::string& keys);
 void Click(int x, int y, int button = 1, int count = 1);
+void MovePointer(int x, int y);
 // Types text as a user would (XTest), into whatever has the focus.
 void Type(const std::string& text);
 // The process id that an X window's _NET_WM_PID names, or -1.

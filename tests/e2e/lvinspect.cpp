@@ -16,6 +16,11 @@
 //   lvinspect state HWND       whether a window is minimised and foreground,
 //                              and how long the session has had no input
 //   lvinspect minimize HWND    minimises a window
+//   lvinspect maximize HWND    maximises a window
+//   lvinspect open FOLDER      asks the shell to open a folder, as a user
+//                              opening it in the file browser would
+//   lvinspect balloons         the notification area's balloons on screen
+//                              and their texts
 //   lvinspect move X Y         moves the main window, as another program (or
 //                              Win+Shift+arrow) would: no move loop
 //   lvinspect foreground [HWND]  gives the foreground to a window, or to the
@@ -39,6 +44,7 @@
 
 #include <windows.h>
 #include <shellapi.h>
+#include <commctrl.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -438,14 +444,33 @@ int CloseWindows(int count, wchar_t** handles) {
 int StateFacts(HWND window) {
     if (!IsWindow(window)) return 1;
     Fact("iconic", IsIconic(window) ? 1 : 0);
+    Fact("zoomed", IsZoomed(window) ? 1 : 0);
     Fact("foreground", GetForegroundWindow() == window ? 1 : 0);
     LASTINPUTINFO input = {sizeof(input)};
     if (GetLastInputInfo(&input)) Fact("idle-ms", static_cast<long long>(static_cast<LONG>(GetTickCount() - input.dwTime)));
     return 0;
 }
 
-int Minimize(HWND window) {
-    return IsWindow(window) && ShowWindow(window, SW_MINIMIZE) >= 0 ? 0 : 1;
+int Show(HWND window, int command) {
+    return IsWindow(window) && ShowWindow(window, command) >= 0 ? 0 : 1;
+}
+
+int Open(const wchar_t* folder) {
+    return reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", folder, nullptr, nullptr, SW_SHOWNORMAL)) > 32 ? 0
+                                                                                                                   : 1;
+}
+
+// Wine's notification area shows a balloon as a tooltip window of its own
+// in the balloon style; its text is the balloon's.
+int BalloonFacts() {
+    int shown = 0;
+    for (HWND window : TopLevelWindows(L"tooltips_class32")) {
+        if (!IsWindowVisible(window) || (GetWindowLongW(window, GWL_STYLE) & TTS_BALLOON) == 0) continue;
+        Fact("balloon", TextOf(window));
+        ++shown;
+    }
+    Fact("balloons", shown);
+    return 0;
 }
 
 int Move(const wchar_t* x, const wchar_t* y) {
@@ -578,7 +603,7 @@ int PickFolder(const std::wstring& folder) {
 }
 
 int Usage() {
-    fputs("usage: lvinspect main|about|popup|tray|windows CLASS|close-button TITLE|close [HWND...]|command ID|state HWND|minimize HWND|move X Y|foreground [HWND]|delete-icon|taskbar-created|health|hold FILE [MS]|pick FOLDER\n",
+    fputs("usage: lvinspect main|about|popup|tray|windows CLASS|close-button TITLE|close [HWND...]|command ID|state HWND|minimize HWND|maximize HWND|open FOLDER|balloons|move X Y|foreground [HWND]|delete-icon|taskbar-created|health|hold FILE [MS]|pick FOLDER\n",
           stderr);
     return 2;
 }
@@ -603,7 +628,10 @@ int wmain(int argc, wchar_t** argv) {
     }
     else if (command == L"command" && argc > 2) result = PostCommand(argv[2]);
     else if (command == L"state" && argc > 2) result = StateFacts(HandleFrom(argv[2]));
-    else if (command == L"minimize" && argc > 2) result = Minimize(HandleFrom(argv[2]));
+    else if (command == L"minimize" && argc > 2) result = Show(HandleFrom(argv[2]), SW_MINIMIZE);
+    else if (command == L"maximize" && argc > 2) result = Show(HandleFrom(argv[2]), SW_MAXIMIZE);
+    else if (command == L"open" && argc > 2) result = Open(argv[2]);
+    else if (command == L"balloons") result = BalloonFacts();
     else if (command == L"move" && argc > 3) result = Move(argv[2], argv[3]);
     else if (command == L"foreground") result = GiveForeground(argc > 2 ? HandleFrom(argv[2]) : MainWindow());
     else if (command == L"delete-icon") result = DeleteIcon();
