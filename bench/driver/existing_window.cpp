@@ -71,10 +71,10 @@ std::vector<double> TimeRestores(const std::string& name, const std::string& fol
 // main window: a file created until that window is on screen again at its
 // size (under Wine the search finds it through the shell's FindWindowSW).
 // The floor, in the same run: activation_floor, which answers the same
-// change with the same FindWindowSW and the same kind of show. The
-// minimise and the foreground request just before each change count as
-// input under Wine, so both run under the "at work" rule: the window comes
-// back with SW_SHOWNOACTIVATE, not activated.
+// change with the same FindWindowSW and the same kind of show. With the
+// pointer out of the way (lumivane_bench.cpp), the minimise and the
+// foreground request before each change are no input to Wine, so both find
+// the user away: the window is restored and asked for the foreground.
 void BenchChangeToExistingWindow() {
     const char* what = "8. change to existing window in front";
     const std::string name = "lvfront" + std::to_string(getpid());
