@@ -13,8 +13,9 @@
 //   then renews the notification. It reads the stop event and the entry
 //   records that StartWatching hands it at its creation (never AppState
 //   itself) and writes nothing but the changeHandle of the entry it is
-//   handling: the new handle when it arms the folder anew, or null when it
-//   had to give the folder up.
+//   handling (the new handle when it arms the folder anew, or null when it
+//   had to give the folder up) and, as it ends, the changes it still holds
+//   back, into its fate.
 //
 // No lock and no atomic is needed, because the two threads never touch the
 // entries at the same time: StartWatching fills them completely before
@@ -121,6 +122,19 @@ void CloseEntries(std::vector<WatchEntry>& entries) {
     }
 }
 
+// A change held back while the user worked, for one entry.
+struct HeldChange {
+    std::size_t entry;
+    // The folder's window when the change came, if one showed it in front.
+    HWND window;
+};
+
+// A held change as one worker hands it on to the next, by folder.
+struct CarriedChange {
+    std::wstring folder;
+    HWND window;
+};
+
 // Who closes a worker's handles: the main thread once it has joined the
 // worker, or the worker itself once the main thread has left it behind.
 // Shared by both; the last one to let go frees it.
@@ -134,9 +148,9 @@ struct WorkerFate {
     // Per entry: the user has seen the folder, its held change goes. Set by
     // the main thread, taken by the worker.
     std::unique_ptr<std::atomic<bool>[]> dropHeld;
-    // The folders whose changes the worker still held when it ended, oldest
-    // first; read by the main thread once it has joined the worker.
-    std::vector<std::wstring> heldFolders;
+    // The changes the worker still held back when it ended, oldest first;
+    // read by the main thread once it has joined the worker.
+    std::vector<CarriedChange> held;
 };
 
 // What a worker uses of AppState, handed to it at its creation: the records
@@ -151,7 +165,7 @@ struct WorkerStart {
     HWND reportTo;
     WPARAM serial;
     // Changes an earlier worker held back for these entries, oldest first.
-    std::vector<std::size_t> held;
+    std::vector<HeldChange> held;
 };
 
 // The running worker's fate and serial number; main thread only.
@@ -160,7 +174,7 @@ WPARAM currentSerial = 0;
 HWND reportWindow = nullptr;
 // What the last joined worker still held back, oldest first: handed to the
 // next worker for the folders it arms.
-std::vector<std::wstring> heldFolders;
+std::vector<CarriedChange> carried;
 
 // Asks the worker's outstanding call into another process, if any, to
 // return at once (RPC_E_CALL_CANCELED); the activation then goes on as
@@ -192,19 +206,11 @@ bool KeepWatching(WatchEntry& entry) {
     return fresh != nullptr;
 }
 
-// A change held back while the user worked, for one entry.
-struct HeldChange {
-    std::size_t entry;
-    // The folder's window when the change came, if one showed it in front.
-    HWND window;
-};
-
 // The worker's held-back changes, oldest first, one per entry at most.
 class HeldChanges {
 public:
-    HeldChanges(WatchEntry* entries, const WorkerStart& start) : entries_(entries), balloonAt_(start.entryCount) {
-        for (std::size_t entry : start.held) held_.push_back(HeldChange{entry, nullptr});
-    }
+    HeldChanges(WatchEntry* entries, const WorkerStart& start)
+        : entries_(entries), held_(start.held), balloonAt_(start.entryCount) {}
 
     bool Empty() const { return held_.empty(); }
 
@@ -244,7 +250,6 @@ public:
             if (IsStopSet(stopEvent)) return false;
             const HeldChange change = held_.front();
             const ActivationResult result = ActivateOrOpenFolder(entries_[change.entry].folderPath, stopEvent);
-            if (IsStopSet(stopEvent)) return false;
             if (result.heldBack) {
                 held_.front().window = result.window;
                 return true;
@@ -254,10 +259,10 @@ public:
         return true;
     }
 
-    std::vector<std::wstring> Folders() const {
-        std::vector<std::wstring> folders;
-        for (const HeldChange& change : held_) folders.push_back(entries_[change.entry].folderPath);
-        return folders;
+    std::vector<CarriedChange> Carried() const {
+        std::vector<CarriedChange> carried;
+        for (const HeldChange& change : held_) carried.push_back({entries_[change.entry].folderPath, change.window});
+        return carried;
     }
 
 private:
@@ -339,33 +344,35 @@ DWORD WINAPI WatcherThread(LPVOID start) {
         }
         // Left for the main thread, which reads it only once it has joined
         // this thread; a worker left behind hands on nothing.
-        view->fate->heldFolders = held.Folders();
+        view->fate->held = held.Carried();
     }
     EndWorker(*view->fate);
     return 0;
 }
 
-// The entries whose folders the last worker held changes back for, in its
-// order; each held change goes to one armed entry of its folder. Forgets
-// them: they are the next worker's now, or dropped.
-std::vector<std::size_t> HeldEntries() {
-    std::vector<std::size_t> held;
-    for (const std::wstring& folder : heldFolders) {
+// The changes the last worker held back, in its order, each for one armed
+// entry of its folder; those of folders no longer armed are dropped.
+// Forgets them: they are the next worker's now.
+std::vector<HeldChange> CarriedOn() {
+    std::vector<HeldChange> held;
+    for (const CarriedChange& change : carried) {
         for (std::size_t i = 0; i < AppState.watchEntries.size(); ++i) {
             const WatchEntry& entry = AppState.watchEntries[i];
-            if (entry.folderPath != folder || !IsValidChangeHandle(entry.changeHandle)) continue;
-            if (std::find(held.begin(), held.end(), i) != held.end()) continue;
-            held.push_back(i);
+            if (entry.folderPath != change.folder || !IsValidChangeHandle(entry.changeHandle)) continue;
+            if (std::any_of(held.begin(), held.end(), [i](const HeldChange& taken) { return taken.entry == i; })) {
+                continue;
+            }
+            held.push_back(HeldChange{i, change.window});
             break;
         }
     }
-    heldFolders.clear();
+    carried.clear();
     return held;
 }
 
 // Starts a worker over AppState.watchEntries as they are, if any is armed.
 void StartWorker() {
-    std::vector<std::size_t> held = HeldEntries();
+    std::vector<HeldChange> held = CarriedOn();
     const bool anyArmed = std::any_of(AppState.watchEntries.begin(), AppState.watchEntries.end(),
                                       [](const WatchEntry& entry) { return IsValidChangeHandle(entry.changeHandle); });
     if (!anyArmed) return;
@@ -411,7 +418,7 @@ bool JoinWorker() {
             }
         }
         // Joined, it has handed over what it held back.
-        heldFolders = joined ? std::move(currentFate->heldFolders) : std::vector<std::wstring>{};
+        carried = joined ? std::move(currentFate->held) : std::vector<CarriedChange>{};
         CloseHandle(AppState.watcherThread);
         AppState.watcherThread = nullptr;
     }
@@ -460,7 +467,7 @@ void StartWatching() {
 
 void StopWatching() {
     JoinWorker();
-    heldFolders.clear();
+    carried.clear();
     CloseEntries(AppState.watchEntries);
     AppState.watchEntries.clear();
     RegisterArmedFolders({});
