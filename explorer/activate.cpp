@@ -408,7 +408,8 @@ Found SearchOnce(const std::wstring& target, FocusState& focus, HANDLE stopEvent
     return found;
 }
 
-// What an activation that found found comes to under focus as it ended.
+// What the activation comes to: found is what its search found, focus the
+// rule as the activation ended.
 ActivationResult Outcome(const Found& found, const FocusState& focus, HANDLE stopEvent) {
     if (focus.rule == FocusRule::Take || found.usersOwn || IsStopped(stopEvent)) return {};
     return ActivationResult{true, focus.rule == FocusRule::ShowNothing, found.window};

@@ -96,7 +96,7 @@ DWORD LastInputTick(const ForegroundCalls& calls) {
 // session's last input was lastInput. Modular, so the tick's wrap after
 // 49.7 days does no harm.
 DWORD UserInputTickLocked(DWORD lastInput) {
-    if (!ownInput.sent || lastInput == ownInput.userInputBefore) return lastInput;
+    if (!ownInput.sent) return lastInput;
     const LONG sinceSend = static_cast<LONG>(lastInput - ownInput.sentAt);
     if (sinceSend < -kOwnInputBeforeMs || sinceSend > kOwnInputAfterMs) return lastInput;
     if (!ownInput.seen) {

@@ -641,6 +641,22 @@ TEST(FocusRuleForChange, TakesTheFocusOnlyFromAUserWhoIsAway) {
     }
 }
 
+// How long a watcher holding a change back waits before it looks again.
+TEST(HeldChangeWaitMs, ReachesTheMomentTheUserCountsAsAway) {
+    struct Case { const char* name; FakeDesktop situation; DWORD waitMs; };
+    const Case cases[] = {
+        {"input 9 s ago", {.userInputAt = -9000}, 1000},
+        {"input 9.9 s ago: no sooner than the minimum", {.userInputAt = -9900}, kHeldChangeMinimumWaitMs},
+        {"an injected tick a little ahead of the clock", {.userInputAt = 5}, 10005},
+        {"away, but a menu open", {.guiFlags = GUI_INMENUMODE}, kHeldChangeRecheckMs},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeDesktopInUse inUse(c.situation);
+        EXPECT_EQ(HeldChangeWaitMs(), c.waitMs);
+    }
+}
+
 // The real desktop check: a thread moved to a desktop of its own is not
 // where the input goes, as in a locked session.
 TEST(FocusRuleForChange, RealDesktopCheckTellsAnotherDesktop) {
