@@ -272,5 +272,7 @@ void OpenSelectedFolder() {
     std::wstring path(static_cast<size_t>(length) + 1, L'\0');
     if (SendMessageW(list, LB_GETTEXT, selected, reinterpret_cast<LPARAM>(path.data())) == LB_ERR) return;
     path.resize(static_cast<size_t>(length));
+    // The user's own request: a change held back for the folder is seen.
+    DropHeldChange(path);
     ActivateOrOpenFolderForUser(path);
 }

@@ -2,7 +2,6 @@
 
 #include <shellapi.h>
 
-#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -44,10 +43,10 @@ void ShowTrayIconMenu(HWND window) {
 std::wstring balloonFolder;
 
 // The balloon is the user's own request for its folder's window, as a
-// double-click on the list is: the watcher drops the change it holds.
+// double-click on the list is: the watcher drops the change it holds. A
+// folder taken off the list since is still shown: the balloon named it.
 void OpenBalloonFolder() {
     const std::wstring folder = std::exchange(balloonFolder, {});
-    if (std::find(AppState.folders.begin(), AppState.folders.end(), folder) == AppState.folders.end()) return;
     DropHeldChange(folder);
     ActivateOrOpenFolderForUser(folder);
 }
@@ -97,7 +96,7 @@ void OnTrayIcon(HWND window, WPARAM iconId, LPARAM mouseMessage) {
 
 void OnChangeHeld(HWND window, WPARAM worker, LPARAM entry) {
     const std::wstring folder = ReportedFolder(worker, entry);
-    if (folder.empty() || !AppState.trayIconAdded) return;
+    if (folder.empty()) return;
     NOTIFYICONDATAW data = IconIdentity(window);
     data.uFlags = NIF_INFO;
     // Quiet time (a new account's first hour, a presentation) is the
