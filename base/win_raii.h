@@ -69,6 +69,20 @@ private:
     HDC dc_;
 };
 
+// A slim reader/writer lock held exclusively for one scope. Unlike a
+// std::mutex (winpthreads), it never needs a kernel object, so a process
+// whose handles are counted sees none come and stay.
+class ExclusiveLock {
+public:
+    explicit ExclusiveLock(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+    ~ExclusiveLock() { ReleaseSRWLockExclusive(&lock_); }
+    ExclusiveLock(const ExclusiveLock&) = delete;
+    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+
+private:
+    SRWLOCK& lock_;
+};
+
 // The calling thread's COM apartment, left again only if entering worked.
 class ComApartment {
 public:

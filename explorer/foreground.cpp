@@ -43,6 +43,8 @@
 
 #include "explorer/foreground.h"
 
+#include "base/win_raii.h"
+
 namespace {
 
 // A last-input tick this close to the moment we sent our empty input is
@@ -77,14 +79,6 @@ struct OwnInput {
 SRWLOCK ownInputLock = SRWLOCK_INIT;
 OwnInput ownInput;
 
-class OwnInputGuard {
-public:
-    OwnInputGuard() { AcquireSRWLockExclusive(&ownInputLock); }
-    ~OwnInputGuard() { ReleaseSRWLockExclusive(&ownInputLock); }
-    OwnInputGuard(const OwnInputGuard&) = delete;
-    OwnInputGuard& operator=(const OwnInputGuard&) = delete;
-};
-
 // The tick of the last input in this session; unknown counts as just now.
 DWORD LastInputTick(const ForegroundCalls& calls) {
     LASTINPUTINFO info = {sizeof(info)};
@@ -109,7 +103,7 @@ DWORD UserInputTickLocked(DWORD lastInput) {
 // The tick of the user's own last input, ours left out.
 DWORD UserInputTick(const ForegroundCalls& calls) {
     const DWORD lastInput = LastInputTick(calls);
-    OwnInputGuard guard;
+    ExclusiveLock guard(ownInputLock);
     return UserInputTickLocked(lastInput);
 }
 
@@ -131,7 +125,7 @@ bool SendEmptyInputOncePerAbsence(const ForegroundCalls& calls) {
     const DWORD lastInput = LastInputTick(calls);
     DWORD userInput = 0;
     {
-        OwnInputGuard guard;
+        ExclusiveLock guard(ownInputLock);
         if (ownInput.sending) return false;  // the other thread is sending one
         userInput = UserInputTickLocked(lastInput);
         if (ownInput.sent && userInput == ownInput.userInputBefore) return false;  // none of theirs since ours
@@ -145,7 +139,7 @@ bool SendEmptyInputOncePerAbsence(const ForegroundCalls& calls) {
     // Read at once, the last input is usually ours already: from then on
     // only that tick is.
     const DWORD afterSending = LastInputTick(calls);
-    OwnInputGuard guard;
+    ExclusiveLock guard(ownInputLock);
     ownInput = OwnInput{false, true, sentAt, userInput, false, 0};
     UserInputTickLocked(afterSending);
     return true;

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <utility>
 
+#include "base/win_raii.h"
 #include "explorer/activate.h"
 
 namespace {
@@ -16,13 +17,6 @@ namespace {
 SRWLOCK lock = SRWLOCK_INIT;
 CONDITION_VARIABLE changed = CONDITION_VARIABLE_INIT;
 
-class Guard {
-public:
-    Guard() { AcquireSRWLockExclusive(&lock); }
-    ~Guard() { ReleaseSRWLockExclusive(&lock); }
-    Guard(const Guard&) = delete;
-    Guard& operator=(const Guard&) = delete;
-};
 
 void NotifyAll() { WakeAllConditionVariable(&changed); }
 
@@ -64,7 +58,7 @@ ActivationResult ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent
     IStream* stream = nullptr;
     DWORD wait = 0;
     {
-        Guard guard;
+        ExclusiveLock guard(lock);
         calls.push_back(call);
         if (callIntoStream && path == callIntoPath) stream = std::exchange(callIntoStream, nullptr);
         if (path == waitPath) wait = std::exchange(waitMs, 0);
@@ -81,7 +75,7 @@ ActivationResult ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent
             if (window->GetWindow(&handle) == RPC_E_CALL_CANCELED) window.Detach();
         }
     }
-    Guard guard;
+    ExclusiveLock guard(lock);
     if (holding && path == holdPath) {
         holding = false;
         held = true;
@@ -107,7 +101,7 @@ bool ActivateExistingWindow(const std::wstring&, FocusRule, HANDLE) { return fal
 namespace recorder {
 
 void Reset() {
-    Guard guard;
+    ExclusiveLock guard(lock);
     calls.clear();
     finished = 0;
     holdPath.clear();
@@ -120,43 +114,43 @@ void Reset() {
 }
 
 void AnswerByFocusRule(HWND window) {
-    Guard guard;
+    ExclusiveLock guard(lock);
     byFocusRule = true;
     heldWindow = window;
 }
 
 void HoldNextActivationOf(const std::wstring& path) {
-    Guard guard;
+    ExclusiveLock guard(lock);
     holdPath = path;
     holding = true;
     held = released = false;
 }
 
 bool WaitUntilHeld(std::chrono::milliseconds timeout) {
-    Guard guard;
+    ExclusiveLock guard(lock);
     return WaitWhileLocked([] { return held; }, timeout);
 }
 
 void Release() {
-    Guard guard;
+    ExclusiveLock guard(lock);
     released = true;
     NotifyAll();
 }
 
 void WaitInNextActivationOf(const std::wstring& path, std::chrono::milliseconds timeout) {
-    Guard guard;
+    ExclusiveLock guard(lock);
     waitPath = path;
     waitMs = static_cast<DWORD>(timeout.count());
 }
 
 void CallIntoNextActivationOf(const std::wstring& path, IStream* stream) {
-    Guard guard;
+    ExclusiveLock guard(lock);
     callIntoPath = path;
     callIntoStream = stream;
 }
 
 std::vector<RecordedActivation> Calls() {
-    Guard guard;
+    ExclusiveLock guard(lock);
     return calls;
 }
 
@@ -167,18 +161,18 @@ std::vector<std::wstring> Paths() {
 }
 
 std::size_t Finished() {
-    Guard guard;
+    ExclusiveLock guard(lock);
     return finished;
 }
 
 bool WaitForCalls(std::size_t count, std::chrono::milliseconds timeout) {
-    Guard guard;
+    ExclusiveLock guard(lock);
     return WaitWhileLocked([count] { return calls.size() >= count; }, timeout);
 }
 
 bool WaitForQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
-    Guard guard;
+    ExclusiveLock guard(lock);
     for (;;) {
         std::size_t seen = calls.size();
         if (!WaitWhileLocked([seen] { return calls.size() != seen; }, quiet)) return true;
