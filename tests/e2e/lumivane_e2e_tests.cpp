@@ -112,6 +112,11 @@ protected:
         ASSERT_TRUE(FileExists(GetPaths().lumivane)) << "Lumivane.exe is not built in " << GetPaths().windowsBuild;
         ASSERT_TRUE(FileExists(GetPaths().lvinspect)) << "lvinspect.exe is not built in " << GetPaths().windowsBuild;
 
+        // Wine counts a window shown, restored or minimised under the
+        // pointer as input, and the program holds its changes back while
+        // the session has input. The pointer starts each test in a corner
+        // that no window reaches, not wherever the last test clicked.
+        MovePointer(1279, 0);
         for (const TopWindow& window : TopWindows("*")) {
             ASSERT_NE(window.className, "VANTLY") << "a Lumivane window of an earlier run is still open";
             if (window.className == kFileBrowserClass) fileBrowsersBefore_.insert(window.handle);
@@ -625,12 +630,6 @@ TEST_F(LumivaneTest, ChangesWhileTheUserTypesAreShownOnceTheyPause) {
     const std::string unopened = Folder("Unopened"), minimised = Folder("Minimised"), maximised = Folder("Maximised");
     WriteSettingsWithFolders({WindowsPath(unopened), WindowsPath(minimised), WindowsPath(maximised)});
     ASSERT_NO_FATAL_FAILURE(Start());
-    // Wine counts a window shown, restored or minimised under the pointer
-    // as input: the pointer waits over the always-on-top main window, moved
-    // clear of the place where Wine's file browser opens its windows.
-    ASSERT_NO_FATAL_FAILURE(MoveWindow());
-    auto [x, y] = Middle(Inspect({"main"}).Ints("rect"));
-    MovePointer(x, y);
     Inspect({"open", WindowsPath(minimised)});
     Inspect({"open", WindowsPath(maximised)});
     std::vector<TopWindow> windows;
@@ -845,6 +844,9 @@ protected:
         std::vector<std::string> args = {"hold", WindowsPath(settingsFile_)};
         if (ms > 0) args.push_back(std::to_string(ms));
         const std::string output = home_ + "/holder.out";
+        // The new holder empties the file only once it runs: an earlier
+        // holder's "held: 1" must not pass for its own.
+        std::filesystem::remove(output);
         holder_ = std::make_unique<WineProgram>(GetPaths().lvinspect, output, args);
         ASSERT_TRUE(Eventually([&] { return ReadFileBytes(output).find("held: 1") != std::string::npos; }, kStart))
             << "the settings file could not be held: " << ReadFileBytes(output);
