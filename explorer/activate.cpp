@@ -13,7 +13,8 @@
 // frame report the frame's handle. So the first match may be a tab the
 // user does not see; a match in its frame's active tab wins over it, and a
 // background tab is brought to the front of its frame only when no active
-// tab shows the folder. It is selected through the frame's tab strip, as a
+// tab shows the folder and the focus may be taken (a switch is never made
+// while the user works). It is selected through the frame's tab strip, as a
 // click would (tab_strip.h), and reloaded only when both the frame and the
 // strip show it selected; otherwise the tab selected before is selected
 // again and the frame comes forward as it was.
