@@ -47,6 +47,7 @@ std::wstring balloonFolder;
 // folder taken off the list since is still shown: the balloon named it.
 void OpenBalloonFolder() {
     const std::wstring folder = std::exchange(balloonFolder, {});
+    if (folder.empty()) return;  // no balloon of ours is showing
     DropHeldChange(folder);
     ActivateOrOpenFolderForUser(folder);
 }

@@ -325,12 +325,13 @@ DWORD WINAPI WatcherThread(LPVOID start) {
             // The activation comes first; changes meanwhile stay pending on the
             // handle and satisfy the wait straight after the renewal.
             const ActivationResult shown = ActivateOrOpenFolder(entry.folderPath, view->stopEvent);
-            // Stopped meanwhile: the folder may be on a volume that is being
-            // ejected, where renewing or arming it again would refuse the eject.
-            if (IsStopSet(view->stopEvent)) break;
+            // Held back even when a stop has come since: a restart hands it on.
             if (held.Update(index, shown) && view->reportTo != nullptr) {
                 PostMessageW(view->reportTo, WM_WATCH_CHANGE_HELD, view->serial, static_cast<LPARAM>(index));
             }
+            // Stopped meanwhile: the folder may be on a volume that is being
+            // ejected, where renewing or arming it again would refuse the eject.
+            if (IsStopSet(view->stopEvent)) break;
             if (KeepWatching(entry)) {
                 waitHandles[position] = entry.changeHandle;
                 continue;

@@ -341,6 +341,7 @@ TEST_F(MainWindow, TheUsersOwnRequestForAFolderWithAHeldChangeIsMadeAtOnceAndOnc
         recorder::AnswerByFocusRule();
         FakeDesktopInUse typing({.userInputAt = -9000, .clockRuns = true});
         Create([&] { AppState.folders = {folder}; });
+        SendMessageW(window_, WM_TRAYICON, kTrayIconId, NIN_BALLOONUSERCLICK);  // no balloon yet: names nothing
         CreateDirectoryW((folder + L"\\" + std::to_wstring(request)).c_str(), nullptr);
         ASSERT_TRUE(recorder::WaitForCalls(1, 5s));
         SendMessageW(list_, LB_SETCURSEL, 0, 0);
