@@ -6,12 +6,16 @@
 // itself. Nothing ever waits for such a thread, so it can hang as long as
 // the network likes. Several folders are armed side by side, one thread
 // each, and the caller waits for all of them until one shared deadline.
+// While a folder's abandoned call still hangs, no second thread is started
+// for that folder: it counts as out of reach at once, so that restarts
+// against a dead share never pile up threads (at most one per folder).
 //
 // Local folders are asked directly, with no thread: their calls do not wait
 // on anything that can go away.
 
 #include "explorer/folder_access.h"
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -29,14 +33,38 @@ struct BoundedCall {
     enum State { kRunning, kAnswered, kAbandoned };
     std::function<T()> call;
     void (*discard)(T);  // for a result nobody waits for any more
+    std::wstring folder;  // the folder asked about, kernel form
     T result{};
     std::atomic<int> state{kRunning};
 };
+
+// The folders with a call under way on a thread of their own, from any
+// thread; each thread takes its folder off as its call returns.
+SRWLOCK callsUnderWayLock = SRWLOCK_INIT;
+std::vector<std::wstring> foldersWithCallUnderWay;
+
+// False when folder already has a call under way (one that hangs, as a
+// rule: the caller of the last one gave up on it).
+bool MarkCallUnderWay(const std::wstring& folder) {
+    ExclusiveLock guard(callsUnderWayLock);
+    auto& under = foldersWithCallUnderWay;
+    if (std::find(under.begin(), under.end(), folder) != under.end()) return false;
+    under.push_back(folder);
+    return true;
+}
+
+void MarkCallReturned(const std::wstring& folder) {
+    ExclusiveLock guard(callsUnderWayLock);
+    auto& under = foldersWithCallUnderWay;
+    const auto it = std::find(under.begin(), under.end(), folder);
+    if (it != under.end()) under.erase(it);
+}
 
 template <typename T>
 DWORD WINAPI RunBoundedCall(LPVOID parameter) {
     auto* shared = static_cast<BoundedCall<T>*>(parameter);
     shared->result = shared->call();
+    MarkCallReturned(shared->folder);
     int expected = BoundedCall<T>::kRunning;
     if (!shared->state.compare_exchange_strong(expected, BoundedCall<T>::kAnswered)) {
         // The caller has gone on without us.
@@ -47,9 +75,10 @@ DWORD WINAPI RunBoundedCall(LPVOID parameter) {
 }
 
 // A call under way on a thread of its own. shared is null when no thread
-// could be made: without one the call cannot be bounded, and made here it
-// could hang the caller for the network's time-out, so the folder counts as
-// out of reach until the next try.
+// could be made, or while the folder's last call still hangs: without a
+// thread of its own the call cannot be bounded, and made here it could hang
+// the caller for the network's time-out, so the folder counts as out of
+// reach until the next try.
 template <typename T>
 struct StartedCall {
     BoundedCall<T>* shared = nullptr;
@@ -57,12 +86,17 @@ struct StartedCall {
 };
 
 template <typename T>
-StartedCall<T> StartBoundedCall(std::function<T()> call, void (*discard)(T)) {
+StartedCall<T> StartBoundedCall(const std::wstring& folder, std::function<T()> call, void (*discard)(T)) {
+    if (!MarkCallUnderWay(folder)) return {};
     auto shared = std::make_unique<BoundedCall<T>>();
     shared->call = std::move(call);
     shared->discard = discard;
+    shared->folder = folder;
     UniqueHandle thread(CreateThread(nullptr, 0, RunBoundedCall<T>, shared.get(), 0, nullptr));
-    if (!thread) return {};
+    if (!thread) {
+        MarkCallReturned(folder);
+        return {};
+    }
     return StartedCall<T>{shared.release(), std::move(thread)};
 }
 
@@ -88,8 +122,8 @@ T FinishBoundedCall(StartedCall<T>& started, T fallback, ULONGLONG deadline) {
 // call() on a thread of its own, if it answers within kNetworkCallLimitMs;
 // otherwise fallback, and discard(result) once the call does return.
 template <typename T>
-T CallWithinLimit(std::function<T()> call, T fallback, void (*discard)(T)) {
-    StartedCall<T> started = StartBoundedCall<T>(std::move(call), discard);
+T CallWithinLimit(const std::wstring& folder, std::function<T()> call, T fallback, void (*discard)(T)) {
+    StartedCall<T> started = StartBoundedCall<T>(folder, std::move(call), discard);
     return FinishBoundedCall(started, fallback, GetTickCount64() + kNetworkCallLimitMs);
 }
 
@@ -110,17 +144,14 @@ std::function<HANDLE()> ArmCall(const std::wstring& path, DWORD filter) {
     };
 }
 
-// The kernel ties a notification's pending request to the thread that made
-// it, and cancels it when that thread ends, which signals the handle just as
-// a change would: every folder on the network would be activated once, for
-// nothing, right after it was armed. Renewed from here, once the arming
-// thread has ended, the request belongs to this thread.
+}  // namespace
+
+// Armed on a thread of its own, every folder on the network would otherwise
+// be activated once, for nothing, right after it was armed.
 HANDLE RenewedHere(HANDLE handle) {
     if (handle != nullptr && WaitForSingleObject(handle, 0) == WAIT_OBJECT_0) FindNextChangeNotification(handle);
     return handle;
 }
-
-}  // namespace
 
 FolderAccessCalls PlatformFolderAccessCalls() {
     return FolderAccessCalls{FindFirstChangeNotificationW, GetFileAttributesW, GetDriveTypeW};
@@ -151,7 +182,8 @@ std::vector<ArmedNotification> ArmChangeNotifications(const std::vector<std::wst
     for (std::size_t i = 0; i < paths.size(); ++i) {
         armed[i].onNetwork = IsNetworkFolder(paths[i]);
         if (armed[i].onNetwork) {
-            onNetwork.emplace_back(i, StartBoundedCall<HANDLE>(ArmCall(paths[i], filter), CloseChangeNotification));
+            onNetwork.emplace_back(i, StartBoundedCall<HANDLE>(ExtendedLengthPath(paths[i]), ArmCall(paths[i], filter),
+                                                               CloseChangeNotification));
         }
     }
     const ULONGLONG deadline = GetTickCount64() + kNetworkCallLimitMs;
@@ -165,13 +197,17 @@ std::vector<ArmedNotification> ArmChangeNotifications(const std::vector<std::wst
 }
 
 bool IsExistingDirectory(const std::wstring& path) {
-    return IsExistingDirectory(path, IsNetworkFolder(path));
+    return PresenceOf(path, IsNetworkFolder(path)) == FolderPresence::kPresent;
 }
 
-bool IsExistingDirectory(const std::wstring& path, bool onNetwork) {
+FolderPresence PresenceOf(const std::wstring& path, bool onNetwork) {
     const auto getAttributes = CurrentFolderAccessCalls().getFileAttributes;
     const std::wstring kernelPath = ExtendedLengthPath(path);
+    // Not an answer GetFileAttributesW gives: a folder has no such bits.
+    constexpr DWORD kNoAnswer = INVALID_FILE_ATTRIBUTES - 1;
     auto attributes = [getAttributes, kernelPath] { return getAttributes(kernelPath.c_str()); };
-    const DWORD found = onNetwork ? CallWithinLimit<DWORD>(attributes, INVALID_FILE_ATTRIBUTES, nullptr) : attributes();
-    return found != INVALID_FILE_ATTRIBUTES && (found & FILE_ATTRIBUTE_DIRECTORY);
+    const DWORD found = onNetwork ? CallWithinLimit<DWORD>(kernelPath, attributes, kNoAnswer, nullptr) : attributes();
+    if (found == kNoAnswer) return FolderPresence::kNoAnswer;
+    if (found == INVALID_FILE_ATTRIBUTES || !(found & FILE_ATTRIBUTE_DIRECTORY)) return FolderPresence::kGone;
+    return FolderPresence::kPresent;
 }

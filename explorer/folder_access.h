@@ -48,6 +48,18 @@ std::vector<ArmedNotification> ArmChangeNotifications(const std::vector<std::wst
 // True when path names an existing folder. A folder on the network that
 // does not answer in time counts as missing.
 bool IsExistingDirectory(const std::wstring& path);
-// The same for a folder whose place (on the network or not) is already
-// known, without asking for its drive's type again.
-bool IsExistingDirectory(const std::wstring& path, bool onNetwork);
+
+// What asking for a folder found: it is there, it is gone (or no folder),
+// or the network gave no answer in time (which says nothing either way).
+enum class FolderPresence { kPresent, kGone, kNoAnswer };
+// For a folder whose place (on the network or not) is already known,
+// without asking for its drive's type again.
+FolderPresence PresenceOf(const std::wstring& path, bool onNetwork);
+
+// A notification renewed on the calling thread if its request was ended
+// (signalled) by the end of the thread that made it. The kernel ties a
+// notification's pending request to the thread that made it, and cancels it
+// when that thread ends, which signals the handle just as a change would; a
+// change that really came meanwhile signals the renewed handle again at
+// once. Returns handle.
+HANDLE RenewedHere(HANDLE handle);

@@ -5,20 +5,44 @@
 // Threads: the main thread owns every field. The watcher thread reads only
 // stopEvent and watchEntries, and writes only the changeHandle of the entry
 // it re-arms; the main thread touches those only while no watcher runs
-// (see change_watcher.cpp), which is the whole synchronisation.
+// (see change_watcher.cpp), except that it may take a change handle out
+// of its slot while a worker it left behind still runs.
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
 #include "state/folder_list.h"
 #include "state/window_geometry.h"
 
+// A change notification's place, which two threads may empty: whoever
+// takes the handle out is the one to use it or close it. Reading or copying
+// the slot only reads the handle.
+class HandleSlot {
+public:
+    HandleSlot(HANDLE handle = nullptr) : handle_(handle) {}
+    HandleSlot(const HandleSlot& other) : handle_(other.handle_.load()) {}
+    HandleSlot& operator=(const HandleSlot& other) {
+        handle_.store(other.handle_.load());
+        return *this;
+    }
+    HandleSlot& operator=(HANDLE handle) {
+        handle_.store(handle);
+        return *this;
+    }
+    operator HANDLE() const { return handle_.load(); }
+    HANDLE Take() { return handle_.exchange(nullptr); }
+
+private:
+    std::atomic<HANDLE> handle_;
+};
+
 // One armed change notification and the folder it watches (its own copy,
 // so the list may change while the watcher runs).
 struct WatchEntry {
-    HANDLE changeHandle;
+    HandleSlot changeHandle;
     std::wstring folderPath;
     // Decided once, when the folder was armed: a drive letter's type does
     // not change while it stays mapped, and asking again after every

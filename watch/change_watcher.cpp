@@ -17,8 +17,8 @@
 //   had to give the folder up) and, as it ends, the changes it still holds
 //   back, into its fate.
 //
-// No lock and no atomic is needed, because the two threads never touch the
-// entries at the same time: StartWatching fills them completely before
+// No lock is needed, because the two threads never touch the entries at the
+// same time (with one exception, below): StartWatching fills them completely before
 // CreateThread (which orders those writes before anything the new thread
 // does), and StopWatching signals the event and joins the thread before it
 // reads or frees any of them (the thread's end orders the worker's writes
@@ -39,8 +39,13 @@
 // main thread marks it left behind; whoever comes second knows the other's
 // decision. A worker left behind finds its stop event set when its call
 // returns, does nothing more (no renewal, no arming: its folders may be on
-// a volume about to go), closes its notifications and ends. An eject asked
-// for meanwhile is then refused only until that call returns.
+// a volume about to go), closes its notifications and ends. The exception:
+// for an eject, the main thread closes the notifications on the leaving
+// volume at once, even those of a worker it has left behind. Each entry's
+// handle sits in a slot that either thread empties with one atomic
+// exchange before it uses or closes the handle, so each is closed once,
+// and a worker that finds its entry's slot empty after an activation
+// treats the folder as given up.
 //
 // A folder that is gone after its activation (deleted, or on a drive that
 // went away), or whose notification can be neither renewed nor armed anew,
@@ -115,10 +120,22 @@ bool IsStopSet(HANDLE stopEvent) {
     return WaitForSingleObject(stopEvent, 0) != WAIT_TIMEOUT;
 }
 
+void CloseEntry(WatchEntry& entry) {
+    const HANDLE handle = entry.changeHandle.Take();
+    if (IsValidChangeHandle(handle)) FindCloseChangeNotification(handle);
+}
+
 void CloseEntries(std::vector<WatchEntry>& entries) {
+    for (WatchEntry& entry : entries) CloseEntry(entry);
+}
+
+// Closes the notifications of the local folders on volume. Safe while a
+// worker left behind still runs over entries: each handle is closed by
+// whichever thread takes it out of its slot.
+void CloseEntriesOnVolume(std::vector<WatchEntry>& entries, const std::wstring& volume) {
     for (WatchEntry& entry : entries) {
-        if (IsValidChangeHandle(entry.changeHandle)) FindCloseChangeNotification(entry.changeHandle);
-        entry.changeHandle = nullptr;
+        if (!IsValidChangeHandle(entry.changeHandle) || entry.onNetwork) continue;
+        if (VolumeOf(entry.folderPath) == volume) CloseEntry(entry);
     }
 }
 
@@ -187,21 +204,26 @@ void CancelWorkerCall(HANDLE thread) {
 }
 
 // After an activation: renews the entry's notification, or arms its folder
-// anew when renewing fails. False when neither works, or when the folder is
-// gone; the entry's handle has then been released and set to null, so
-// StopWatching skips it.
+// anew when renewing fails. False when neither works, when the folder is
+// gone, or when the main thread has taken the handle (its volume is
+// leaving); the entry's handle has then been released and set to null, so
+// StopWatching skips it. A share that gives no answer in time is kept: a
+// slow answer says nothing about the folder.
 //
 // A deleted folder is given up even where renewing still works: on Windows
 // a folder deleted while a notification holds it open can linger, pending
 // deletion, and its notification then signals again and again, each signal
 // an activation, for as long as it is watched.
 bool KeepWatching(WatchEntry& entry) {
-    HANDLE fresh = nullptr;
-    if (IsExistingDirectory(entry.folderPath, entry.onNetwork)) {
-        if (FindNextChangeNotification(entry.changeHandle)) return true;
-        fresh = ArmFolder(entry.folderPath);
+    const HANDLE handle = entry.changeHandle.Take();
+    if (!IsValidChangeHandle(handle)) return false;
+    const FolderPresence presence = PresenceOf(entry.folderPath, entry.onNetwork);
+    if (presence != FolderPresence::kGone && FindNextChangeNotification(handle)) {
+        entry.changeHandle = handle;
+        return true;
     }
-    FindCloseChangeNotification(entry.changeHandle);
+    FindCloseChangeNotification(handle);
+    const HANDLE fresh = presence == FolderPresence::kPresent ? ArmFolder(entry.folderPath) : nullptr;
     entry.changeHandle = fresh;
     return fresh != nullptr;
 }
@@ -395,12 +417,13 @@ void StartWorker() {
 
 // Ends the worker, in an order it relies on: signal, cancel its call into
 // Explorer if it is in one, then wait for the thread (through an activation
-// still under way, for about a second). True when the entries are the main
-// thread's again, handles and all; false when the worker was left behind
-// with them (see the overview) and AppState holds none any more.
-bool JoinWorker() {
+// still under way, for about a second). Null when the entries are the main
+// thread's again, handles and all; the worker's fate when it was left
+// behind with them (see the overview) and AppState holds none any more.
+std::shared_ptr<WorkerFate> JoinWorker() {
     if (AppState.stopEvent != nullptr) SetEvent(AppState.stopEvent);
     bool joined = true;
+    std::shared_ptr<WorkerFate> leftBehind;
     if (AppState.watcherThread != nullptr) {
         CancelWorkerCall(AppState.watcherThread);
         if (WaitForSingleObject(AppState.watcherThread, kStopWaitMs) == WAIT_TIMEOUT) {
@@ -420,6 +443,7 @@ bool JoinWorker() {
         }
         // Joined, it has handed over what it held back.
         carried = joined ? std::move(currentFate->held) : std::vector<CarriedChange>{};
+        if (!joined) leftBehind = currentFate;
         CloseHandle(AppState.watcherThread);
         AppState.watcherThread = nullptr;
     }
@@ -428,7 +452,7 @@ bool JoinWorker() {
         CloseHandle(AppState.stopEvent);
         AppState.stopEvent = nullptr;
     }
-    return joined;
+    return leftBehind;
 }
 
 // The armed folders that get a device registration: those on a local
@@ -452,6 +476,7 @@ void StartWatching() {
     JoinWorker();
     CloseEntries(AppState.watchEntries);
     AppState.watchEntries.clear();
+    ForgetSettledRemovals();
 
     std::vector<std::wstring> folders;
     for (const std::wstring& folder : AppState.folders) {
@@ -477,22 +502,34 @@ void StopWatching() {
 // Local folders only: a share is never on a volume that can be ejected from
 // here, and asking for its volume may block.
 void StopWatchingVolume(const std::wstring& volume) {
-    if (!JoinWorker()) {
-        // The worker took its handles with it; the folders off the volume
-        // are armed anew.
+    if (const std::shared_ptr<WorkerFate> away = JoinWorker()) {
+        // The worker took its handles with it, but those on the volume are
+        // closed here all the same (it skips what it finds taken); the
+        // folders off the volume are armed anew.
+        CloseEntriesOnVolume(away->entries, volume);
         StartWatching();
         return;
     }
-    for (WatchEntry& entry : AppState.watchEntries) {
-        if (!IsValidChangeHandle(entry.changeHandle) || entry.onNetwork) continue;
-        if (VolumeOf(entry.folderPath) != volume) continue;
-        FindCloseChangeNotification(entry.changeHandle);
-        entry.changeHandle = nullptr;
-    }
+    CloseEntriesOnVolume(AppState.watchEntries, volume);
     std::erase_if(AppState.watchEntries,
                   [](const WatchEntry& entry) { return !IsValidChangeHandle(entry.changeHandle); });
+    // The requests the worker renewed were cancelled as it ended, which
+    // signalled them: renewed here, only a change that really came shows.
+    for (const WatchEntry& entry : AppState.watchEntries) RenewedHere(entry.changeHandle);
     RegisterArmedFolders(ArmedLocalFolders());
     StartWorker();
+}
+
+bool AnyUnwatchedFolderIsBack() {
+    for (const std::wstring& folder : AppState.folders) {
+        if (folder.empty() || IsNetworkFolder(folder) || IsOnVolumeBeingRemoved(folder)) continue;
+        const bool watched = std::any_of(AppState.watchEntries.begin(), AppState.watchEntries.end(),
+                                         [&folder](const WatchEntry& entry) {
+                                             return entry.folderPath == folder && IsValidChangeHandle(entry.changeHandle);
+                                         });
+        if (!watched && IsExistingDirectory(folder)) return true;
+    }
+    return false;
 }
 
 void ReportToWindow(HWND window) {

@@ -26,9 +26,14 @@ void StartWatching();
 void StopWatching();
 
 // For a volume that is leaving: closes the notifications of the folders on
-// it before returning and keeps every other folder armed as it is (only a
-// worker that does not end in time makes the others be armed anew).
+// it before returning, even those of a worker that does not end in time,
+// and keeps every other folder armed as it is (only a worker that does not
+// end in time makes the others be armed anew).
 void StopWatchingVolume(const std::wstring& volume);
+
+// Whether a listed local folder that is not watched now (missing at the
+// last start, say, or given up) exists again: a start would arm it.
+bool AnyUnwatchedFolderIsBack();
 
 // The worker's reports to the window named here (null: nothing is posted),
 // each naming the worker and an entry, which ReportedFolder reads:

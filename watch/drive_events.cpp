@@ -11,8 +11,12 @@
 // or DBT_DEVICEREMOVECOMPLETE (gone: forget the volume). A lock or a
 // dismount (format, chkdsk /f, some eject paths) arrives on the same
 // registrations as DBT_CUSTOMEVENT and is handled the same way: the lock or
-// dismount is the query, its failure or the unlock the refusal. The folders
-// stay in the list and in the settings throughout.
+// dismount is the query, the unlock or the volume mounted again the
+// refusal. A failed lock or dismount is a refusal too, but the tool that
+// locks retries: the volume stays let go until none of its registrations
+// has heard anything for a while (a new lock in between lets it go again),
+// and a volume let go that never hears an outcome is let go only for so
+// long. The folders stay in the list and in the settings throughout.
 
 #include "watch/drive_events.h"
 
@@ -39,6 +43,10 @@ struct Registration {
     std::wstring volume;
     UniqueHandle directory;
     HDEVNOTIFY notification;
+    // While removing: when the volume was let go, and when its lock failed
+    // last (0: no failure since).
+    ULONGLONG leavingSince = 0;
+    ULONGLONG lockFailedAt = 0;
 };
 
 HWND eventWindow = nullptr;
@@ -65,10 +73,27 @@ const Registration* Find(const std::vector<Registration>& list, HDEVNOTIFY notif
     return nullptr;
 }
 
+template <typename Action>
+void ForEachRemovingOn(const std::wstring& volume, Action action) {
+    for (Registration& registration : removingRegistrations) {
+        if (registration.volume == volume) action(registration);
+    }
+}
+
 // The first query for a volume: close our handles on it, keep listening.
+// A query on a volume already let go (a second registration, a lock tried
+// again) only starts its time anew.
 DriveEvent Leaving(HDEVNOTIFY notification) {
+    const ULONGLONG now = GetTickCount64();
+    if (const Registration* removing = Find(removingRegistrations, notification)) {
+        ForEachRemovingOn(removing->volume, [now](Registration& r) {
+            r.leavingSince = now;
+            r.lockFailedAt = 0;
+        });
+        return {VolumeChange::kNone, {}};
+    }
     const Registration* asked = Find(armedRegistrations, notification);
-    if (asked == nullptr) return {VolumeChange::kNone, {}};  // a second registration on a volume already let go
+    if (asked == nullptr) return {VolumeChange::kNone, {}};
     const std::wstring volume = asked->volume;
     for (auto it = armedRegistrations.begin(); it != armedRegistrations.end();) {
         if (it->volume != volume) {
@@ -76,10 +101,22 @@ DriveEvent Leaving(HDEVNOTIFY notification) {
             continue;
         }
         it->directory.reset();
+        it->leavingSince = now;
         removingRegistrations.push_back(std::move(*it));
         it = armedRegistrations.erase(it);
     }
     return {VolumeChange::kLeaving, volume};
+}
+
+// A lock or dismount failed: the volume stays, but is left alone a while
+// longer.
+DriveEvent LockFailed(HDEVNOTIFY notification) {
+    const Registration* asked = Find(removingRegistrations, notification);
+    if (asked == nullptr) return {VolumeChange::kNone, {}};
+    const std::wstring volume = asked->volume;
+    const ULONGLONG now = GetTickCount64();
+    ForEachRemovingOn(volume, [now](Registration& r) { r.lockFailedAt = now; });
+    return {VolumeChange::kQuietThenStaying, volume};
 }
 
 // The removal or lock is decided: the volume stays (refused, unlocked) or
@@ -104,9 +141,12 @@ DriveEvent Decided(HDEVNOTIFY notification, bool stays) {
 DriveEvent CustomEvent(const DEV_BROADCAST_HANDLE& event) {
     const GUID& kind = event.dbch_eventguid;
     if (kind == GUID_IO_VOLUME_LOCK || kind == GUID_IO_VOLUME_DISMOUNT) return Leaving(event.dbch_hdevnotify);
-    if (kind == GUID_IO_VOLUME_LOCK_FAILED || kind == GUID_IO_VOLUME_DISMOUNT_FAILED || kind == GUID_IO_VOLUME_UNLOCK) {
-        return Decided(event.dbch_hdevnotify, true);
+    if (kind == GUID_IO_VOLUME_LOCK_FAILED || kind == GUID_IO_VOLUME_DISMOUNT_FAILED) {
+        return LockFailed(event.dbch_hdevnotify);
     }
+    // A dismount need not come with a lock, nor end with an unlock: the
+    // volume mounted again is the end of it.
+    if (kind == GUID_IO_VOLUME_UNLOCK || kind == GUID_IO_VOLUME_MOUNT) return Decided(event.dbch_hdevnotify, true);
     return {VolumeChange::kNone, {}};
 }
 
@@ -171,6 +211,43 @@ std::wstring VolumeOf(const std::wstring& folder) {
     // point, which still tells a volume mounted in a folder from the one
     // holding that folder.
     return NormalizeFolderPath(plain);
+}
+
+VolumeQuietTimes& CurrentVolumeQuietTimes() {
+    static VolumeQuietTimes times = kVolumeQuietTimes;
+    return times;
+}
+
+// Whether a registration of a volume let go has been quiet long enough.
+bool IsSettled(const Registration& registration, ULONGLONG now) {
+    const VolumeQuietTimes& times = CurrentVolumeQuietTimes();
+    if (registration.lockFailedAt != 0) return now - registration.lockFailedAt >= times.afterFailedLockMs;
+    return now - registration.leavingSince >= times.leavingAtMostMs;
+}
+
+void ForgetSettledRemovals() {
+    const ULONGLONG now = GetTickCount64();
+    // A volume is forgotten whole, once every registration on it is settled.
+    std::vector<std::wstring> unsettled;
+    for (const Registration& registration : removingRegistrations) {
+        if (!IsSettled(registration, now)) unsettled.push_back(registration.volume);
+    }
+    UnregisterWhere(removingRegistrations, [&unsettled](const Registration& r) {
+        return std::find(unsettled.begin(), unsettled.end(), r.volume) == unsettled.end();
+    });
+}
+
+DWORD QuietLeftMs() {
+    const ULONGLONG now = GetTickCount64();
+    const DWORD quiet = CurrentVolumeQuietTimes().afterFailedLockMs;
+    DWORD left = 0;
+    for (const Registration& registration : removingRegistrations) {
+        if (registration.lockFailedAt == 0) continue;
+        const ULONGLONG quietSoFar = now - registration.lockFailedAt;
+        const DWORD mine = quietSoFar >= quiet ? 1 : static_cast<DWORD>(quiet - quietSoFar);
+        if (left == 0 || mine < left) left = mine;
+    }
+    return left;
 }
 
 bool IsOnVolumeBeingRemoved(const std::wstring& folder) {

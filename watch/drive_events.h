@@ -27,6 +27,7 @@ enum class VolumeChange {
     kNone,
     kLeaving,    // close everything on the volume now, before the answer
     kStaying,    // the removal or lock was refused or is over: arm its folders again
+    kQuietThenStaying,  // a lock failed: arm its folders again once no retry came for a while
     kPulledOut,  // gone without asking: the notifications on it are dead
     kArrived,    // a volume came: a listed folder on it can be armed now
 };
@@ -49,6 +50,26 @@ std::wstring VolumeOf(const std::wstring& folder);
 
 // Whether folder lies on a volume that is leaving.
 bool IsOnVolumeBeingRemoved(const std::wstring& folder);
+
+// How long the volumes that are leaving keep their folders out. A failed
+// lock or dismount comes as the locking tool tries, and it tries again for
+// a while (Microsoft's eject sample for about 10 s); each retry must find
+// nothing of ours open, so the folders come back only after that much
+// quiet. A volume that leaves with no outcome at all (a dismount that the
+// volume comes back from with no word) is left out only for so long.
+struct VolumeQuietTimes {
+    DWORD afterFailedLockMs;
+    DWORD leavingAtMostMs;
+};
+constexpr VolumeQuietTimes kVolumeQuietTimes{10000, 30000};
+// The times in use: kVolumeQuietTimes unless a test shortened them.
+VolumeQuietTimes& CurrentVolumeQuietTimes();
+// Before a restart: forgets the volumes quiet for long enough (see above),
+// so that their folders are armed again.
+void ForgetSettledRemovals();
+// How long until the next failed lock has been quiet long enough; 0 when
+// none is waiting.
+DWORD QuietLeftMs();
 
 // After arming: registers each of the armed folders on a local drive
 // (the caller leaves out those the arming found on the network) that is

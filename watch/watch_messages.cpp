@@ -2,6 +2,8 @@
 
 #include <dbt.h>
 
+#include <algorithm>
+
 #include "watch/change_watcher.h"
 #include "watch/drive_events.h"
 
@@ -9,16 +11,62 @@ namespace {
 
 constexpr UINT_PTR kResumeRestartTimer = 0x4C56;
 constexpr UINT_PTR kDriveRestartTimer = 0x4C57;
+constexpr UINT_PTR kQuietVolumeTimer = 0x4C58;
+constexpr UINT_PTR kMissingFolderTimer = 0x4C59;
 // Long enough to take in the burst of events one stick or hub brings (a
 // volume per partition, a registration per folder), short enough that a
-// folder on a stick just put in is watched at once to the user.
+// folder on a stick just put in is watched at once to the user. A burst
+// that goes on postpones the restart only so long.
 constexpr UINT kDriveRestartDelayMs = 200;
+constexpr UINT kDriveRestartLatestMs = 1000;
+// After a restart for a volume, a folder still missing there (a volume just
+// formatted, whose folders are made again by hand or by a script) is looked
+// for every few seconds for about a minute.
+constexpr UINT kMissingFolderRetryMs = 3000;
+constexpr int kMissingFolderTries = 20;
 
-// Each timer restarts watching once, when it fires; setting it again
+// When the pending drive restart is due at the latest; 0: none pending.
+ULONGLONG driveRestartDueBy = 0;
+int missingFolderTriesLeft = 0;
+
+void CALLBACK RetryMissingFolders(HWND window, UINT, UINT_PTR timer, DWORD) {
+    if (AnyUnwatchedFolderIsBack()) StartWatching();
+    if (--missingFolderTriesLeft <= 0) KillTimer(window, timer);
+}
+
+// A restart for a volume that came, stayed or went.
+void RestartForVolume(HWND window) {
+    StartWatching();
+    missingFolderTriesLeft = kMissingFolderTries;
+    SetTimer(window, kMissingFolderTimer, kMissingFolderRetryMs, RetryMissingFolders);
+}
+
+// The timers restart watching once, when they fire; setting one again
 // before then only moves the restart.
 void CALLBACK RestartWatching(HWND window, UINT, UINT_PTR timer, DWORD) {
     KillTimer(window, timer);
     StartWatching();
+}
+
+void CALLBACK RestartForDrives(HWND window, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(window, timer);
+    driveRestartDueBy = 0;
+    RestartForVolume(window);
+}
+
+void RestartForDrivesSoon(HWND window) {
+    const ULONGLONG now = GetTickCount64();
+    if (driveRestartDueBy == 0) driveRestartDueBy = now + kDriveRestartLatestMs;
+    const ULONGLONG due = std::min<ULONGLONG>(now + kDriveRestartDelayMs, driveRestartDueBy);
+    SetTimer(window, kDriveRestartTimer, static_cast<UINT>(due > now ? due - now : 0), RestartForDrives);
+}
+
+// Once a failed lock has been quiet for long enough, its folders are armed
+// again; the timer then waits for the next such volume, if any.
+void CALLBACK RestartAfterQuiet(HWND window, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(window, timer);
+    RestartForVolume(window);
+    if (const DWORD left = QuietLeftMs()) SetTimer(window, kQuietVolumeTimer, left, RestartAfterQuiet);
 }
 
 }  // namespace
@@ -38,13 +86,14 @@ BOOL OnDeviceChange(HWND window, WPARAM event, LPARAM data) {
     switch (drive.change) {
     // Answered only once nothing of ours is open on the volume.
     case VolumeChange::kLeaving: StopWatchingVolume(drive.volume); break;
-    case VolumeChange::kStaying: StartWatching(); break;
+    case VolumeChange::kStaying: RestartForVolume(window); break;
+    case VolumeChange::kQuietThenStaying: SetTimer(window, kQuietVolumeTimer, QuietLeftMs(), RestartAfterQuiet); break;
     // A card or stick put in: a listed folder on it that was missing is
     // watched from now on, not only after the next list change. Pulled out
     // without asking: the restart closes the dead notifications and leaves
     // out what is no longer there.
     case VolumeChange::kArrived:
-    case VolumeChange::kPulledOut: SetTimer(window, kDriveRestartTimer, kDriveRestartDelayMs, RestartWatching); break;
+    case VolumeChange::kPulledOut: RestartForDrivesSoon(window); break;
     case VolumeChange::kNone: break;
     }
     return TRUE;
