@@ -897,7 +897,8 @@ TEST_F(VolumeEvents, OnlyTheFoldersOfTheVolumeConcernedAreClosedAndArmedAgain) {
 // is closed), and when it comes back it asks nothing more about A: no
 // renewal, no arming.
 TEST_F(VolumeEvents, AWorkerStuckDuringAnEjectHoldsNothingOnTheVolumeAndArmsNothing) {
-    Create([&] { AppState.folders = {a_, b_}; });
+    volumeLookUps.clear();
+    Create([&] { AppState.folders = {a_, b_, n_}; });
     ASSERT_EQ(liveRegistrations.size(), 2u);
     recorder::Reset();
     recorder::HoldNextActivationOf(a_);
@@ -906,7 +907,7 @@ TEST_F(VolumeEvents, AWorkerStuckDuringAnEjectHoldsNothingOnTheVolumeAndArmsNoth
 
     SendHandleEvent(window_, DBT_DEVICEQUERYREMOVE, liveRegistrations.front());
     const std::size_t callsForA = FolderCallsFor(a_);
-    EXPECT_EQ(Watched(), std::vector<std::wstring>{L"B"});
+    EXPECT_EQ(Watched(), (std::vector<std::wstring>{L"B", L"N"}));
     ASSERT_TRUE(RemoveDirectoryW((a_ + L"\\held").c_str()));
     ASSERT_TRUE(RemoveDirectoryW(a_.c_str()));
     EXPECT_TRUE(WaitUntil([&] { return !FileExists(a_); }, 1s, 20ms)) << "the stuck worker still holds A";
@@ -915,6 +916,7 @@ TEST_F(VolumeEvents, AWorkerStuckDuringAnEjectHoldsNothingOnTheVolumeAndArmsNoth
     Sleep(500);
     EXPECT_EQ(FolderCallsFor(a_), callsForA) << "the worker asked about A after the stop";
     EXPECT_TRUE(IsWatched(b_));
+    for (const std::wstring& path : volumeLookUps) EXPECT_EQ(path.find(L"R:"), std::wstring::npos) << "a network folder";
 }
 
 }  // namespace
