@@ -222,8 +222,8 @@ bool KeepWatching(WatchEntry& entry) {
         entry.changeHandle = handle;
         return true;
     }
-    FindCloseChangeNotification(handle);
     const HANDLE fresh = presence == FolderPresence::kPresent ? ArmFolder(entry.folderPath) : nullptr;
+    FindCloseChangeNotification(handle);
     entry.changeHandle = fresh;
     return fresh != nullptr;
 }

@@ -602,7 +602,7 @@ TEST(ActivateOrOpenFolderUnderWine, OpensTheFolderAndLaterBringsTheSameWindowBac
     // On a busy machine the browser may take its title before the shell
     // lists it; once listed, a search finds it.
     const ULONGLONG again = GetTickCount64();
-    EXPECT_TRUE(WaitUntil([&] { return ActivateExistingWindow(NormalizeFolderPath(folder.Path())); }, 3s));
+    EXPECT_TRUE(WaitUntil([&] { return ActivateExistingWindow(NormalizeFolderPath(folder.Path())); }, 8s));
     const ULONGLONG found = GetTickCount64() - again;
     EXPECT_TRUE(WaitUntil([&] { return !IsIconic(browser); }, 3s)) << "still minimised";
     EXPECT_TRUE(comesToFront()) << "foreground " << GetForegroundWindow();
