@@ -24,7 +24,7 @@ constexpr DWORD kRetryIntervalMs = 100;
 // edit): the program then runs without the stored folders, and a save
 // would replace them through no action of the user's. Saves are skipped
 // until the user changes the folder list, whose save replaces the file on
-// purpose; until then the file can still be mended.
+// purpose after moving it aside; until then the file can still be mended.
 bool keepUnreadFile = false;
 
 // WriteFile but in tests; see SetSettingsFileWrite.
@@ -139,9 +139,21 @@ void SaveSettings(HWND window) {
 }
 
 void SaveChangedFolderList(HWND window) {
-    // Whether or not this save gets through, the list in memory is now the
-    // user's own choice, and every later save may store it.
-    keepUnreadFile = false;
+    // The kept file is the user's only copy of the list it could not give
+    // us: it is moved aside, over an older one, before anything replaces
+    // it. Once it is aside (or gone), the list in memory is the user's own
+    // choice, and every later save may store it, whether or not this one
+    // gets through. A file that cannot be moved (held by another program)
+    // stays kept, and the change unsaved, until the next change tries again.
+    if (keepUnreadFile) {
+        const std::wstring path = GetSettingsPath();
+        const std::wstring aside = path + L".unreadable";
+        if (!MoveFileExW(path.c_str(), aside.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) &&
+            GetLastError() != ERROR_FILE_NOT_FOUND) {
+            return;
+        }
+        keepUnreadFile = false;
+    }
     SaveSettings(window);
 }
 

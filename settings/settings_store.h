@@ -23,7 +23,10 @@ void SetLocalAppDataFolder(const std::wstring& folder);
 void SaveSettings(HWND window);
 
 // The save after the user changed the folder list: the one save that may
-// replace a settings file that could not be read at start-up.
+// replace a settings file that could not be read at start-up, which it
+// first renames to window.json.unreadable beside it (replacing an older
+// one). While that rename fails for any reason but a file no longer there,
+// nothing is saved.
 void SaveChangedFolderList(HWND window);
 
 // Sets AppState.geometry and AppState.folders: defaults first, then what the

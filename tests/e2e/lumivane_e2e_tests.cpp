@@ -871,8 +871,10 @@ TEST_F(HeldSettingsTest, ShortHoldAtStartUpStillLoadsTheList) {
 // Held through the whole start, or read but with its list cut short or
 // missing its "]": the program runs without the stored folders, and no save
 // (start-up, a move and close, exit) replaces the file, which can still be
-// mended; the user's first change of the list is saved. The stored folder's
-// name holds a "]", which must not pass for the end of a damaged list.
+// mended; the user's first change of the list is saved, once the file is
+// moved aside as window.json.unreadable (over the last case's). The stored
+// folder's name holds a "]", which must not pass for the end of a damaged
+// list.
 TEST_F(HeldSettingsTest, UnreadableListIsKeptUntilTheUserChangesIt) {
     const std::string head = "{\"x\":300,\"y\":200,\"width\":500,\"height\":400,\"folders\":[" +
                              JsonString(WindowsPath(Folder("Photos [2023]")));
@@ -917,6 +919,7 @@ TEST_F(HeldSettingsTest, UnreadableListIsKeptUntilTheUserChangesIt) {
         const std::vector<int> rect = Inspect({"main"}).Ints("rect");
         EXPECT_TRUE(Eventually([&] { return ReadFileBytes(settingsFile_) == SettingsBytes(rect, {added}); }, kShort))
             << ReadFileBytes(settingsFile_);
+        EXPECT_EQ(ReadFileBytes(settingsFile_ + ".unreadable"), stored) << "the kept file was not moved aside";
         ASSERT_NO_FATAL_FAILURE(exit());
     }
 }

@@ -157,22 +157,29 @@ TEST_F(SettingsStore, ReadTellsAMissingFileFromOneThatCannotBeOpened) {
 // or the file is damaged. Held for a moment, the list loads. Held through
 // the whole load, cut inside the list, or not UTF-8 text, the program runs
 // on the defaults, and no save from the (moved) window replaces the file
-// until the user changes the list.
-TEST_F(SettingsStore, AnUnreadFileIsKeptUntilTheListChanges) {
+// until the user changes the list. That change first moves the file aside,
+// over an older one; it is not saved while the file cannot be moved (held
+// again), and saved at once when the file has gone.
+TEST_F(SettingsStore, AnUnreadFileIsKeptUntilTheListChangesAndThenMovedAside) {
     const std::string saved = kBom + "{\"x\":880,\"y\":410,\"width\":420,\"height\":350,\"folders\":[\"C:\\\\Stored\"]}";
+    const std::string cut = saved.substr(0, saved.size() - 5);
     // The reader once dropped what followed a NUL within 255 characters,
     // and loaded the long name shortened.
     const std::string withNul = kBom + "{\"folders\":[\"C:\\\\St" + '\0' + "ored" + std::string(300, 'x') + "\"]}";
-    const struct { const char* what; std::string content; DWORD holdMs; } cases[] = {
-        {"held for a moment", saved, 300},                             {"held through the load", saved, INFINITE},
-        {"cut inside the array", saved.substr(0, saved.size() - 5), 0}, {"a NUL in a name", withNul, 0},
+    enum AtTheChange { Free, Held, Removed };
+    const struct { const char* what; std::string content; DWORD holdMs; AtTheChange atTheChange; } cases[] = {
+        {"held for a moment", saved, 300, Free},           {"held through the load", saved, INFINITE, Free},
+        {"cut inside the array", cut, 0, Free},            {"a NUL in a name", withNul, 0, Free},
+        {"held again at the change", cut + "x", 0, Held}, {"removed before the change", cut, 0, Removed},
     };
     const std::wstring file = GetSettingsPath();
+    auto hold = [&] { return CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr); };
     SetWindowPos(window_.Handle(), nullptr, 500, 300, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    std::string aside;  // what window.json.unreadable should hold
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         ASSERT_TRUE(WriteTextFile(file, c.content));
-        HANDLE held = c.holdMs ? CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr) : nullptr;
+        HANDLE held = c.holdMs ? hold() : nullptr;
         std::thread holder([&] {
             if (c.holdMs != 300) return;
             Sleep(300);
@@ -187,8 +194,17 @@ TEST_F(SettingsStore, AnUnreadFileIsKeptUntilTheListChanges) {
         EXPECT_EQ(ReadBytes(file) == c.content, kept);
 
         AppState.folders = {L"C:\\Added"};
+        if (c.atTheChange == Held) {
+            held = hold();
+            SaveChangedFolderList(window_.Handle());
+            CloseHandle(held);
+            EXPECT_EQ(ReadBytes(file), c.content) << "replaced while it could not be moved aside";
+        }
+        if (c.atTheChange == Removed) DeleteFileW(file.c_str());
         SaveChangedFolderList(window_.Handle());
         EXPECT_EQ(ReadBytes(file), kBom + "{\"x\":500,\"y\":300,\"width\":420,\"height\":350,\"folders\":[\"C:\\\\Added\"]}");
+        if (kept && c.atTheChange != Removed) aside = c.content;
+        EXPECT_EQ(ReadBytes(file + L".unreadable"), aside);
     }
 }
 
