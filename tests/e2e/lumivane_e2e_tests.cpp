@@ -690,18 +690,20 @@ TEST_F(LumivaneTest, DoubleClickOnARowOpensThatFolder) {
 // window where another program moved it) and removes the icon. Besides the
 // program's own two, the end of the session: Wine, as Windows does, sends
 // WM_QUERYENDSESSION and WM_ENDSESSION, then ends the process without
-// destroying its window.
-enum class ExitWay { MenuBar, IconMenu, EndSession };
+// destroying its window. A settings file cut inside its list stays as it
+// was, also at the end of the session.
+enum class ExitWay { MenuBar, IconMenu, EndSession, EndSessionOverACutList };
 
 const char* Name(ExitWay way) {
-    return way == ExitWay::MenuBar ? "MenuBar" : way == ExitWay::IconMenu ? "IconMenu" : "EndSession";
+    return way == ExitWay::MenuBar ? "MenuBar" : way == ExitWay::IconMenu ? "IconMenu"
+         : way == ExitWay::EndSession ? "EndSession" : "EndSessionOverACutList";
 }
 void PrintTo(ExitWay way, std::ostream* out) { *out << Name(way); }
 
 class LumivaneExitTest : public LumivaneTest, public testing::WithParamInterface<ExitWay> {
 protected:
     void Exit(ExitWay way) {
-        if (way == ExitWay::EndSession) {
+        if (way == ExitWay::EndSession || way == ExitWay::EndSessionOverACutList) {
             EXPECT_EQ(e2e::Run({"wineboot", "--end-session"}, milliseconds(30000)).exitCode, 0);
             return;
         }
@@ -718,24 +720,28 @@ protected:
 
 TEST_P(LumivaneExitTest, EndsTheProgramSavedAndWithoutIcon) {
     std::vector<std::string> folders = {WindowsPath(Folder("Inbox"))};
-    WriteSettingsWithFolders(folders);
+    const bool cut = GetParam() == ExitWay::EndSessionOverACutList;
+    const std::string whole = SettingsBytes(kStoredRect, folders);
+    const std::string stored = cut ? whole.substr(0, whole.size() - 4) : whole;  // cut inside the entry
+    WriteFileBytes(settingsFile_, stored);
     ASSERT_NO_FATAL_FAILURE(Start());
     ASSERT_NO_FATAL_FAILURE(MoveWindow());  // saves nothing by itself
     std::vector<int> rect = Inspect({"main"}).Ints("rect");
     ASSERT_EQ(TrayIcons(), 1);
-    std::filesystem::remove(settingsFile_);
+    if (!cut) std::filesystem::remove(settingsFile_);
 
     ASSERT_NO_FATAL_FAILURE(Exit(GetParam()));
     std::optional<int> code = program_->WaitForExit(milliseconds(10000));
     ASSERT_TRUE(code.has_value()) << "the program is still running";
     EXPECT_EQ(*code, 0);
-    EXPECT_EQ(ReadFileBytes(settingsFile_), SettingsBytes(rect, folders));
+    EXPECT_EQ(ReadFileBytes(settingsFile_), cut ? stored : SettingsBytes(rect, folders));
     EXPECT_EQ(TrayIcons(), 0);
     EXPECT_EQ(Inspect({"main"})["window"], "none");
 }
 
 INSTANTIATE_TEST_SUITE_P(Lumivane, LumivaneExitTest,
-                         testing::Values(ExitWay::MenuBar, ExitWay::IconMenu, ExitWay::EndSession),
+                         testing::Values(ExitWay::MenuBar, ExitWay::IconMenu, ExitWay::EndSession,
+                                         ExitWay::EndSessionOverACutList),
                          [](const testing::TestParamInfo<ExitWay>& info) { return std::string(Name(info.param)); });
 
 TEST_F(LumivaneTest, TaskbarCreatedBringsTheIconBack) {
