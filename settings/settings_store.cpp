@@ -3,9 +3,9 @@
 #include <shlobj.h>
 
 #include <errno.h>
-#include <io.h>
 #include <stdio.h>
-#include <wchar.h>
+
+#include <string>
 
 #include "settings/settings_text.h"
 #include "state/app_state.h"
@@ -18,13 +18,17 @@ namespace {
 constexpr int kUnreadableRetries = 20;
 constexpr DWORD kRetryIntervalMs = 100;
 
-// Set when the settings file existed at start-up but could not be read, or
-// was read but its folder list could not be (cut inside the array, a
-// bracket lost in a hand edit): the program then runs without the stored
-// folders, and a save would replace them through no action of the user's.
-// Saves are skipped until the user changes the folder list, whose save
-// replaces the file on purpose; until then the file can still be mended.
+// Set when the settings file existed at start-up but could not be read, was
+// not UTF-8 text (a damaged byte, another encoding), or was read but its
+// folder list could not be (cut inside the array, a bracket lost in a hand
+// edit): the program then runs without the stored folders, and a save
+// would replace them through no action of the user's. Saves are skipped
+// until the user changes the folder list, whose save replaces the file on
+// purpose after moving it aside; until then the file can still be mended.
 bool keepUnreadFile = false;
+
+// WriteFile but in tests; see SetSettingsFileWrite.
+SettingsFileWriteCall fileWrite = WriteFile;
 
 // Empty for the shell's folder; see SetLocalAppDataFolder.
 std::wstring localAppDataFolder;
@@ -72,25 +76,33 @@ std::wstring GetSettingsPath() {
     return path;
 }
 
+void SetSettingsFileWrite(SettingsFileWriteCall write) {
+    fileWrite = write;
+}
+
 bool WriteSettingsFile(const std::wstring& path, const std::wstring& text) {
+    std::string bytes;
+    if (!EncodeSettingsBytes(text, bytes)) return false;
     // One fixed name: a temporary file left by a killed process is simply
-    // truncated by the next save instead of piling up. The runtime opens it
-    // without sharing, so a second instance saving at the same moment fails
-    // its open or its move rather than mixing two texts.
+    // truncated by the next save instead of piling up. It is opened without
+    // sharing, so a second instance saving at the same moment fails its
+    // open or its move rather than mixing two texts.
     const std::wstring temp = path + L".tmp";
-    FILE* file = nullptr;
-    if (_wfopen_s(&file, temp.c_str(), L"w, ccs=UTF-8") != 0 || !file) return false;
-    // The runtimes disagree on what fputws returns on failure; the stream's
-    // error flag after the flush is what tells.
-    fputws(text.c_str(), file);
+    HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    // A full disk or a share that went away fails the write part-way; the
+    // flush and the move would still succeed and put the cut text in place
+    // of the old file.
+    DWORD written = 0;
+    bool saved = fileWrite(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) != FALSE;
     // The text reaches the disk before the move, and the move is written
     // through: a rename over the old file that overtook the data in the
     // system's write-back cache could, after a power cut, leave a file of
     // the right size full of zeros, which loses the list at the next start.
-    bool written = fflush(file) == 0 && !ferror(file) && _commit(_fileno(file)) == 0;
-    written = fclose(file) == 0 && written;
+    saved = saved && FlushFileBuffers(file);
+    saved = CloseHandle(file) && saved;
     const DWORD moveFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-    if (written && MoveFileExW(temp.c_str(), path.c_str(), moveFlags)) return true;
+    if (saved && MoveFileExW(temp.c_str(), path.c_str(), moveFlags)) return true;
     DeleteFileW(temp.c_str());
     return false;
 }
@@ -100,21 +112,20 @@ SettingsFileRead ReadSettingsFile(const std::wstring& path, std::wstring& text) 
     FILE* file = nullptr;
     // The runtime maps a missing file or folder to ENOENT; a sharing
     // violation, a lock or a denied access all mean the file is there.
-    const errno_t error = _wfopen_s(&file, path.c_str(), L"r, ccs=UTF-8");
+    const errno_t error = _wfopen_s(&file, path.c_str(), L"rb");
     if (error == ENOENT) return SettingsFileRead::Missing;
     if (error != 0 || !file) return SettingsFileRead::Unreadable;
-    // The UTF-8 text mode drops the byte-order mark and turns CR LF into LF.
-    // A read error (a bad sector, a share that went away) ends fgetws just
+    // A read error (a bad sector, a share that went away) ends fread just
     // as the end of the file does: only the error flag tells them apart.
-    // The text read so far may stop inside the list, and must not be taken
+    // The bytes read so far may stop inside the list, and must not be taken
     // for the whole file.
-    wchar_t piece[256];
-    while (fgetws(piece, 256, file)) text += piece;
+    std::string bytes;
+    char piece[4096];
+    for (size_t got; (got = fread(piece, 1, sizeof(piece), file)) > 0;) bytes.append(piece, got);
     const bool failed = ferror(file) != 0;
     fclose(file);
-    if (!failed) return SettingsFileRead::Read;
-    text.clear();
-    return SettingsFileRead::Unreadable;
+    if (failed) return SettingsFileRead::Unreadable;
+    return DecodeSettingsBytes(bytes, text) ? SettingsFileRead::Read : SettingsFileRead::NotText;
 }
 
 void SaveSettings(HWND window) {
@@ -128,9 +139,21 @@ void SaveSettings(HWND window) {
 }
 
 void SaveChangedFolderList(HWND window) {
-    // Whether or not this save gets through, the list in memory is now the
-    // user's own choice, and every later save may store it.
-    keepUnreadFile = false;
+    // The kept file is the user's only copy of the list it could not give
+    // us: it is moved aside, over an older one, before anything replaces
+    // it. Once it is aside (or gone), the list in memory is the user's own
+    // choice, and every later save may store it, whether or not this one
+    // gets through. A file that cannot be moved (held by another program)
+    // stays kept, and the change unsaved, until the next change tries again.
+    if (keepUnreadFile) {
+        const std::wstring path = GetSettingsPath();
+        const std::wstring aside = path + L".unreadable";
+        if (!MoveFileExW(path.c_str(), aside.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) &&
+            GetLastError() != ERROR_FILE_NOT_FOUND) {
+            return;
+        }
+        keepUnreadFile = false;
+    }
     SaveSettings(window);
 }
 
@@ -152,7 +175,7 @@ void LoadSettings() {
         Sleep(kRetryIntervalMs);
         read = ReadSettingsFile(path, text);
     }
-    if (read == SettingsFileRead::Unreadable) keepUnreadFile = true;
+    if (read == SettingsFileRead::Unreadable || read == SettingsFileRead::NotText) keepUnreadFile = true;
     if (read != SettingsFileRead::Read) return;
     ApplySettingsText(text, AppState.geometry, AppState.folders);
     keepUnreadFile = FolderArrayIsUnreadable(text);

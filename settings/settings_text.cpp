@@ -17,6 +17,22 @@ bool IsDigit(wchar_t c) {
     return c >= L'0' && c <= L'9';
 }
 
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+// A Unicode scalar value: no surrogate, nothing beyond U+10FFFF.
+bool IsScalarValue(char32_t c) {
+    return c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF);
+}
+
+void AppendCodePoint(std::wstring& text, char32_t c) {
+    if (sizeof(wchar_t) == 2 && c >= 0x10000) {
+        text += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
+        text += static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+        text += static_cast<wchar_t>(c);
+    }
+}
+
 // Where the folders array ends: the first ']' that is not inside a quoted
 // entry, so that a folder named "a]b" reads back whole. None when no ']'
 // stands outside quotation marks: a file that lost its closing bracket, or
@@ -186,6 +202,82 @@ std::wstring UnescapeJsonString(std::wstring_view raw) {
         }
     }
     return decoded;
+}
+
+bool DecodeSettingsBytes(std::string_view bytes, std::wstring& text) {
+    // The four forms of a UTF-8 sequence: what the lead byte looks like
+    // under its mask, the sequence's length, and the smallest value that
+    // needs that length (anything less is an overlong form; for one byte,
+    // this refuses NUL).
+    struct Form {
+        unsigned char mask, lead;
+        size_t length;
+        char32_t smallest;
+    };
+    static constexpr Form kForms[] = {
+        {0x80, 0x00, 1, 1}, {0xE0, 0xC0, 2, 0x80}, {0xF0, 0xE0, 3, 0x800}, {0xF8, 0xF0, 4, 0x10000}};
+
+    text.clear();
+    if (bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom) bytes.remove_prefix(kUtf8Bom.size());
+    text.reserve(bytes.size());
+    for (size_t i = 0; i < bytes.size();) {
+        const unsigned char lead = static_cast<unsigned char>(bytes[i]);
+        const Form* form = nullptr;
+        for (const Form& f : kForms) {
+            if ((lead & f.mask) == f.lead) {
+                form = &f;
+                break;
+            }
+        }
+        // No form: a continuation byte where a sequence should start, or
+        // a byte that UTF-8 never uses.
+        bool valid = form && bytes.size() - i >= form->length;
+        char32_t c = valid ? lead & ~form->mask : 0;
+        for (size_t k = 1; valid && k < form->length; ++k) {
+            const unsigned char next = static_cast<unsigned char>(bytes[i + k]);
+            valid = (next & 0xC0) == 0x80;
+            c = (c << 6) | (next & 0x3F);
+        }
+        if (!valid || c < form->smallest || !IsScalarValue(c)) {
+            text.clear();
+            return false;
+        }
+        AppendCodePoint(text, c);
+        i += form->length;
+    }
+    return true;
+}
+
+bool EncodeSettingsBytes(std::wstring_view text, std::string& bytes) {
+    bytes = kUtf8Bom;
+    bytes.reserve(kUtf8Bom.size() + text.size() * 3);
+    for (size_t i = 0; i < text.size(); ++i) {
+        char32_t c = static_cast<char32_t>(text[i]);
+        if (sizeof(wchar_t) == 2 && c >= 0xD800 && c < 0xDC00 && i + 1 < text.size()) {
+            const char32_t low = static_cast<char32_t>(text[i + 1]);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                ++i;
+            }
+        }
+        if (!IsScalarValue(c)) return false;
+        if (c < 0x80) {
+            bytes += static_cast<char>(c);
+        } else if (c < 0x800) {
+            bytes += static_cast<char>(0xC0 | (c >> 6));
+            bytes += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            bytes += static_cast<char>(0xE0 | (c >> 12));
+            bytes += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            bytes += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            bytes += static_cast<char>(0xF0 | (c >> 18));
+            bytes += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            bytes += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            bytes += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return true;
 }
 
 void ApplySettingsText(std::wstring_view text, WindowGeometry& geometry, FolderList& folders) {

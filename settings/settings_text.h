@@ -46,6 +46,20 @@ bool FolderArrayIsUnreadable(std::wstring_view text);
 // second character; a lone final backslash stays.
 std::wstring UnescapeJsonString(std::wstring_view raw);
 
+// The file's bytes as text: a UTF-8 byte-order mark, if any, is skipped and
+// the rest decoded as UTF-8 (into UTF-16 where wchar_t has 16 bits). False,
+// with text empty, for a NUL byte or any sequence that is not well-formed
+// UTF-8: a stray or missing continuation byte, an overlong form, an encoded
+// surrogate, a value beyond U+10FFFF, a sequence cut by the end. Such a file
+// is damaged or in another encoding, and reading on would give shortened or
+// garbled folder names, which the next save would store.
+bool DecodeSettingsBytes(std::string_view bytes, std::wstring& text);
+
+// The byte-order mark and the UTF-8 of text, as the file holds them. False
+// for a lone surrogate (or, with a 32-bit wchar_t, any value that is no
+// Unicode character), which has no UTF-8 form.
+bool EncodeSettingsBytes(std::wstring_view text, std::string& bytes);
+
 // Applies what the text holds on top of the caller's defaults: x and y as
 // found, width and height only when positive, and the first ten non-empty
 // folders in file order (only when the array is complete).

@@ -690,18 +690,20 @@ TEST_F(LumivaneTest, DoubleClickOnARowOpensThatFolder) {
 // window where another program moved it) and removes the icon. Besides the
 // program's own two, the end of the session: Wine, as Windows does, sends
 // WM_QUERYENDSESSION and WM_ENDSESSION, then ends the process without
-// destroying its window.
-enum class ExitWay { MenuBar, IconMenu, EndSession };
+// destroying its window. A settings file cut inside its list stays as it
+// was, also at the end of the session.
+enum class ExitWay { MenuBar, IconMenu, EndSession, EndSessionOverACutList };
 
 const char* Name(ExitWay way) {
-    return way == ExitWay::MenuBar ? "MenuBar" : way == ExitWay::IconMenu ? "IconMenu" : "EndSession";
+    return way == ExitWay::MenuBar ? "MenuBar" : way == ExitWay::IconMenu ? "IconMenu"
+         : way == ExitWay::EndSession ? "EndSession" : "EndSessionOverACutList";
 }
 void PrintTo(ExitWay way, std::ostream* out) { *out << Name(way); }
 
 class LumivaneExitTest : public LumivaneTest, public testing::WithParamInterface<ExitWay> {
 protected:
     void Exit(ExitWay way) {
-        if (way == ExitWay::EndSession) {
+        if (way == ExitWay::EndSession || way == ExitWay::EndSessionOverACutList) {
             EXPECT_EQ(e2e::Run({"wineboot", "--end-session"}, milliseconds(30000)).exitCode, 0);
             return;
         }
@@ -718,24 +720,28 @@ protected:
 
 TEST_P(LumivaneExitTest, EndsTheProgramSavedAndWithoutIcon) {
     std::vector<std::string> folders = {WindowsPath(Folder("Inbox"))};
-    WriteSettingsWithFolders(folders);
+    const bool cut = GetParam() == ExitWay::EndSessionOverACutList;
+    const std::string whole = SettingsBytes(kStoredRect, folders);
+    const std::string stored = cut ? whole.substr(0, whole.size() - 4) : whole;  // cut inside the entry
+    WriteFileBytes(settingsFile_, stored);
     ASSERT_NO_FATAL_FAILURE(Start());
     ASSERT_NO_FATAL_FAILURE(MoveWindow());  // saves nothing by itself
     std::vector<int> rect = Inspect({"main"}).Ints("rect");
     ASSERT_EQ(TrayIcons(), 1);
-    std::filesystem::remove(settingsFile_);
+    if (!cut) std::filesystem::remove(settingsFile_);
 
     ASSERT_NO_FATAL_FAILURE(Exit(GetParam()));
     std::optional<int> code = program_->WaitForExit(milliseconds(10000));
     ASSERT_TRUE(code.has_value()) << "the program is still running";
     EXPECT_EQ(*code, 0);
-    EXPECT_EQ(ReadFileBytes(settingsFile_), SettingsBytes(rect, folders));
+    EXPECT_EQ(ReadFileBytes(settingsFile_), cut ? stored : SettingsBytes(rect, folders));
     EXPECT_EQ(TrayIcons(), 0);
     EXPECT_EQ(Inspect({"main"})["window"], "none");
 }
 
 INSTANTIATE_TEST_SUITE_P(Lumivane, LumivaneExitTest,
-                         testing::Values(ExitWay::MenuBar, ExitWay::IconMenu, ExitWay::EndSession),
+                         testing::Values(ExitWay::MenuBar, ExitWay::IconMenu, ExitWay::EndSession,
+                                         ExitWay::EndSessionOverACutList),
                          [](const testing::TestParamInfo<ExitWay>& info) { return std::string(Name(info.param)); });
 
 TEST_F(LumivaneTest, TaskbarCreatedBringsTheIconBack) {
@@ -871,8 +877,10 @@ TEST_F(HeldSettingsTest, ShortHoldAtStartUpStillLoadsTheList) {
 // Held through the whole start, or read but with its list cut short or
 // missing its "]": the program runs without the stored folders, and no save
 // (start-up, a move and close, exit) replaces the file, which can still be
-// mended; the user's first change of the list is saved. The stored folder's
-// name holds a "]", which must not pass for the end of a damaged list.
+// mended; the user's first change of the list is saved, once the file is
+// moved aside as window.json.unreadable (over the last case's). The stored
+// folder's name holds a "]", which must not pass for the end of a damaged
+// list.
 TEST_F(HeldSettingsTest, UnreadableListIsKeptUntilTheUserChangesIt) {
     const std::string head = "{\"x\":300,\"y\":200,\"width\":500,\"height\":400,\"folders\":[" +
                              JsonString(WindowsPath(Folder("Photos [2023]")));
@@ -917,6 +925,7 @@ TEST_F(HeldSettingsTest, UnreadableListIsKeptUntilTheUserChangesIt) {
         const std::vector<int> rect = Inspect({"main"}).Ints("rect");
         EXPECT_TRUE(Eventually([&] { return ReadFileBytes(settingsFile_) == SettingsBytes(rect, {added}); }, kShort))
             << ReadFileBytes(settingsFile_);
+        EXPECT_EQ(ReadFileBytes(settingsFile_ + ".unreadable"), stored) << "the kept file was not moved aside";
         ASSERT_NO_FATAL_FAILURE(exit());
     }
 }

@@ -1,4 +1,4 @@
-// Fuzzes the settings-text reader with arbitrary UTF-16 text. Besides not
+// Fuzzes the settings reader with arbitrary file contents. Besides not
 // crashing, whatever it reads must obey the list's rules and must survive a
 // write and a second read unchanged.
 
@@ -11,10 +11,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::wstring text;
-    text.reserve(size / 2);
-    for (size_t i = 0; i + 1 < size; i += 2) {
-        text += static_cast<wchar_t>(data[i] | (data[i + 1] << 8));
-    }
+    if (!DecodeSettingsBytes({reinterpret_cast<const char*>(data), size}, text)) return 0;
 
     WindowGeometry geometry{1, 2, 3, 4};
     FolderList folders;
@@ -30,9 +27,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool found = ReadFolderArray(text, entries);
     if (FolderArrayIsUnreadable(text) && (found || !folders.empty())) std::abort();
 
+    // What was read has a UTF-8 form, and the file written from it reads back.
+    std::string bytes;
+    std::wstring written;
+    if (!EncodeSettingsBytes(FormatSettingsText(geometry, folders), bytes) || !DecodeSettingsBytes(bytes, written)) {
+        std::abort();
+    }
     WindowGeometry again{9, 9, 9, 9};
     FolderList againFolders{L"stale"};
-    ApplySettingsText(FormatSettingsText(geometry, folders), again, againFolders);
+    ApplySettingsText(written, again, againFolders);
     if (again.x != geometry.x || again.y != geometry.y || again.width != geometry.width ||
         again.height != geometry.height || againFolders != folders) {
         std::abort();

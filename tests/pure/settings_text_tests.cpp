@@ -177,17 +177,52 @@ TEST(SettingsRoundTrip, EveryListTheWriterProducesReadsBack) {
         {L"C:\\Work\\Inbox"},
         {L"C:\\a]b", L"D:\\[x]", L"E:\\]]", L"F:\\]\"]"},
         {L"C:\\with,comma", L"C:\\\"quoted\"", L"C:\\tab\there", L"C:\\nl\nand\rcr"},
-        {L"C:\\\u65e5\u672c\u8a9e\\\u30d5\u30a9\u30eb\u30c0\u30fc", L"C:\\\u00c4\u00e4", L"C:\\emoji\U0001F600"},
+        {L"C:\\\u65e5\u672c\u8a9e\\\u30d5\u30a9\u30eb\u30c0\u30fc", L"C:\\\u00c4\u00e4", L"C:\\emoji\U0001F600", L"C:\\\uFFFD"},
         {L"C:\\ends\\", L"\\\\server\\share", L"C:/slash/", L"C:\\\\double", L" spaced "},
         {L"A", L"B", L"C", L"D", L"E", L"F", L"G", L"H", L"I", L"J"},
         {L"C:\\\b\f\x01\x1f"},
+        {L"\x7F\u0080\u07FF\u0800\uFFFF\U00010000\U0010FFFF"},
     };
     for (const FolderList& folders : lists) {
         const WindowGeometry geometry{-5, 7, 640, 480};
-        const std::wstring text = FormatSettingsText(geometry, folders);
+        std::string bytes;
+        std::wstring text;
+        ASSERT_TRUE(EncodeSettingsBytes(FormatSettingsText(geometry, folders), bytes) && DecodeSettingsBytes(bytes, text));
         auto loaded = Load(text);
         ExpectGeometry(loaded.geometry, -5, 7, 640, 480);
         EXPECT_EQ(loaded.folders, folders) << text;
+    }
+}
+
+// Well-formed UTF-8, after an optional byte-order mark, and nothing else:
+// a NUL, a Shift-JIS or UTF-16 file, or a damaged byte gives no text. A
+// sequence cut by the end stays cut, whatever lies beyond the end.
+TEST(SettingsBytes, DecodesUtf8AndRefusesEverythingElse) {
+    using namespace std::string_view_literals;
+    const std::pair<std::string_view, const wchar_t*> cases[] = {
+        {"", L""}, {"\xEF\xBB\xBF{\"x\":1}", L"{\"x\":1}"}, {"C:\\\xEF\xBF\xBD", L"C:\\\uFFFD"},
+        {"\xC3\xA4\xE6\x97\xA5\xF0\x9F\x98\x80", L"\u00e4\u65e5\U0001F600"},
+        {"C:\\A\0B"sv, nullptr}, {"\xC0\x80", nullptr}, {"\xE0\x9F\xBF", nullptr}, {"\xF0\x8F\xBF\xBF", nullptr},
+        {"\xED\xA0\x80", nullptr}, {"\xF4\x90\x80\x80", nullptr}, {"\xF8\x88\x80\x80\x80", nullptr}, {"a\x80", nullptr},
+        {"\xFF\xFE{\0"sv, nullptr}, {"\xE6\x41\xA5", nullptr}, {std::string_view("\xE6\x97\xA5", 2), nullptr},
+        {"C:\\\x83\x74\x83\x48\x83\x8B\x83\x5F", nullptr},  // "フォルダ" in Shift-JIS
+    };
+    for (const auto& [bytes, text] : cases) {
+        std::wstring decoded = L"stale";
+        EXPECT_EQ(DecodeSettingsBytes(bytes, decoded), text != nullptr) << testing::PrintToString(std::string(bytes));
+        EXPECT_EQ(decoded, text ? text : L"") << testing::PrintToString(std::string(bytes));
+    }
+}
+
+// A lone surrogate has no UTF-8 form; a pair is one character (see the
+// round trip).
+TEST(SettingsBytes, EncodingRefusesALoneSurrogate) {
+    const wchar_t highLowA[] = {0xD83D, 0xDE00, L'a'};
+    // The low surrogate after the first is not part of that text.
+    for (std::wstring_view text : {std::wstring_view(highLowA, 1), std::wstring_view(highLowA + 1, 2),
+                                   std::wstring_view(L"\xD83D" L"a")}) {
+        std::string bytes;
+        EXPECT_FALSE(EncodeSettingsBytes(text, bytes)) << testing::PrintToString(std::wstring(text));
     }
 }
 

@@ -8,6 +8,7 @@
 #include <psapi.h>
 #include <shlobj.h>
 
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
@@ -152,65 +153,95 @@ TEST_F(SettingsStore, ReadTellsAMissingFileFromOneThatCannotBeOpened) {
     CloseHandle(pipe);
 }
 
-// A backup tool holds the file without sharing while the program starts.
-// Held for a moment, the list loads. Held through the whole load, the
-// program runs on the defaults, and no save from the (moved) window replaces
-// the file until the user changes the list.
-TEST_F(SettingsStore, AFileHeldDuringTheLoadIsWaitedForOrKeptUntilTheListChanges) {
-    const std::pair<DWORD, FolderList> cases[] = {{300, {L"C:\\Stored"}}, {INFINITE, {}}};
-    for (const auto& [holdMs, loaded] : cases) {
-        SetWindowPos(window_.Handle(), nullptr, 880, 410, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-        AppState.folders = {L"C:\\Stored"};
-        SaveSettings(window_.Handle());
-        const std::string stored = ReadBytes(appData_.settingsFile());
-        HANDLE held = CreateFileW(appData_.settingsFile().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        ASSERT_NE(held, INVALID_HANDLE_VALUE);
-        HANDLE loadDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        std::thread holder([&, holdMs = holdMs] {
-            WaitForSingleObject(loadDone, holdMs);
+// A backup tool holds the file without sharing while the program starts,
+// or the file is damaged. Held for a moment, the list loads. Held through
+// the whole load, cut inside the list, or not UTF-8 text, the program runs
+// on the defaults, and no save from the (moved) window replaces the file
+// until the user changes the list. That change first moves the file aside,
+// over an older one; it is not saved while the file cannot be moved (held
+// again), and saved at once when the file has gone.
+TEST_F(SettingsStore, AnUnreadFileIsKeptUntilTheListChangesAndThenMovedAside) {
+    const std::string saved = kBom + "{\"x\":880,\"y\":410,\"width\":420,\"height\":350,\"folders\":[\"C:\\\\Stored\"]}";
+    const std::string cut = saved.substr(0, saved.size() - 5);
+    // The reader once dropped what followed a NUL within 255 characters,
+    // and loaded the long name shortened.
+    const std::string withNul = kBom + "{\"folders\":[\"C:\\\\St" + '\0' + "ored" + std::string(300, 'x') + "\"]}";
+    enum AtTheChange { Free, Held, Removed };
+    const struct { const char* what; std::string content; DWORD holdMs; AtTheChange atTheChange; } cases[] = {
+        {"held for a moment", saved, 300, Free},           {"held through the load", saved, INFINITE, Free},
+        {"cut inside the array", cut, 0, Free},            {"a NUL in a name", withNul, 0, Free},
+        {"held again at the change", cut + "x", 0, Held}, {"removed before the change", cut, 0, Removed},
+    };
+    const std::wstring file = GetSettingsPath();
+    auto hold = [&] { return CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr); };
+    SetWindowPos(window_.Handle(), nullptr, 500, 300, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    std::string aside;  // what window.json.unreadable should hold
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(WriteTextFile(file, c.content));
+        HANDLE held = c.holdMs ? hold() : nullptr;
+        std::thread holder([&] {
+            if (c.holdMs != 300) return;
+            Sleep(300);
             CloseHandle(held);
         });
         LoadSettings();
-        SetEvent(loadDone);
         holder.join();
-        CloseHandle(loadDone);
-        EXPECT_EQ(AppState.folders, loaded) << holdMs;
-
-        SetWindowPos(window_.Handle(), nullptr, 500, 300, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+        if (c.holdMs == INFINITE) CloseHandle(held);
+        const bool kept = c.holdMs != 300;
+        EXPECT_EQ(AppState.folders, kept ? FolderList{} : FolderList{L"C:\\Stored"});
         SaveSettings(window_.Handle());
-        EXPECT_EQ(ReadBytes(appData_.settingsFile()) == stored, loaded.empty()) << holdMs;
+        EXPECT_EQ(ReadBytes(file) == c.content, kept);
+
         AppState.folders = {L"C:\\Added"};
+        if (c.atTheChange == Held) {
+            held = hold();
+            SaveChangedFolderList(window_.Handle());
+            CloseHandle(held);
+            EXPECT_EQ(ReadBytes(file), c.content) << "replaced while it could not be moved aside";
+        }
+        if (c.atTheChange == Removed) DeleteFileW(file.c_str());
         SaveChangedFolderList(window_.Handle());
-        EXPECT_EQ(ReadBytes(appData_.settingsFile()),
-                  kBom + "{\"x\":500,\"y\":300,\"width\":420,\"height\":350,\"folders\":[\"C:\\\\Added\"]}")
-            << holdMs;
+        EXPECT_EQ(ReadBytes(file), kBom + "{\"x\":500,\"y\":300,\"width\":420,\"height\":350,\"folders\":[\"C:\\\\Added\"]}");
+        if (kept && c.atTheChange != Removed) aside = c.content;
+        EXPECT_EQ(ReadBytes(file + L".unreadable"), aside);
     }
 }
 
-TEST_F(SettingsStore, SaveOverAFileHeldOpenWithoutSharingLeavesItIntact) {
-    AppState.folders = {L"C:\\Old"};
-    SaveSettings(window_.Handle());
-    const std::string before = ReadBytes(appData_.settingsFile());
-    HANDLE held = CreateFileW(appData_.settingsFile().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    AppState.folders = {L"C:\\New"};
-    SaveSettings(window_.Handle());
-    CloseHandle(held);
-    EXPECT_EQ(ReadBytes(appData_.settingsFile()), before);
-    EXPECT_EQ(FilesIn(appData_.vantlyFolder()), std::vector<std::wstring>{L"window.json"});
+// WriteFile on a disk that fills up half-way through the text.
+BOOL WINAPI WriteOnAFullDisk(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
+    WriteFile(file, data, size / 2, written, overlapped);
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
 }
 
-TEST_F(SettingsStore, SaveThatCannotCreateItsTemporaryFileLeavesTheOldFile) {
-    AppState.folders = {L"C:\\Old"};
-    SaveSettings(window_.Handle());
-    const std::string before = ReadBytes(appData_.settingsFile());
-    const std::wstring temp = appData_.settingsFile() + L".tmp";
-    ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr));
-    AppState.folders = {L"C:\\New"};
-    SaveSettings(window_.Handle());
-    EXPECT_EQ(ReadBytes(appData_.settingsFile()), before);
-    RemoveDirectoryW(temp.c_str());
-    EXPECT_EQ(FilesIn(appData_.vantlyFolder()), std::vector<std::wstring>{L"window.json"});
+// Each failed save leaves the old file as it was, and no temporary file.
+TEST_F(SettingsStore, ASaveThatFailsLeavesTheOldFile) {
+    const std::wstring file = GetSettingsPath();
+    const std::wstring temp = file + L".tmp";
+    HANDLE held = nullptr;
+    const struct { const char* what; std::function<void()> make, undo; std::wstring folder; } cases[] = {
+        {"held without sharing",
+         [&] { held = CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr); },
+         [&] { CloseHandle(held); }, L"C:\\New"},
+        {"a folder in the temporary file's place", [&] { CreateDirectoryW(temp.c_str(), nullptr); },
+         [&] { RemoveDirectoryW(temp.c_str()); }, L"C:\\New"},
+        {"the disk full", [] { SetSettingsFileWrite(WriteOnAFullDisk); }, [] { SetSettingsFileWrite(WriteFile); },
+         L"C:\\New"},
+        {"a lone surrogate in a name", [] {}, [] {}, L"C:\\Ne" + std::wstring(1, wchar_t(0xD800)) + L"w"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        AppState.folders = {L"C:\\Old"};
+        SaveSettings(window_.Handle());
+        const std::string before = ReadBytes(file);
+        c.make();
+        AppState.folders = {c.folder};
+        SaveSettings(window_.Handle());
+        c.undo();
+        EXPECT_EQ(ReadBytes(file), before);
+        EXPECT_EQ(FilesIn(appData_.vantlyFolder()), std::vector<std::wstring>{L"window.json"});
+    }
 }
 
 TEST_F(SettingsStore, ATemporaryFileLeftByAKilledSaveIsReplacedNotKept) {
