@@ -36,7 +36,7 @@ void PickFolderWithBrowser(HWND owner) {
     browse.hwndOwner = owner;
     browse.lpszTitle = L"フォルダーを選択";
     browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
-    UniqueTaskMemory<ITEMIDLIST> item(SHBrowseForFolderW(&browse));
+    UniqueIdList item(SHBrowseForFolderW(&browse));
     if (!item) return;  // cancelled
     wchar_t path[MAX_PATH] = {};
     if (SHGetPathFromIDListW(item.get(), path)) AddFolder(owner, path);
