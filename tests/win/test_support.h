@@ -75,20 +75,29 @@ inline bool FileExists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// The temp folder, with a separator at the end, in its long form: a
+// hosted runner's %TEMP% is in 8.3 form (C:\Users\RUNNER~1\...), while the
+// shell reports the folders it shows by their long names.
+inline std::wstring TempFolder() {
+    wchar_t temp[MAX_PATH + 1]{};
+    GetTempPathW(MAX_PATH + 1, temp);
+    wchar_t full[MAX_PATH + 1]{};
+    const DWORD length = GetLongPathNameW(temp, full, MAX_PATH + 1);
+    return length > 0 && length <= MAX_PATH ? full : temp;
+}
+
 // A fresh folder under the temp folder, removed with everything in it at
 // the end of the test. Its name starts with prefix; the rest makes it unique.
 class ScratchFolder {
 public:
     explicit ScratchFolder(std::wstring_view prefix = L"lumivane-scratch") {
         static int serial = 0;
-        wchar_t temp[MAX_PATH + 1]{};
-        GetTempPathW(MAX_PATH + 1, temp);
         // Wine hands out the same small process ids run after run, so the
         // time goes into the name too: a folder left by a killed run (or a
         // file browser still showing it) is never taken for this one.
         name_ = std::wstring(prefix) + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                 std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(++serial);
-        path_ = std::wstring(temp) + name_;
+        path_ = TempFolder() + name_;
         CreateDirectoryW(path_.c_str(), nullptr);
     }
     ~ScratchFolder() {
