@@ -44,6 +44,15 @@ void PickFolderWithBrowser(HWND owner) {
 
 }  // namespace
 
+FolderDialogCalls PlatformFolderDialogCalls() {
+    return FolderDialogCalls{CoCreateInstance};
+}
+
+FolderDialogCalls& CurrentFolderDialogCalls() {
+    static FolderDialogCalls calls = PlatformFolderDialogCalls();
+    return calls;
+}
+
 // Puts path at the front of the list (an entry naming it with other A-Z
 // letter case goes, the oldest drops off beyond ten) and applies the change.
 // An empty path changes, saves and restarts nothing.
@@ -80,7 +89,8 @@ void RefreshFolderListView() {
 // only when the dialog object cannot be created at all.
 void PickFolder(HWND owner) {
     ComPtr<IFileOpenDialog> dialog;
-    if (FAILED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&dialog))) ||
+    if (FAILED(CurrentFolderDialogCalls().createInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER,
+                                                         IID_PPV_ARGS(&dialog))) ||
         !dialog) {
         PickFolderWithBrowser(owner);
         return;

@@ -10,6 +10,7 @@
 #include <commctrl.h>
 #include <objbase.h>
 #include <shlobj.h>
+#include <shobjidl.h>
 
 #include <atomic>
 #include <chrono>
@@ -422,35 +423,26 @@ TEST_F(FolderCommands, FolderChosenInTheFolderDialogIsAdded) {
 }
 
 // The older folder browser stands in when the dialog object cannot be
-// created. Here the File Open dialog's class is redirected (TreatAs) to a
-// class nothing provides, as on a system where it is not registered: Wine
-// reads the redirect from the machine's classes, Windows from the user's.
+// created, as on a system where the File Open dialog is not registered:
+// creating it answers REGDB_E_CLASSNOTREG, as COM documents for a class
+// it does not know; every other class is created as usual.
+HRESULT WINAPI CreateInstanceWithoutFileOpenDialog(REFCLSID type, LPUNKNOWN outer, DWORD context, REFIID interfaceId,
+                                                   LPVOID* object) {
+    if (!IsEqualCLSID(type, CLSID_FileOpenDialog)) return CoCreateInstance(type, outer, context, interfaceId, object);
+    *object = nullptr;
+    return REGDB_E_CLASSNOTREG;
+}
+
 class FolderBrowserFallback : public FolderCommands {
 protected:
-    static constexpr wchar_t kTreatAs[] = L"Software\\Classes\\CLSID\\{DC1C5A9C-E88A-4DDE-A5A1-60F82A20AEF7}\\TreatAs";
-    static constexpr wchar_t kNobody[] = L"{6C756D69-7661-6E65-0000-6E6F626F6479}";
-
     void SetUp() override {
         FolderCommands::SetUp();
-        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-            HKEY existing = nullptr;
-            if (RegOpenKeyExW(root, kTreatAs, 0, KEY_READ, &existing) == ERROR_SUCCESS) {
-                RegCloseKey(existing);
-                continue;  // not ours to change
-            }
-            if (RegSetKeyValueW(root, kTreatAs, nullptr, REG_SZ, kNobody, sizeof(kNobody)) == ERROR_SUCCESS) {
-                redirected_.push_back(root);
-            }
-        }
-        CLSID treatedAs{};
-        ASSERT_EQ(CoGetTreatAsClass(CLSID_FileOpenDialog, &treatedAs), S_OK) << "the redirect did not take";
+        CurrentFolderDialogCalls() = {CreateInstanceWithoutFileOpenDialog};
     }
     void TearDown() override {
-        for (HKEY root : redirected_) RegDeleteKeyW(root, kTreatAs);
+        CurrentFolderDialogCalls() = PlatformFolderDialogCalls();
         FolderCommands::TearDown();
     }
-
-    std::vector<HKEY> redirected_;
 };
 
 TEST_F(FolderBrowserFallback, ShowsTheTitleAndCancellingChangesNothing) {
