@@ -8,6 +8,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <dlgs.h>
 #include <objbase.h>
 #include <shlobj.h>
 #include <shobjidl.h>
@@ -398,27 +399,49 @@ TEST_F(FolderCommands, CancellingTheFolderDialogChangesNothing) {
     EXPECT_EQ(AppState.stopEvent, nullptr);
 }
 
+// The File Open dialog's name box, which takes a full path; with folder
+// picking on, OK then returns that folder instead of browsing into it.
+// Wine's dialog has the classic one (edt1), a child of the dialog itself;
+// the dialog of Windows nests a combo box (cmb13) a few windows deep, and
+// the box is the edit inside it. Null when neither is there.
+HWND NameBox(HWND dialog) {
+    HWND found = nullptr;
+    EnumChildWindows(  // every descendant, not only the children
+        dialog,
+        [](HWND child, LPARAM param) -> BOOL {
+            wchar_t className[16] = {};
+            GetClassNameW(child, className, 16);
+            if (_wcsicmp(className, L"Edit") != 0) return TRUE;
+            if (GetDlgCtrlID(child) != edt1 && GetDlgCtrlID(GetParent(child)) != cmb13) return TRUE;
+            *reinterpret_cast<HWND*>(param) = child;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
 TEST_F(FolderCommands, FolderChosenInTheFolderDialogIsAdded) {
     std::wstring chosen = root.Make(L"chosen");
     AddFolder(window_.Handle(), root.Make(L"earlier"));
-    // The dialog's name box takes a full path; with folder picking on, OK
-    // then returns that folder instead of browsing into it.
-    constexpr int kFileNameBox = 0x480;
-    DialogDriver driver(window_.Handle(), [chosen](HWND dialog) {
+    std::atomic<bool> named{false};
+    DialogDriver driver(window_.Handle(), [chosen, &named](HWND dialog) {
+        HWND nameBox = NameBox(dialog);
         // Set until it stays: the dialog writes the box itself while it
         // fills its view.
         wchar_t shown[MAX_PATH] = {};
-        for (int attempt = 0; attempt < 50 && chosen != shown; ++attempt) {
-            SetDlgItemTextW(dialog, kFileNameBox, chosen.c_str());
+        for (int attempt = 0; nameBox && attempt < 50 && chosen != shown; ++attempt) {
+            SetWindowTextW(nameBox, chosen.c_str());
             Sleep(100);
-            GetDlgItemTextW(dialog, kFileNameBox, shown, MAX_PATH);
+            GetWindowTextW(nameBox, shown, MAX_PATH);
         }
+        named = chosen == shown;
         PressButton(dialog, IDOK);
     });
 
     PickFolder(window_.Handle());
 
     ASSERT_TRUE(driver.Join()) << "no dialog was shown";
+    EXPECT_TRUE(named) << "the dialog's name box was not found or did not keep the path";
     ExpectListEverywhere({chosen, root.Child(L"earlier")});
 }
 
