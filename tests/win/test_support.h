@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <cwchar>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -179,6 +180,29 @@ inline void PumpMessages() {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
+}
+
+// A visible top-level window of this thread with the class className (a
+// dialog box is "#32770", a pop-up menu "#32768"), or null. Searching by
+// class alone may find another thread's, or the hidden menu window that
+// Windows keeps.
+inline HWND ThreadWindowOfClass(const wchar_t* className) {
+    struct Search {
+        const wchar_t* className;
+        HWND found;
+    } search{className, nullptr};
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM param) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(param);
+            wchar_t name[64] = {};
+            GetClassNameW(window, name, 64);
+            if (std::wcscmp(name, s->className) != 0 || !IsWindowVisible(window)) return TRUE;
+            s->found = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
 // The window class of the tests' own top-level windows: nothing but
