@@ -36,13 +36,22 @@ void PickFolderWithBrowser(HWND owner) {
     browse.hwndOwner = owner;
     browse.lpszTitle = L"フォルダーを選択";
     browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
-    UniqueTaskMemory<ITEMIDLIST> item(SHBrowseForFolderW(&browse));
+    UniqueIdList item(SHBrowseForFolderW(&browse));
     if (!item) return;  // cancelled
     wchar_t path[MAX_PATH] = {};
     if (SHGetPathFromIDListW(item.get(), path)) AddFolder(owner, path);
 }
 
 }  // namespace
+
+FolderDialogCalls PlatformFolderDialogCalls() {
+    return FolderDialogCalls{CoCreateInstance};
+}
+
+FolderDialogCalls& CurrentFolderDialogCalls() {
+    static FolderDialogCalls calls = PlatformFolderDialogCalls();
+    return calls;
+}
 
 // Puts path at the front of the list (an entry naming it with other A-Z
 // letter case goes, the oldest drops off beyond ten) and applies the change.
@@ -80,7 +89,8 @@ void RefreshFolderListView() {
 // only when the dialog object cannot be created at all.
 void PickFolder(HWND owner) {
     ComPtr<IFileOpenDialog> dialog;
-    if (FAILED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&dialog))) ||
+    if (FAILED(CurrentFolderDialogCalls().createInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER,
+                                                         IID_PPV_ARGS(&dialog))) ||
         !dialog) {
         PickFolderWithBrowser(owner);
         return;

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <objbase.h>
+#include <shlobj.h>
 
 #include <type_traits>
 #include <utility>
@@ -51,6 +52,10 @@ using UniqueMenu = UniqueResource<HMENU, DestroyMenu>;
 using UniqueFont = UniqueResource<HFONT, DeleteObject>;
 template <typename T>
 using UniqueTaskMemory = UniqueResource<T*, CoTaskMemFree>;
+// An item ID list the shell allocated (ILFree is CoTaskMemFree for it).
+// Held as the shell's own pointer type: in the Windows SDK that pointer
+// is __unaligned, and a plain ITEMIDLIST* cannot take it.
+using UniqueIdList = UniqueResource<PIDLIST_ABSOLUTE, ILFree>;
 
 // A window's device context, for the scope that needs it.
 class WindowDC {

@@ -70,8 +70,6 @@ constexpr ULONGLONG kTabBudgetMs = 1000;
 // What selecting the earlier tab again may take beyond it.
 constexpr ULONGLONG kTabRestoreMs = 500;
 
-using UniqueIdList = UniqueResource<PIDLIST_ABSOLUTE, ILFree>;
-
 // The answers of a call whose object's thread hangs or whose process is gone.
 bool IsLostObject(HRESULT hr) {
     return hr == RPC_E_CALL_CANCELED || hr == RPC_E_DISCONNECTED || hr == RPC_E_SERVER_DIED ||

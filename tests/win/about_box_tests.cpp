@@ -14,6 +14,7 @@
 #include "app/gdiplus_include.h"
 #include "app/resource.h"
 #include "state/app_state.h"
+#include "test_support.h"
 
 namespace {
 
@@ -21,22 +22,40 @@ HMODULE Self() {
     return GetModuleHandleW(nullptr);
 }
 
-// Runs action on the open About box from a timer, which the dialog's
-// modal loop dispatches; returns what DialogBoxParamW returned.
-std::function<void(HWND)> pendingAction;
+// What OpenAboutBox returns for a box still open a few seconds after it
+// opened: no way out of the box gives it.
+constexpr INT_PTR kStillOpen = -2;
+constexpr ULONGLONG kGiveUpMs = 3000;
 
-void CALLBACK RunPendingAction(HWND, UINT, UINT_PTR timer, DWORD) {
-    KillTimer(nullptr, timer);
-    HWND dialog = FindWindowW(L"#32770", L"バージョン情報");
-    auto action = std::move(pendingAction);
-    pendingAction = nullptr;
-    if (action) action(dialog);
+// Runs action on the open About box from a timer, which the dialog's
+// modal loop dispatches; returns what DialogBoxParamW returned. A box
+// that the action did not close is ended by the same timer, so that a
+// failing test fails instead of waiting for ever.
+std::function<void(HWND)> pendingAction;
+ULONGLONG giveUpAt = 0;
+
+void CALLBACK RunPendingAction(HWND, UINT, UINT_PTR, DWORD) {
+    HWND dialog = ThreadWindowOfClass(L"#32770");
+    if (dialog && pendingAction) {
+        auto action = std::move(pendingAction);
+        pendingAction = nullptr;
+        action(dialog);
+    } else if (dialog && GetTickCount64() > giveUpAt) {
+        EndDialog(dialog, kStillOpen);
+    }
 }
 
 INT_PTR OpenAboutBox(std::function<void(HWND)> action) {
     pendingAction = std::move(action);
-    SetTimer(nullptr, 0, 20, RunPendingAction);
-    return DialogBoxParamW(Self(), MAKEINTRESOURCEW(IDD_ABOUTBOX), nullptr, AboutDialogProc, 0);
+    giveUpAt = GetTickCount64() + kGiveUpMs;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 20, RunPendingAction);
+    const INT_PTR result = DialogBoxParamW(Self(), MAKEINTRESOURCEW(IDD_ABOUTBOX), nullptr, AboutDialogProc, 0);
+    KillTimer(nullptr, timer);
+    if (pendingAction) {
+        pendingAction = nullptr;
+        ADD_FAILURE() << "the About box never showed";
+    }
+    return result;
 }
 
 class AboutBox : public ::testing::Test {

@@ -78,10 +78,18 @@ struct ShownMenu {
 };
 
 ShownMenu* watchedMenu = nullptr;
+// Past this tick a menu that is open but not found is ended unseen, so that
+// a failing test fails instead of waiting in the menu's loop for ever.
+ULONGLONG menuGiveUpAt = 0;
 
 void CALLBACK InspectAndCloseMenu(HWND, UINT, UINT_PTR timer, DWORD) {
-    HWND popup = FindWindowW(L"#32768", nullptr);
-    if (!popup || !IsWindowVisible(popup)) return;  // not open yet: look again
+    HWND popup = ThreadWindowOfClass(L"#32768");
+    if (!popup) {
+        if (GetTickCount64() < menuGiveUpAt) return;  // not open yet: look again
+        KillTimer(nullptr, timer);
+        EndMenu();
+        return;
+    }
     KillTimer(nullptr, timer);
     ShownMenu& shown = *watchedMenu;
     shown.seen = true;
@@ -99,6 +107,7 @@ void CALLBACK InspectAndCloseMenu(HWND, UINT, UINT_PTR timer, DWORD) {
 ShownMenu SendAndWatchForMenu(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     ShownMenu shown;
     watchedMenu = &shown;
+    menuGiveUpAt = GetTickCount64() + 3000;
     UINT_PTR timer = SetTimer(nullptr, 0, 20, InspectAndCloseMenu);
     SendMessageW(window, message, wParam, lParam);
     KillTimer(nullptr, timer);

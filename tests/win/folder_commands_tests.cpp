@@ -8,8 +8,10 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <dlgs.h>
 #include <objbase.h>
 #include <shlobj.h>
+#include <shobjidl.h>
 
 #include <atomic>
 #include <chrono>
@@ -397,60 +399,73 @@ TEST_F(FolderCommands, CancellingTheFolderDialogChangesNothing) {
     EXPECT_EQ(AppState.stopEvent, nullptr);
 }
 
+// The File Open dialog's name box, which takes a full path; with folder
+// picking on, OK then returns that folder instead of browsing into it.
+// Wine's dialog has the classic one (edt1), a child of the dialog itself;
+// the dialog of Windows nests a combo box (cmb13) a few windows deep, and
+// the box is the edit inside it. Null when neither is there.
+HWND NameBox(HWND dialog) {
+    HWND found = nullptr;
+    EnumChildWindows(  // every descendant, not only the children
+        dialog,
+        [](HWND child, LPARAM param) -> BOOL {
+            wchar_t className[16] = {};
+            GetClassNameW(child, className, 16);
+            if (_wcsicmp(className, L"Edit") != 0) return TRUE;
+            if (GetDlgCtrlID(child) != edt1 && GetDlgCtrlID(GetParent(child)) != cmb13) return TRUE;
+            *reinterpret_cast<HWND*>(param) = child;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
 TEST_F(FolderCommands, FolderChosenInTheFolderDialogIsAdded) {
     std::wstring chosen = root.Make(L"chosen");
     AddFolder(window_.Handle(), root.Make(L"earlier"));
-    // The dialog's name box takes a full path; with folder picking on, OK
-    // then returns that folder instead of browsing into it.
-    constexpr int kFileNameBox = 0x480;
-    DialogDriver driver(window_.Handle(), [chosen](HWND dialog) {
+    std::atomic<bool> named{false};
+    DialogDriver driver(window_.Handle(), [chosen, &named](HWND dialog) {
+        HWND nameBox = NameBox(dialog);
         // Set until it stays: the dialog writes the box itself while it
         // fills its view.
         wchar_t shown[MAX_PATH] = {};
-        for (int attempt = 0; attempt < 50 && chosen != shown; ++attempt) {
-            SetDlgItemTextW(dialog, kFileNameBox, chosen.c_str());
+        for (int attempt = 0; nameBox && attempt < 50 && chosen != shown; ++attempt) {
+            SetWindowTextW(nameBox, chosen.c_str());
             Sleep(100);
-            GetDlgItemTextW(dialog, kFileNameBox, shown, MAX_PATH);
+            GetWindowTextW(nameBox, shown, MAX_PATH);
         }
+        named = chosen == shown;
         PressButton(dialog, IDOK);
     });
 
     PickFolder(window_.Handle());
 
     ASSERT_TRUE(driver.Join()) << "no dialog was shown";
+    EXPECT_TRUE(named) << "the dialog's name box was not found or did not keep the path";
     ExpectListEverywhere({chosen, root.Child(L"earlier")});
 }
 
 // The older folder browser stands in when the dialog object cannot be
-// created. Here the File Open dialog's class is redirected (TreatAs) to a
-// class nothing provides, as on a system where it is not registered: Wine
-// reads the redirect from the machine's classes, Windows from the user's.
+// created, as on a system where the File Open dialog is not registered:
+// creating it answers REGDB_E_CLASSNOTREG, as COM documents for a class
+// it does not know; every other class is created as usual.
+HRESULT WINAPI CreateInstanceWithoutFileOpenDialog(REFCLSID type, LPUNKNOWN outer, DWORD context, REFIID interfaceId,
+                                                   LPVOID* object) {
+    if (!IsEqualCLSID(type, CLSID_FileOpenDialog)) return CoCreateInstance(type, outer, context, interfaceId, object);
+    *object = nullptr;
+    return REGDB_E_CLASSNOTREG;
+}
+
 class FolderBrowserFallback : public FolderCommands {
 protected:
-    static constexpr wchar_t kTreatAs[] = L"Software\\Classes\\CLSID\\{DC1C5A9C-E88A-4DDE-A5A1-60F82A20AEF7}\\TreatAs";
-    static constexpr wchar_t kNobody[] = L"{6C756D69-7661-6E65-0000-6E6F626F6479}";
-
     void SetUp() override {
         FolderCommands::SetUp();
-        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-            HKEY existing = nullptr;
-            if (RegOpenKeyExW(root, kTreatAs, 0, KEY_READ, &existing) == ERROR_SUCCESS) {
-                RegCloseKey(existing);
-                continue;  // not ours to change
-            }
-            if (RegSetKeyValueW(root, kTreatAs, nullptr, REG_SZ, kNobody, sizeof(kNobody)) == ERROR_SUCCESS) {
-                redirected_.push_back(root);
-            }
-        }
-        CLSID treatedAs{};
-        ASSERT_EQ(CoGetTreatAsClass(CLSID_FileOpenDialog, &treatedAs), S_OK) << "the redirect did not take";
+        CurrentFolderDialogCalls() = {CreateInstanceWithoutFileOpenDialog};
     }
     void TearDown() override {
-        for (HKEY root : redirected_) RegDeleteKeyW(root, kTreatAs);
+        CurrentFolderDialogCalls() = PlatformFolderDialogCalls();
         FolderCommands::TearDown();
     }
-
-    std::vector<HKEY> redirected_;
 };
 
 TEST_F(FolderBrowserFallback, ShowsTheTitleAndCancellingChangesNothing) {

@@ -5,14 +5,13 @@
 #include <iterator>
 
 #include "settings/settings_store.h"
+#include "test_support.h"
 
 namespace {
 
 std::wstring NewTempFolder() {
     static std::atomic<int> counter{0};
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    std::wstring folder = std::wstring(temp) + L"lumivane-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+    std::wstring folder = TempFolder() + L"lumivane-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                           std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(counter++);
     CreateDirectoryW(folder.c_str(), nullptr);
     return folder;

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <cwchar>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -75,20 +76,29 @@ inline bool FileExists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// The temp folder, with a separator at the end, in its long form: a
+// hosted runner's %TEMP% is in 8.3 form (C:\Users\RUNNER~1\...), while the
+// shell reports the folders it shows by their long names.
+inline std::wstring TempFolder() {
+    wchar_t temp[MAX_PATH + 1]{};
+    GetTempPathW(MAX_PATH + 1, temp);
+    wchar_t full[MAX_PATH + 1]{};
+    const DWORD length = GetLongPathNameW(temp, full, MAX_PATH + 1);
+    return length > 0 && length <= MAX_PATH ? full : temp;
+}
+
 // A fresh folder under the temp folder, removed with everything in it at
 // the end of the test. Its name starts with prefix; the rest makes it unique.
 class ScratchFolder {
 public:
     explicit ScratchFolder(std::wstring_view prefix = L"lumivane-scratch") {
         static int serial = 0;
-        wchar_t temp[MAX_PATH + 1]{};
-        GetTempPathW(MAX_PATH + 1, temp);
         // Wine hands out the same small process ids run after run, so the
         // time goes into the name too: a folder left by a killed run (or a
         // file browser still showing it) is never taken for this one.
         name_ = std::wstring(prefix) + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                 std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(++serial);
-        path_ = std::wstring(temp) + name_;
+        path_ = TempFolder() + name_;
         CreateDirectoryW(path_.c_str(), nullptr);
     }
     ~ScratchFolder() {
@@ -170,6 +180,29 @@ inline void PumpMessages() {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
+}
+
+// A visible top-level window of this thread with the class className (a
+// dialog box is "#32770", a pop-up menu "#32768"), or null. Searching by
+// class alone may find another thread's, or the hidden menu window that
+// Windows keeps.
+inline HWND ThreadWindowOfClass(const wchar_t* className) {
+    struct Search {
+        const wchar_t* className;
+        HWND found;
+    } search{className, nullptr};
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM param) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(param);
+            wchar_t name[64] = {};
+            GetClassNameW(window, name, 64);
+            if (std::wcscmp(name, s->className) != 0 || !IsWindowVisible(window)) return TRUE;
+            s->found = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
 // The window class of the tests' own top-level windows: nothing but
