@@ -32,7 +32,9 @@ void StopWatching();
 void StopWatchingVolume(const std::wstring& volume);
 
 // Whether a listed local folder that is not watched now (missing at the
-// last start, say, or given up) exists again: a start would arm it.
+// last start, say, or given up) exists again: a start would arm it. Reads
+// only what the worker never writes, and the handles' slots. Main thread
+// only.
 bool AnyUnwatchedFolderIsBack();
 
 // The worker's reports to the window named here (null: nothing is posted),

@@ -30,8 +30,14 @@ ULONGLONG driveRestartDueBy = 0;
 int missingFolderTriesLeft = 0;
 
 void CALLBACK RetryMissingFolders(HWND window, UINT, UINT_PTR timer, DWORD) {
-    if (AnyUnwatchedFolderIsBack()) StartWatching();
-    if (--missingFolderTriesLeft <= 0) KillTimer(window, timer);
+    bool done = --missingFolderTriesLeft <= 0;
+    if (AnyUnwatchedFolderIsBack()) {
+        StartWatching();
+        // A folder that is there but cannot be armed (no access, say) would
+        // restart watching every few seconds: it is not looked for again.
+        done = done || AnyUnwatchedFolderIsBack();
+    }
+    if (done) KillTimer(window, timer);
 }
 
 // A restart for a volume that came, stayed or went.
