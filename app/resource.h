@@ -30,6 +30,7 @@
 
 // Controls of the About box
 #define IDC_ABOUT_IMAGE 1001
+#define IDC_ABOUT_VERSION 1002  // "Lumivane バージョン 1.0"
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

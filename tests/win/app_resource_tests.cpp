@@ -308,7 +308,8 @@ TEST(Resources, AboutDialogTemplateIsExact) {
 
     const DWORD none = 0xFFFFFFFF;
     const DialogItem expected[] = {
-        {WS_CHILD | WS_VISIBLE | WS_GROUP | SS_NOPREFIX, 42, 14, 114, 8, none, L"STATIC", L"Lumivane バージョン 1.0"},
+        {WS_CHILD | WS_VISIBLE | WS_GROUP | SS_NOPREFIX, 42, 14, 114, 8, IDC_ABOUT_VERSION, L"STATIC",
+         L"Lumivane バージョン 1.0"},
         {WS_CHILD | WS_VISIBLE | WS_GROUP, 42, 26, 114, 8, none, L"STATIC", L"Quillby"},
         {WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP | BS_DEFPUSHBUTTON, 113, 41, 50, 14, IDOK, L"BUTTON", L"OK"},
         {WS_CHILD | WS_VISIBLE | WS_GROUP, 41, 39, 55, 8, none, L"STATIC", L""},
