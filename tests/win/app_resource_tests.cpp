@@ -72,17 +72,25 @@ TEST(Resources, StringsAreTitleAndClassName) {
     EXPECT_STREQ(text, L"VANTLY");
 }
 
-TEST(Resources, MenuHasFileExitAndHelpAbout) {
+TEST(Resources, MenuHasFilePauseExitAndHelpAbout) {
     HMENU menu = LoadMenuW(Self(), MAKEINTRESOURCEW(IDC_MAIN));
     ASSERT_NE(menu, nullptr);
+    struct Item {
+        std::wstring text;
+        UINT command;  // 0 for a separator
+        UINT state;
+        bool operator==(const Item&) const = default;
+    };
     struct Popup {
         const wchar_t* text;
-        const wchar_t* item;
-        UINT command;
+        std::vector<Item> items;
     };
     const Popup expected[] = {
-        {L"ファイル(&F)", L"終了する(&X)", IDM_EXIT},
-        {L"ヘルプ(&H)", L"バージョン情報(&A)...", IDM_ABOUT},
+        {L"ファイル(&F)",
+         {{L"監視を一時停止(&P)", IDM_PAUSE_WATCHING, MF_UNCHECKED},
+          {L"", 0, MF_SEPARATOR},
+          {L"終了する(&X)", IDM_EXIT, MF_UNCHECKED}}},
+        {L"ヘルプ(&H)", {{L"バージョン情報(&A)...", IDM_ABOUT, MF_UNCHECKED}}},
     };
     ASSERT_EQ(GetMenuItemCount(menu), 2);
     for (int i = 0; i < 2; ++i) {
@@ -91,10 +99,16 @@ TEST(Resources, MenuHasFileExitAndHelpAbout) {
         EXPECT_STREQ(text, expected[i].text);
         HMENU popup = GetSubMenu(menu, i);
         ASSERT_NE(popup, nullptr);
-        ASSERT_EQ(GetMenuItemCount(popup), 1) << "no separators, one item";
-        GetMenuStringW(popup, 0, text, 64, MF_BYPOSITION);
-        EXPECT_STREQ(text, expected[i].item);
-        EXPECT_EQ(GetMenuItemID(popup, 0), expected[i].command);
+        std::vector<Item> items;
+        for (int at = 0; at < GetMenuItemCount(popup); ++at) {
+            text[0] = L'\0';
+            GetMenuStringW(popup, at, text, 64, MF_BYPOSITION);
+            // Whether it is a separator, and whether it is checked (Wine
+            // also calls a separator disabled).
+            const UINT state = GetMenuState(popup, at, MF_BYPOSITION) & (MF_SEPARATOR | MF_CHECKED);
+            items.push_back({text, GetMenuItemID(popup, at), state});
+        }
+        EXPECT_EQ(items, expected[i].items) << i;
     }
     DestroyMenu(menu);
 }

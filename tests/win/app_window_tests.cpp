@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "activation_recorder.h"
+#include "app/folder_commands.h"
 #include "app/main_window.h"
 #include "app/resource.h"
 #include "app/tray_icon.h"
@@ -67,6 +68,7 @@ void ShellForgetsIcon(HWND window) {
 struct MenuItem {
     std::wstring text;
     UINT command;
+    bool checked = false;
     bool operator==(const MenuItem&) const = default;
 };
 
@@ -89,7 +91,7 @@ void CALLBACK InspectAndCloseMenu(HWND, UINT, UINT_PTR timer, DWORD) {
     for (int i = 0; i < GetMenuItemCount(menu); ++i) {
         wchar_t text[64] = {};
         GetMenuStringW(menu, i, text, 64, MF_BYPOSITION);
-        shown.items.push_back({text, GetMenuItemID(menu, i)});
+        shown.items.push_back({text, GetMenuItemID(menu, i), (GetMenuState(menu, i, MF_BYPOSITION) & MF_CHECKED) != 0});
     }
     if (AppState.folderListBox) shown.listSelection = SendMessageW(AppState.folderListBox, LB_GETCURSEL, 0, 0);
     EndMenu();
@@ -157,6 +159,7 @@ protected:
         DrainQueueFindingNull(window_);
         AppState.folders.clear();
         AppState.folderListBox = nullptr;
+        AppState.watchingPaused = false;
     }
 
     ScopedLocalAppData appData_;
@@ -379,15 +382,20 @@ TEST_F(MainWindow, ShowWindowRestoresAMinimisedWindowToItsPlace) {
     EXPECT_EQ(rect.right - rect.left, 420);
 }
 
-TEST_F(MainWindow, IconMenuOffersShowWindowAndExitInEnglish) {
+// "Pause watching" is checked while paused, the second time round.
+TEST_F(MainWindow, IconMenuOffersShowWindowPauseAndExitInEnglish) {
     Create();
-    const std::vector<MenuItem> expected = {{L"Show Window", IDM_SHOW_WINDOW}, {L"Exit", IDM_EXIT}};
-    for (LPARAM request : {LPARAM{WM_RBUTTONUP}, LPARAM{WM_CONTEXTMENU}}) {
-        ShownMenu shown = SendAndWatchForMenu(window_, WM_TRAYICON, kTrayIconId, request);
-        EXPECT_TRUE(shown.seen) << request;
-        EXPECT_EQ(shown.items, expected) << request;
-        // The message that lets the next click on the icon work.
-        EXPECT_TRUE(DrainQueueFindingNull(window_)) << request;
+    for (bool paused : {false, true}) {
+        const std::vector<MenuItem> expected = {
+            {L"Show Window", IDM_SHOW_WINDOW}, {L"Pause watching", IDM_PAUSE_WATCHING, paused}, {L"Exit", IDM_EXIT}};
+        if (paused) SendMessageW(window_, WM_COMMAND, IDM_PAUSE_WATCHING, 0);
+        for (LPARAM request : {LPARAM{WM_RBUTTONUP}, LPARAM{WM_CONTEXTMENU}}) {
+            ShownMenu shown = SendAndWatchForMenu(window_, WM_TRAYICON, kTrayIconId, request);
+            EXPECT_TRUE(shown.seen) << request;
+            EXPECT_EQ(shown.items, expected) << request;
+            // The message that lets the next click on the icon work.
+            EXPECT_TRUE(DrainQueueFindingNull(window_)) << request;
+        }
     }
     ShownMenu other = SendAndWatchForMenu(window_, WM_TRAYICON, kTrayIconId + 1, WM_RBUTTONUP);
     EXPECT_FALSE(other.seen);
@@ -603,6 +611,56 @@ bool IsWatched(const std::wstring& folder) {
     recorder::Reset();
     CreateDirectoryW((folder + L"\\change-" + std::to_wstring(GetTickCount64())).c_str(), nullptr);
     return recorder::WaitForCalls(1, std::chrono::seconds(5)) && recorder::Paths().front() == folder;
+}
+
+// Whether this process holds handle (the system's handle table says).
+bool IsOpen(HANDLE handle) {
+    return CountProcessHandles(GetCurrentProcessId(), [handle](ULONG_PTR value) {
+               return value == reinterpret_cast<ULONG_PTR>(handle);
+           }) > 0;
+}
+
+// Paused from the menu, the watcher lets go of everything (the folder's
+// notification, the worker, the folder's device registration) and a change
+// shows nothing. Meanwhile a list change (saved as ever), a drive's arrival
+// and a resume from sleep arm nothing. Resumed, the list as it is by then
+// is watched.
+TEST_F(MainWindow, PausedNothingIsWatchedUntilResumed) {
+    ScratchFolder root;
+    const std::wstring first = root.Make(L"first"), added = root.Make(L"added");
+    CurrentDeviceNotificationCalls() = RecordingDeviceCalls();
+    liveRegistrations.clear();
+    Create([&] { AppState.folders = {first}; });
+    ASSERT_TRUE(IsWatched(first));
+    ASSERT_EQ(liveRegistrations.size(), 1u);
+    // Once the worker has renewed the notification it just reported.
+    HANDLE notification = nullptr;
+    const HANDLE worker = AppState.watcherThread;
+    ASSERT_TRUE(WaitUntil([&] { return IsOpen(notification = AppState.watchEntries.at(0).changeHandle); }, 2s));
+    ASSERT_TRUE(IsOpen(worker));
+
+    SendMessageW(window_, WM_COMMAND, IDM_PAUSE_WATCHING, 0);
+    EXPECT_FALSE(IsOpen(notification));
+    EXPECT_FALSE(IsOpen(worker));
+    EXPECT_TRUE(liveRegistrations.empty());
+    AddFolder(window_, added);
+    EXPECT_NE(ReadBytes(appData_.settingsFile()).find("added"), std::string::npos) << "the new list was not saved";
+    ResumeRestartDelayMs() = 100;
+    SendMessageW(window_, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
+    SendArrival(window_, L'Z');
+    ResumeRestartDelayMs() = 10000;
+    EXPECT_EQ(AppState.watcherThread, nullptr);
+    EXPECT_TRUE(AppState.watchEntries.empty());
+    EXPECT_TRUE(liveRegistrations.empty());
+    recorder::Reset();
+    for (const std::wstring& folder : {first, added}) CreateDirectoryW((folder + L"\\while-paused").c_str(), nullptr);
+    EXPECT_FALSE(recorder::WaitForCalls(1, 1s)) << "a change was shown while paused";
+
+    SendMessageW(window_, WM_COMMAND, IDM_PAUSE_WATCHING, 0);
+    EXPECT_EQ(WatchedFolders(), (std::vector<std::wstring>{added, first}));
+    EXPECT_TRUE(IsWatched(first));
+    EXPECT_TRUE(IsWatched(added));
+    CurrentDeviceNotificationCalls() = PlatformDeviceNotificationCalls();
 }
 
 // A card whose drive letter Wine maps to a folder of the test's own during
