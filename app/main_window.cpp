@@ -8,6 +8,7 @@
 #include "app/about_box.h"
 #include "app/folder_commands.h"
 #include "app/resource.h"
+#include "app/startup_shortcut.h"
 #include "app/tray_icon.h"
 #include "base/win_raii.h"
 #include "explorer/activate.h"
@@ -174,10 +175,13 @@ void TogglePause(HWND window) {
     UpdateTrayIconTip(window);
 }
 
-// The check mark of the menu bar's first pop-up and of the icon's menu.
-// Items a menu does not hold are left alone by CheckMenuItem.
+// The check marks of the menu bar's first pop-up and of the icon's menu,
+// as things are now: the shortcut is read each time, since the user may
+// have deleted it or moved the exe. Items a menu does not hold are left
+// alone by CheckMenuItem.
 void OnInitMenuPopup(HMENU menu) {
     CheckMenuItem(menu, IDM_PAUSE_WATCHING, MF_BYCOMMAND | (AppState.watchingPaused ? MF_CHECKED : MF_UNCHECKED));
+    CheckMenuItem(menu, IDM_START_AT_SIGN_IN, MF_BYCOMMAND | (StartsAtSignIn() ? MF_CHECKED : MF_UNCHECKED));
 }
 
 LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
@@ -189,6 +193,7 @@ LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
     case IDM_EXIT: DestroyWindow(window); return 0;
     case IDM_SHOW_WINDOW: ShowMainWindow(window); return 0;
     case IDM_PAUSE_WATCHING: TogglePause(window); return 0;
+    case IDM_START_AT_SIGN_IN: SetStartAtSignIn(!StartsAtSignIn()); return 0;
     case IDC_SELECT_FOLDER:
         if (notification == BN_CLICKED) PickFolder(window);
         return 0;

@@ -23,6 +23,7 @@
 #define IDM_EXIT 105
 #define IDM_SHOW_WINDOW 106
 #define IDM_PAUSE_WATCHING 110    // "監視を一時停止(&P)", the icon menu's "Pause watching"
+#define IDM_START_AT_SIGN_IN 111  // "サインイン時に起動(&S)"
 #define IDM_DELETE 40001        // list context menu "削除"
 
 // Controls of the main window

@@ -72,7 +72,7 @@ TEST(Resources, StringsAreTitleAndClassName) {
     EXPECT_STREQ(text, L"VANTLY");
 }
 
-TEST(Resources, MenuHasFilePauseExitAndHelpAbout) {
+TEST(Resources, MenuHasFilePauseSignInExitAndHelpAbout) {
     HMENU menu = LoadMenuW(Self(), MAKEINTRESOURCEW(IDC_MAIN));
     ASSERT_NE(menu, nullptr);
     struct Item {
@@ -88,6 +88,7 @@ TEST(Resources, MenuHasFilePauseExitAndHelpAbout) {
     const Popup expected[] = {
         {L"ファイル(&F)",
          {{L"監視を一時停止(&P)", IDM_PAUSE_WATCHING, MF_UNCHECKED},
+          {L"サインイン時に起動(&S)", IDM_START_AT_SIGN_IN, MF_UNCHECKED},
           {L"", 0, MF_SEPARATOR},
           {L"終了する(&X)", IDM_EXIT, MF_UNCHECKED}}},
         {L"ヘルプ(&H)", {{L"バージョン情報(&A)...", IDM_ABOUT, MF_UNCHECKED}}},

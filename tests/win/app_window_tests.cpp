@@ -11,10 +11,15 @@
 #include <dbt.h>
 #include <initguid.h>
 #include <ioevent.h>
+#include <knownfolders.h>
 #include <objbase.h>
 #include <shellapi.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+#include <wrl/client.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <string>
@@ -661,6 +666,90 @@ TEST_F(MainWindow, PausedNothingIsWatchedUntilResumed) {
     EXPECT_TRUE(IsWatched(first));
     EXPECT_TRUE(IsWatched(added));
     CurrentDeviceNotificationCalls() = PlatformDeviceNotificationCalls();
+}
+
+// Start at sign-in is a shortcut named "Lumivane" in this prefix's real
+// Startup folder: checked when the menu opens only if it points at this
+// very exe; chosen, it is written (minimised, in the exe's folder) or
+// deleted. One pointing elsewhere, as after a move, is replaced.
+TEST_F(MainWindow, StartAtSignInIsAShortcutToThisExeInTheStartupFolder) {
+    PWSTR found = nullptr;
+    ASSERT_TRUE(SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Startup, 0, nullptr, &found)));
+    const std::wstring shortcut = std::wstring(found) + L"\\Lumivane.lnk";
+    CoTaskMemFree(found);
+    wchar_t self[MAX_PATH] = {};
+    ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+    const std::wstring exe = self, exeFolder = exe.substr(0, exe.rfind(L'\\'));
+    std::wstring upperCase = exe;
+    CharUpperW(upperCase.data());
+    ASSERT_NE(upperCase, exe);
+
+    using Microsoft::WRL::ComPtr;
+    struct Link {
+        std::wstring target, folder;
+        int show = 0;
+    };
+    auto read = [&]() -> std::optional<Link> {
+        ComPtr<IShellLinkW> link;
+        ComPtr<IPersistFile> file;
+        if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&link))) ||
+            FAILED(link.As(&file)) || FAILED(file->Load(shortcut.c_str(), STGM_READ))) {
+            return std::nullopt;
+        }
+        wchar_t target[MAX_PATH] = {}, folder[MAX_PATH] = {};
+        link->GetPath(target, MAX_PATH, nullptr, 0);
+        link->GetWorkingDirectory(folder, MAX_PATH);
+        // Wine's shell link never loads the show command, so it is read
+        // where the file format puts it: the header's ShowCommand, at 60.
+        const std::string bytes = ReadBytes(shortcut);
+        int show = 0;
+        if (bytes.size() >= 64) std::memcpy(&show, bytes.data() + 60, 4);
+        return Link{target, folder, show};
+    };
+    // Another copy's shortcut, or this one's before it was moved.
+    auto write = [&](const std::wstring& target) {
+        ComPtr<IShellLinkW> link;
+        ComPtr<IPersistFile> file;
+        ASSERT_TRUE(SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&link))) &&
+                    SUCCEEDED(link->SetPath(target.c_str())) && SUCCEEDED(link.As(&file)) &&
+                    SUCCEEDED(file->Save(shortcut.c_str(), TRUE)));
+    };
+    DeleteFileW(shortcut.c_str());
+    Create();
+    HMENU fileMenu = GetSubMenu(GetMenu(window_), 0);
+    auto shownChecked = [&] {
+        SendMessageW(window_, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(fileMenu), 0);
+        return (GetMenuState(fileMenu, IDM_START_AT_SIGN_IN, MF_BYCOMMAND) & MF_CHECKED) != 0;
+    };
+
+    struct Case {
+        const char* what;
+        std::wstring before;  // the shortcut's target beforehand; empty: as the last case left it
+        bool checked;
+    };
+    const Case cases[] = {
+        {"none yet", L"", false},
+        {"ours", L"", true},
+        {"to this exe, in other letter case", upperCase, true},
+        {"to another exe", L"C:\\windows\\notepad.exe", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (!c.before.empty()) {
+            ASSERT_NO_FATAL_FAILURE(write(c.before));
+        }
+        EXPECT_EQ(shownChecked(), c.checked);
+        SendMessageW(window_, WM_COMMAND, IDM_START_AT_SIGN_IN, 0);
+        const std::optional<Link> link = read();
+        EXPECT_EQ(link.has_value(), !c.checked);
+        if (link) {
+            EXPECT_EQ(link->target, exe);
+            EXPECT_EQ(link->folder, exeFolder);
+            EXPECT_EQ(link->show, SW_SHOWMINNOACTIVE);
+        }
+        EXPECT_EQ(shownChecked(), !c.checked);
+    }
+    DeleteFileW(shortcut.c_str());
 }
 
 // A card whose drive letter Wine maps to a folder of the test's own during
