@@ -9,7 +9,6 @@
 
 #include <functional>
 #include <string>
-#include <vector>
 
 #include "app/about_box.h"
 #include "app/gdiplus_include.h"
@@ -151,30 +150,6 @@ TEST_F(AboutBox, OpensWithoutAnImageWhenTheImageResourceIsMissing) {
     EXPECT_TRUE(seen.focusOnOk);
     EXPECT_TRUE(textsThere);
     EXPECT_EQ(AppState.aboutBitmap, nullptr);
-}
-
-// The version line the box shows against the version resource of the same
-// file, read as the file's properties read it: both come from version.h.
-TEST_F(AboutBox, ShowsTheVersionOfTheVersionResource) {
-    std::wstring shown;
-    OpenAboutBox([&](HWND dialog) {
-        wchar_t text[64] = {};
-        GetDlgItemTextW(dialog, IDC_ABOUT_VERSION, text, 64);
-        shown = text;
-        SendMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
-    });
-    wchar_t self[MAX_PATH] = {};
-    ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
-    DWORD ignored = 0;
-    std::vector<BYTE> info(GetFileVersionInfoSizeW(self, &ignored));
-    ASSERT_FALSE(info.empty()) << "no version resource";
-    ASSERT_TRUE(GetFileVersionInfoW(self, 0, static_cast<DWORD>(info.size()), info.data()));
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT size = 0;
-    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &size));
-    const std::wstring version =
-        std::to_wstring(HIWORD(fixed->dwProductVersionMS)) + L"." + std::to_wstring(LOWORD(fixed->dwProductVersionMS));
-    EXPECT_EQ(shown, L"Lumivane バージョン " + version);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/about_box.h"
 #include "app/resource.h"
 #include "app/version.h"
 
@@ -75,23 +76,16 @@ TEST(Resources, StringsAreTitleAndClassName) {
 TEST(Resources, MenuHasFilePauseSignInExitAndHelpAbout) {
     HMENU menu = LoadMenuW(Self(), MAKEINTRESOURCEW(IDC_MAIN));
     ASSERT_NE(menu, nullptr);
-    struct Item {
-        std::wstring text;
-        UINT command;  // 0 for a separator
-        UINT state;
-        bool operator==(const Item&) const = default;
-    };
+    using Items = std::vector<std::pair<std::wstring, UINT>>;  // a separator is "" and 0
     struct Popup {
         const wchar_t* text;
-        std::vector<Item> items;
+        Items items;
     };
     const Popup expected[] = {
         {L"ファイル(&F)",
-         {{L"監視を一時停止(&P)", IDM_PAUSE_WATCHING, MF_UNCHECKED},
-          {L"サインイン時に起動(&S)", IDM_START_AT_SIGN_IN, MF_UNCHECKED},
-          {L"", 0, MF_SEPARATOR},
-          {L"終了する(&X)", IDM_EXIT, MF_UNCHECKED}}},
-        {L"ヘルプ(&H)", {{L"バージョン情報(&A)...", IDM_ABOUT, MF_UNCHECKED}}},
+         {{L"監視を一時停止(&P)", IDM_PAUSE_WATCHING}, {L"サインイン時に起動(&S)", IDM_START_AT_SIGN_IN}, {L"", 0},
+          {L"終了する(&X)", IDM_EXIT}}},
+        {L"ヘルプ(&H)", {{L"バージョン情報(&A)...", IDM_ABOUT}}},
     };
     ASSERT_EQ(GetMenuItemCount(menu), 2);
     for (int i = 0; i < 2; ++i) {
@@ -100,16 +94,13 @@ TEST(Resources, MenuHasFilePauseSignInExitAndHelpAbout) {
         EXPECT_STREQ(text, expected[i].text);
         HMENU popup = GetSubMenu(menu, i);
         ASSERT_NE(popup, nullptr);
-        std::vector<Item> items;
+        Items items;
         for (int at = 0; at < GetMenuItemCount(popup); ++at) {
             text[0] = L'\0';
             GetMenuStringW(popup, at, text, 64, MF_BYPOSITION);
-            // Whether it is a separator, and whether it is checked (Wine
-            // also calls a separator disabled).
-            const UINT state = GetMenuState(popup, at, MF_BYPOSITION) & (MF_SEPARATOR | MF_CHECKED);
-            items.push_back({text, GetMenuItemID(popup, at), state});
+            items.push_back({text, GetMenuItemID(popup, at)});
         }
-        EXPECT_EQ(items, expected[i].items) << i;
+        EXPECT_EQ(items, expected[i].items);
     }
     DestroyMenu(menu);
 }
@@ -377,7 +368,7 @@ TEST(Resources, ManifestAsksForAsInvokerAndNothingElse) {
 
 // The file's properties as the platform's version API reads them from the
 // file on disk: numbers and texts from version.h, the program's name and
-// the company of the About box.
+// the company of the About box, whose version line agrees.
 TEST(Resources, VersionResourceNamesTheProgramItsCompanyAndVersion) {
     wchar_t self[MAX_PATH] = {};
     ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
@@ -424,6 +415,14 @@ TEST(Resources, VersionResourceNamesTheProgramItsCompanyAndVersion) {
         ASSERT_TRUE(VerQueryValueW(info.data(), query.c_str(), reinterpret_cast<void**>(&value), &size)) << key;
         EXPECT_EQ(std::wstring(value), expected) << key;
     }
+
+    // And the About box's version line, as the box shows it, names the same version.
+    HWND about = CreateDialogParamW(Self(), MAKEINTRESOURCEW(IDD_ABOUTBOX), nullptr, AboutDialogProc, 0);
+    wchar_t line[64] = {};
+    GetDlgItemTextW(about, IDC_ABOUT_VERSION, line, 64);
+    DestroyWindow(about);
+    EXPECT_EQ(std::wstring(line), L"Lumivane バージョン " + std::to_wstring(HIWORD(fixed->dwProductVersionMS)) + L"." +
+                                      std::to_wstring(LOWORD(fixed->dwProductVersionMS)));
 }
 
 }  // namespace

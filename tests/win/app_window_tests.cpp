@@ -19,7 +19,6 @@
 #include <wrl/client.h>
 
 #include <algorithm>
-#include <cstring>
 #include <functional>
 #include <optional>
 #include <string>
@@ -27,7 +26,6 @@
 #include <vector>
 
 #include "activation_recorder.h"
-#include "app/folder_commands.h"
 #include "app/main_window.h"
 #include "app/resource.h"
 #include "app/tray_icon.h"
@@ -618,102 +616,25 @@ bool IsWatched(const std::wstring& folder) {
     return recorder::WaitForCalls(1, std::chrono::seconds(5)) && recorder::Paths().front() == folder;
 }
 
-// Whether this process holds handle (the system's handle table says).
-bool IsOpen(HANDLE handle) {
-    return CountProcessHandles(GetCurrentProcessId(), [handle](ULONG_PTR value) {
-               return value == reinterpret_cast<ULONG_PTR>(handle);
-           }) > 0;
-}
-
-// Paused from the menu, the watcher lets go of everything (the folder's
-// notification, the worker, the folder's device registration) and a change
-// shows nothing. Meanwhile a list change (saved as ever), a drive's arrival
-// and a resume from sleep arm nothing. Resumed, the list as it is by then
-// is watched.
-TEST_F(MainWindow, PausedNothingIsWatchedUntilResumed) {
-    ScratchFolder root;
-    const std::wstring first = root.Make(L"first"), added = root.Make(L"added");
-    CurrentDeviceNotificationCalls() = RecordingDeviceCalls();
-    liveRegistrations.clear();
-    Create([&] { AppState.folders = {first}; });
-    ASSERT_TRUE(IsWatched(first));
-    ASSERT_EQ(liveRegistrations.size(), 1u);
-    // Once the worker has renewed the notification it just reported.
-    HANDLE notification = nullptr;
-    const HANDLE worker = AppState.watcherThread;
-    ASSERT_TRUE(WaitUntil([&] { return IsOpen(notification = AppState.watchEntries.at(0).changeHandle); }, 2s));
-    ASSERT_TRUE(IsOpen(worker));
-
-    SendMessageW(window_, WM_COMMAND, IDM_PAUSE_WATCHING, 0);
-    EXPECT_FALSE(IsOpen(notification));
-    EXPECT_FALSE(IsOpen(worker));
-    EXPECT_TRUE(liveRegistrations.empty());
-    AddFolder(window_, added);
-    EXPECT_NE(ReadBytes(appData_.settingsFile()).find("added"), std::string::npos) << "the new list was not saved";
-    ResumeRestartDelayMs() = 100;
-    SendMessageW(window_, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
-    SendArrival(window_, L'Z');
-    ResumeRestartDelayMs() = 10000;
-    EXPECT_EQ(AppState.watcherThread, nullptr);
-    EXPECT_TRUE(AppState.watchEntries.empty());
-    EXPECT_TRUE(liveRegistrations.empty());
-    recorder::Reset();
-    for (const std::wstring& folder : {first, added}) CreateDirectoryW((folder + L"\\while-paused").c_str(), nullptr);
-    EXPECT_FALSE(recorder::WaitForCalls(1, 1s)) << "a change was shown while paused";
-
-    SendMessageW(window_, WM_COMMAND, IDM_PAUSE_WATCHING, 0);
-    EXPECT_EQ(WatchedFolders(), (std::vector<std::wstring>{added, first}));
-    EXPECT_TRUE(IsWatched(first));
-    EXPECT_TRUE(IsWatched(added));
-    CurrentDeviceNotificationCalls() = PlatformDeviceNotificationCalls();
-}
-
-// Start at sign-in is a shortcut named "Lumivane" in this prefix's real
-// Startup folder: checked when the menu opens only if it points at this
-// very exe; chosen, it is written (minimised, in the exe's folder) or
-// deleted. One pointing elsewhere, as after a move, is replaced.
+// Start at sign-in is a shortcut named "Lumivane" in this prefix's Startup
+// folder: checked as the menu opens only if it points at this very exe;
+// chosen, it is written (minimised, in the exe's folder) or deleted. One
+// pointing at another exe, as after a move, is replaced.
 TEST_F(MainWindow, StartAtSignInIsAShortcutToThisExeInTheStartupFolder) {
-    PWSTR found = nullptr;
-    ASSERT_TRUE(SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Startup, 0, nullptr, &found)));
-    const std::wstring shortcut = std::wstring(found) + L"\\Lumivane.lnk";
-    CoTaskMemFree(found);
+    PWSTR startup = nullptr;
+    ASSERT_TRUE(SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Startup, 0, nullptr, &startup)));
+    const std::wstring shortcut = std::wstring(startup) + L"\\Lumivane.lnk";
+    CoTaskMemFree(startup);
     wchar_t self[MAX_PATH] = {};
-    ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
-    const std::wstring exe = self, exeFolder = exe.substr(0, exe.rfind(L'\\'));
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const std::wstring exe = self;
     std::wstring upperCase = exe;
     CharUpperW(upperCase.data());
-    ASSERT_NE(upperCase, exe);
-
     using Microsoft::WRL::ComPtr;
-    struct Link {
-        std::wstring target, folder;
-        int show = 0;
-    };
-    auto read = [&]() -> std::optional<Link> {
-        ComPtr<IShellLinkW> link;
-        ComPtr<IPersistFile> file;
-        if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&link))) ||
-            FAILED(link.As(&file)) || FAILED(file->Load(shortcut.c_str(), STGM_READ))) {
-            return std::nullopt;
-        }
-        wchar_t target[MAX_PATH] = {}, folder[MAX_PATH] = {};
-        link->GetPath(target, MAX_PATH, nullptr, 0);
-        link->GetWorkingDirectory(folder, MAX_PATH);
-        // Wine's shell link never loads the show command, so it is read
-        // where the file format puts it: the header's ShowCommand, at 60.
-        const std::string bytes = ReadBytes(shortcut);
-        int show = 0;
-        if (bytes.size() >= 64) std::memcpy(&show, bytes.data() + 60, 4);
-        return Link{target, folder, show};
-    };
-    // Another copy's shortcut, or this one's before it was moved.
-    auto write = [&](const std::wstring& target) {
-        ComPtr<IShellLinkW> link;
-        ComPtr<IPersistFile> file;
-        ASSERT_TRUE(SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&link))) &&
-                    SUCCEEDED(link->SetPath(target.c_str())) && SUCCEEDED(link.As(&file)) &&
-                    SUCCEEDED(file->Save(shortcut.c_str(), TRUE)));
-    };
+    ComPtr<IShellLinkW> link;
+    ComPtr<IPersistFile> file;
+    ASSERT_TRUE(SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&link))) &&
+                SUCCEEDED(link.As(&file)));
     DeleteFileW(shortcut.c_str());
     Create();
     HMENU fileMenu = GetSubMenu(GetMenu(window_), 0);
@@ -721,33 +642,30 @@ TEST_F(MainWindow, StartAtSignInIsAShortcutToThisExeInTheStartupFolder) {
         SendMessageW(window_, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(fileMenu), 0);
         return (GetMenuState(fileMenu, IDM_START_AT_SIGN_IN, MF_BYCOMMAND) & MF_CHECKED) != 0;
     };
-
-    struct Case {
-        const char* what;
-        std::wstring before;  // the shortcut's target beforehand; empty: as the last case left it
-        bool checked;
-    };
-    const Case cases[] = {
-        {"none yet", L"", false},
-        {"ours", L"", true},
-        {"to this exe, in other letter case", upperCase, true},
-        {"to another exe", L"C:\\windows\\notepad.exe", false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        if (!c.before.empty()) {
-            ASSERT_NO_FATAL_FAILURE(write(c.before));
+    // The shortcut's target beforehand (empty: as the last step left it),
+    // and the check mark it earns.
+    const std::pair<std::wstring, bool> cases[] = {
+        {L"", false}, {L"", true}, {upperCase, true}, {L"C:\\windows\\notepad.exe", false}};
+    for (const auto& [before, checked] : cases) {
+        SCOPED_TRACE(before);
+        if (!before.empty()) {
+            ASSERT_TRUE(SUCCEEDED(link->SetPath(before.c_str())) && SUCCEEDED(file->Save(shortcut.c_str(), TRUE)));
         }
-        EXPECT_EQ(shownChecked(), c.checked);
+        EXPECT_EQ(shownChecked(), checked);
         SendMessageW(window_, WM_COMMAND, IDM_START_AT_SIGN_IN, 0);
-        const std::optional<Link> link = read();
-        EXPECT_EQ(link.has_value(), !c.checked);
-        if (link) {
-            EXPECT_EQ(link->target, exe);
-            EXPECT_EQ(link->folder, exeFolder);
-            EXPECT_EQ(link->show, SW_SHOWMINNOACTIVE);
+        EXPECT_EQ(shownChecked(), !checked);
+        if (checked) {
+            EXPECT_FALSE(FileExists(shortcut));
+            continue;
         }
-        EXPECT_EQ(shownChecked(), !c.checked);
+        wchar_t target[MAX_PATH] = {}, folder[MAX_PATH] = {};
+        ASSERT_TRUE(SUCCEEDED(file->Load(shortcut.c_str(), STGM_READ)));
+        link->GetPath(target, MAX_PATH, nullptr, 0);
+        link->GetWorkingDirectory(folder, MAX_PATH);
+        EXPECT_EQ(target, exe);
+        EXPECT_EQ(folder, exe.substr(0, exe.rfind(L'\\')));
+        // Wine's shell link loads no show command: read where the file format keeps it.
+        EXPECT_EQ(ReadBytes(shortcut).substr(60, 4), std::string("\x07\0\0\0", 4)) << "not SW_SHOWMINNOACTIVE";
     }
     DeleteFileW(shortcut.c_str());
 }
