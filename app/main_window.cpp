@@ -8,6 +8,7 @@
 #include "app/about_box.h"
 #include "app/folder_commands.h"
 #include "app/resource.h"
+#include "app/startup_shortcut.h"
 #include "app/tray_icon.h"
 #include "base/win_raii.h"
 #include "explorer/activate.h"
@@ -165,6 +166,24 @@ void OnContextMenu(HWND window, HWND target, LPARAM lParam) {
     TrackPopupMenu(menu.get(), TPM_RIGHTBUTTON, point.x, point.y, 0, window, nullptr);
 }
 
+// Pausing lets go of every folder, so that nothing of ours keeps a drive
+// from being ejected meanwhile; resuming arms the list as it is by then.
+void TogglePause(HWND window) {
+    AppState.watchingPaused = !AppState.watchingPaused;
+    if (AppState.watchingPaused) StopWatching();
+    else StartWatching();
+    UpdateTrayIconTip(window);
+}
+
+// The check marks of the menu bar's first pop-up and of the icon's menu,
+// as things are now: the shortcut is read each time, since the user may
+// have deleted it or moved the exe. Items a menu does not hold are left
+// alone by CheckMenuItem.
+void OnInitMenuPopup(HMENU menu) {
+    CheckMenuItem(menu, IDM_PAUSE_WATCHING, MF_BYCOMMAND | (AppState.watchingPaused ? MF_CHECKED : MF_UNCHECKED));
+    CheckMenuItem(menu, IDM_START_AT_SIGN_IN, MF_BYCOMMAND | (StartsAtSignIn() ? MF_CHECKED : MF_UNCHECKED));
+}
+
 LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
     WORD notification = HIWORD(wParam);
     switch (LOWORD(wParam)) {
@@ -173,6 +192,8 @@ LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
         return 0;
     case IDM_EXIT: DestroyWindow(window); return 0;
     case IDM_SHOW_WINDOW: ShowMainWindow(window); return 0;
+    case IDM_PAUSE_WATCHING: TogglePause(window); return 0;
+    case IDM_START_AT_SIGN_IN: SetStartAtSignIn(!StartsAtSignIn()); return 0;
     case IDC_SELECT_FOLDER:
         if (notification == BN_CLICKED) PickFolder(window);
         return 0;
@@ -244,6 +265,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_CLOSE: OnClose(window); return 0;
     case WM_CONTEXTMENU: OnContextMenu(window, reinterpret_cast<HWND>(wParam), lParam); return 0;
     case WM_COMMAND: return OnCommand(window, wParam, lParam);
+    case WM_INITMENUPOPUP: OnInitMenuPopup(reinterpret_cast<HMENU>(wParam)); return 0;
     case WM_ENTERSIZEMOVE: inSizeMoveLoop = true; return 0;
     case WM_EXITSIZEMOVE: OnExitSizeMove(window); return 0;
     case WM_ENDSESSION: OnEndSession(window, wParam != FALSE); return 0;

@@ -22,6 +22,8 @@
 #define IDM_ABOUT 104
 #define IDM_EXIT 105
 #define IDM_SHOW_WINDOW 106
+#define IDM_PAUSE_WATCHING 110    // "監視を一時停止(&P)", the icon menu's "Pause watching"
+#define IDM_START_AT_SIGN_IN 111  // "サインイン時に起動(&S)"
 #define IDM_DELETE 40001        // list context menu "削除"
 
 // Controls of the main window
@@ -30,6 +32,7 @@
 
 // Controls of the About box
 #define IDC_ABOUT_IMAGE 1001
+#define IDC_ABOUT_VERSION 1002  // "Lumivane バージョン 1.0"
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

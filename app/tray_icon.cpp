@@ -22,12 +22,21 @@ NOTIFYICONDATAW IconIdentity(HWND window) {
     return data;
 }
 
-// "Show Window" / "Exit" at the cursor; the choice arrives later as
-// WM_COMMAND.
+// The tip names the program, and says so while watching is paused.
+void SetTip(NOTIFYICONDATAW& data) {
+    std::wstring tip = AppState.title;
+    if (AppState.watchingPaused) tip += L" (一時停止中)";
+    lstrcpynW(data.szTip, tip.c_str(), ARRAYSIZE(data.szTip));
+}
+
+// "Show Window" / "Pause watching" / "Exit" at the cursor; the pause gets
+// its check mark as the menu opens (WM_INITMENUPOPUP), the choice arrives
+// later as WM_COMMAND.
 void ShowTrayIconMenu(HWND window) {
     UniqueMenu menu(CreatePopupMenu());
     if (!menu) return;
     AppendMenuW(menu.get(), MF_STRING, IDM_SHOW_WINDOW, L"Show Window");
+    AppendMenuW(menu.get(), MF_STRING, IDM_PAUSE_WATCHING, L"Pause watching");
     AppendMenuW(menu.get(), MF_STRING, IDM_EXIT, L"Exit");
     POINT cursor{0, 0};
     GetCursorPos(&cursor);
@@ -69,12 +78,19 @@ void RegisterTrayIcon(HWND window) {
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     data.uCallbackMessage = WM_TRAYICON;
     data.hIcon = LoadIconW(AppState.instance, MAKEINTRESOURCEW(IDI_MAIN));
-    lstrcpynW(data.szTip, AppState.title, ARRAYSIZE(data.szTip));
+    SetTip(data);
     // An add fails when the shell still holds an icon with this window and
     // id (a "TaskbarCreated" sent while nothing was lost, or a shell that
     // re-reads its icons itself); a modify that succeeds then tells us the
     // icon is there.
     AppState.trayIconAdded = Shell_NotifyIconW(NIM_ADD, &data) || Shell_NotifyIconW(NIM_MODIFY, &data);
+}
+
+void UpdateTrayIconTip(HWND window) {
+    NOTIFYICONDATAW data = IconIdentity(window);
+    data.uFlags = NIF_TIP;
+    SetTip(data);
+    Shell_NotifyIconW(NIM_MODIFY, &data);
 }
 
 void RemoveTrayIcon(HWND window) {

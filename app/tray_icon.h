@@ -16,12 +16,16 @@ void AddTrayIcon(HWND window);
 // and sets the flag to whether the shell now has it.
 void RegisterTrayIcon(HWND window);
 
+// The tip again, after a pause or resume: "<title> (一時停止中)" while paused.
+void UpdateTrayIconTip(HWND window);
+
 // Unregisters the icon at the main window's end; the flag is cleared even
 // if the shell refuses.
 void RemoveTrayIcon(HWND window);
 
 // WM_TRAYICON: a left click or double-click shows the main window; a right
-// click or the keyboard's menu request opens the icon's menu; a click on
+// click or the keyboard's menu request opens the icon's menu ("Show Window",
+// "Pause watching", "Exit"); a click on
 // the balloon brings its folder's window forward at once.
 void OnTrayIcon(HWND window, WPARAM iconId, LPARAM mouseMessage);
 

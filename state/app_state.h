@@ -64,6 +64,9 @@ struct ApplicationState {
     std::vector<WatchEntry> watchEntries;
     HANDLE watcherThread;
     HANDLE stopEvent;
+    // The user's "pause watching": while set, nothing is armed. Not stored;
+    // each start of the program watches.
+    bool watchingPaused;
 };
 
 // Zero-initialised before anything runs. Not constinit: in MSVC's debug

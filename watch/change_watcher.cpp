@@ -471,8 +471,13 @@ std::vector<std::wstring> ArmedLocalFolders() {
 // starts a worker if at least one could be armed. A folder that cannot be
 // armed now (missing, no access, unreachable, on a volume that is leaving)
 // is left out until the next start. The device registrations of folders
-// that stay armed are kept.
+// that stay armed are kept. Paused, nothing is armed and no handle stays
+// open, so a drive with a listed folder on it can always be ejected.
 void StartWatching() {
+    if (AppState.watchingPaused) {
+        StopWatching();
+        return;
+    }
     JoinWorker();
     CloseEntries(AppState.watchEntries);
     AppState.watchEntries.clear();

@@ -15,7 +15,9 @@ static_assert(WATCH_NOTIFY_FILTER == 0x5F);
 
 // Stops any running watcher, then arms every folder of AppState.folders and
 // starts a new worker if at least one could be armed. Changes held back for
-// folders that stay armed are handed on to the new worker. Main thread only.
+// folders that stay armed are handed on to the new worker. While watching
+// is paused (AppState.watchingPaused) it only stops, whoever asks for the
+// start: a list change, a drive, a resume. Main thread only.
 void StartWatching();
 
 // Signals the worker, cancels its call into Explorer if it is in one, waits

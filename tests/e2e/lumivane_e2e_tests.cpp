@@ -28,9 +28,10 @@ const std::string kAboutTitle = "\u30D0\u30FC\u30B8\u30E7\u30F3\u60C5\u5831";  /
 const std::string kFileBrowserClass = "ExplorerWClass";
 const milliseconds kShort(5000);
 const milliseconds kStart(20000);
-// The notification icon's menu: "Show Window", then "Exit".
+// The notification icon's menu: "Show Window", "Pause watching", "Exit".
 constexpr int kShowWindowItem = 0;
-constexpr int kExitItem = 1;
+constexpr int kPauseItem = 1;
+constexpr int kExitItem = 2;
 // The window rectangle most tests store: well inside a 1280 x 800 screen.
 const std::vector<int> kStoredRect = {300, 200, 500, 400};
 
@@ -225,8 +226,8 @@ protected:
         ASSERT_TRUE(Eventually([&] { return Inspect({"popup"})["popup"] == "open"; }, kShort)) << "no icon menu";
         std::vector<int> menu = Inspect({"popup"}).Ints("popup.rect");
         ASSERT_EQ(menu.size(), 4u);
-        // Two items of equal height.
-        Click(menu[0] + menu[2] / 2, menu[1] + menu[3] * (2 * item + 1) / 4, 1);
+        // Three items of equal height.
+        Click(menu[0] + menu[2] / 2, menu[1] + menu[3] * (2 * item + 1) / 6, 1);
     }
 
     // The file-browser windows with this title that appeared during the test.
@@ -334,8 +335,10 @@ TEST_F(LumivaneTest, FirstStartShowsTopmostWindowInTheCornerAndWritesSettings) {
 
     EXPECT_EQ(main["menu.count"], "2");
     EXPECT_EQ(main["menu.0"], "ファイル(&F)");
-    EXPECT_EQ(main["menu.0.count"], "1");
-    EXPECT_EQ(main["menu.0.0"], "終了する(&X)");
+    EXPECT_EQ(main["menu.0.count"], "4");
+    EXPECT_EQ(main["menu.0.0"], "監視を一時停止(&P)");
+    EXPECT_EQ(main["menu.0.1"], "サインイン時に起動(&S)");
+    EXPECT_EQ(main["menu.0.3"], "終了する(&X)");
     EXPECT_EQ(main["menu.1"], "ヘルプ(&H)");
     EXPECT_EQ(main["menu.1.count"], "1");
     EXPECT_EQ(main["menu.1.0"], "バージョン情報(&A)...");
@@ -585,6 +588,47 @@ TEST_F(LumivaneTest, ChangeInAWatchedFolderOpensThatFolder) {
     CloseNewFileBrowsers();
     EXPECT_TRUE(newBrowsers("Inbox").empty()) << "the file browser did not close";
     EXPECT_TRUE(program_->Running());
+}
+
+// Paused from the menu bar, the program lets go of its folder (its
+// notification, the folder's registration, the worker's thread and stop
+// event: four handles fewer than with the menu just used, watching), its
+// icon's tip says so, and changes open nothing, also in a folder added
+// meanwhile. Resumed from the icon's menu, a change opens its folder again.
+TEST_F(LumivaneTest, PausedChangesOpenNothingUntilResumed) {
+    const std::string inbox = Folder("Inbox"), added = Folder("Added");
+    WriteSettingsWithFolders({WindowsPath(inbox)});
+    ASSERT_NO_FATAL_FAILURE(Start());
+    auto tip = [&] {
+        auto [x, y] = Middle(TrayIcon());
+        MovePointer(x, y);
+        Facts tray("");
+        Eventually([&] { return (tray = Inspect({"tray"})).Has("tray.tip"); }, kShort);
+        MovePointer(1279, 0);
+        return tray["tray.tip"];
+    };
+    int watching = 0;
+    for (const char* keys : {"Escape Escape", "p"}) {
+        Key(mainXWindow_, "alt+f");
+        ASSERT_TRUE(Eventually([&] { return Inspect({"main"})["menumode"] == "1"; }, kShort)) << "no menu";
+        Key(mainXWindow_, keys);
+        ASSERT_TRUE(Eventually([&] { return Inspect({"main"})["menumode"] == "0"; }, kShort));
+        if (!watching) watching = Inspect({"health"}).Int("handles");
+    }
+    EXPECT_EQ(tip(), "Lumivane (一時停止中)");
+    EXPECT_TRUE(Eventually([&] { return Inspect({"health"}).Int("handles") <= watching - 4; }, kShort));
+    Inspect({"command", std::to_string(IDC_SELECT_FOLDER)});
+    EXPECT_EQ(Inspect({"pick", WindowsPath(added)})["picked"], "1");
+    ASSERT_NO_FATAL_FAILURE(WaitUntilTheUserIsAway(Inspect({"main"})["window"]));
+    WriteFileBytes(inbox + "/paused.txt", "1");
+    WriteFileBytes(added + "/paused.txt", "1");
+    std::this_thread::sleep_for(milliseconds(3000));
+    EXPECT_FALSE(AnyNewFileBrowser()) << "a change was shown while paused";
+
+    ASSERT_NO_FATAL_FAILURE(ChooseFromIconMenu(kPauseItem));
+    EXPECT_EQ(tip(), "Lumivane");
+    WriteFileBytes(added + "/resumed.txt", "1");
+    EXPECT_TRUE(Eventually([&] { return !NewFileBrowsers("Added").empty(); }, milliseconds(25000)));
 }
 
 // Wine's shell cannot list its windows but can find the one showing a

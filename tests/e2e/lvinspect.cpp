@@ -7,7 +7,8 @@
 //                              button, list rows and selection, keyboard focus
 //   lvinspect about            the About box, if open: title, image
 //   lvinspect popup            an open pop-up menu: place and item texts
-//   lvinspect tray             Wine's own notification area and its icons
+//   lvinspect tray             Wine's own notification area, its icons and
+//                              the tip shown for one
 //   lvinspect windows CLASS    every top-level window of a class
 //   lvinspect close-button TITLE   where the close button of a window is
 //   lvinspect close [HWND...]  posts WM_CLOSE to these windows (hexadecimal
@@ -373,6 +374,10 @@ int TrayFacts() {
         ++icons;
     }
     Fact("tray.icons", icons);
+    // An icon's tip, while the pointer rests on the icon and its tooltip shows.
+    for (HWND tip : TopLevelWindows(TOOLTIPS_CLASSW))
+        if (IsWindowVisible(tip) && GetWindowThreadProcessId(tip, nullptr) == GetWindowThreadProcessId(tray, nullptr))
+            Fact("tray.tip", TextOf(tip));
     return 0;
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/about_box.h"
 #include "app/resource.h"
 #include "app/version.h"
 
@@ -72,17 +73,19 @@ TEST(Resources, StringsAreTitleAndClassName) {
     EXPECT_STREQ(text, L"VANTLY");
 }
 
-TEST(Resources, MenuHasFileExitAndHelpAbout) {
+TEST(Resources, MenuHasFilePauseSignInExitAndHelpAbout) {
     HMENU menu = LoadMenuW(Self(), MAKEINTRESOURCEW(IDC_MAIN));
     ASSERT_NE(menu, nullptr);
+    using Items = std::vector<std::pair<std::wstring, UINT>>;  // a separator is "" and 0
     struct Popup {
         const wchar_t* text;
-        const wchar_t* item;
-        UINT command;
+        Items items;
     };
     const Popup expected[] = {
-        {L"ファイル(&F)", L"終了する(&X)", IDM_EXIT},
-        {L"ヘルプ(&H)", L"バージョン情報(&A)...", IDM_ABOUT},
+        {L"ファイル(&F)",
+         {{L"監視を一時停止(&P)", IDM_PAUSE_WATCHING}, {L"サインイン時に起動(&S)", IDM_START_AT_SIGN_IN}, {L"", 0},
+          {L"終了する(&X)", IDM_EXIT}}},
+        {L"ヘルプ(&H)", {{L"バージョン情報(&A)...", IDM_ABOUT}}},
     };
     ASSERT_EQ(GetMenuItemCount(menu), 2);
     for (int i = 0; i < 2; ++i) {
@@ -91,10 +94,13 @@ TEST(Resources, MenuHasFileExitAndHelpAbout) {
         EXPECT_STREQ(text, expected[i].text);
         HMENU popup = GetSubMenu(menu, i);
         ASSERT_NE(popup, nullptr);
-        ASSERT_EQ(GetMenuItemCount(popup), 1) << "no separators, one item";
-        GetMenuStringW(popup, 0, text, 64, MF_BYPOSITION);
-        EXPECT_STREQ(text, expected[i].item);
-        EXPECT_EQ(GetMenuItemID(popup, 0), expected[i].command);
+        Items items;
+        for (int at = 0; at < GetMenuItemCount(popup); ++at) {
+            text[0] = L'\0';
+            GetMenuStringW(popup, at, text, 64, MF_BYPOSITION);
+            items.push_back({text, GetMenuItemID(popup, at)});
+        }
+        EXPECT_EQ(items, expected[i].items);
     }
     DestroyMenu(menu);
 }
@@ -308,7 +314,8 @@ TEST(Resources, AboutDialogTemplateIsExact) {
 
     const DWORD none = 0xFFFFFFFF;
     const DialogItem expected[] = {
-        {WS_CHILD | WS_VISIBLE | WS_GROUP | SS_NOPREFIX, 42, 14, 114, 8, none, L"STATIC", L"Lumivane バージョン 1.0"},
+        {WS_CHILD | WS_VISIBLE | WS_GROUP | SS_NOPREFIX, 42, 14, 114, 8, IDC_ABOUT_VERSION, L"STATIC",
+         L"Lumivane バージョン 1.0"},
         {WS_CHILD | WS_VISIBLE | WS_GROUP, 42, 26, 114, 8, none, L"STATIC", L"Quillby"},
         {WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP | BS_DEFPUSHBUTTON, 113, 41, 50, 14, IDOK, L"BUTTON", L"OK"},
         {WS_CHILD | WS_VISIBLE | WS_GROUP, 41, 39, 55, 8, none, L"STATIC", L""},
@@ -361,7 +368,7 @@ TEST(Resources, ManifestAsksForAsInvokerAndNothingElse) {
 
 // The file's properties as the platform's version API reads them from the
 // file on disk: numbers and texts from version.h, the program's name and
-// the company of the About box.
+// the company of the About box, whose version line agrees.
 TEST(Resources, VersionResourceNamesTheProgramItsCompanyAndVersion) {
     wchar_t self[MAX_PATH] = {};
     ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
@@ -408,6 +415,14 @@ TEST(Resources, VersionResourceNamesTheProgramItsCompanyAndVersion) {
         ASSERT_TRUE(VerQueryValueW(info.data(), query.c_str(), reinterpret_cast<void**>(&value), &size)) << key;
         EXPECT_EQ(std::wstring(value), expected) << key;
     }
+
+    // And the About box's version line, as the box shows it, names the same version.
+    HWND about = CreateDialogParamW(Self(), MAKEINTRESOURCEW(IDD_ABOUTBOX), nullptr, AboutDialogProc, 0);
+    wchar_t line[64] = {};
+    GetDlgItemTextW(about, IDC_ABOUT_VERSION, line, 64);
+    DestroyWindow(about);
+    EXPECT_EQ(std::wstring(line), L"Lumivane バージョン " + std::to_wstring(HIWORD(fixed->dwProductVersionMS)) + L"." +
+                                      std::to_wstring(LOWORD(fixed->dwProductVersionMS)));
 }
 
 }  // namespace

@@ -11,8 +11,12 @@
 #include <dbt.h>
 #include <initguid.h>
 #include <ioevent.h>
+#include <knownfolders.h>
 #include <objbase.h>
 #include <shellapi.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+#include <wrl/client.h>
 
 #include <algorithm>
 #include <functional>
@@ -67,6 +71,7 @@ void ShellForgetsIcon(HWND window) {
 struct MenuItem {
     std::wstring text;
     UINT command;
+    bool checked = false;
     bool operator==(const MenuItem&) const = default;
 };
 
@@ -97,7 +102,7 @@ void CALLBACK InspectAndCloseMenu(HWND, UINT, UINT_PTR timer, DWORD) {
     for (int i = 0; i < GetMenuItemCount(menu); ++i) {
         wchar_t text[64] = {};
         GetMenuStringW(menu, i, text, 64, MF_BYPOSITION);
-        shown.items.push_back({text, GetMenuItemID(menu, i)});
+        shown.items.push_back({text, GetMenuItemID(menu, i), (GetMenuState(menu, i, MF_BYPOSITION) & MF_CHECKED) != 0});
     }
     if (AppState.folderListBox) shown.listSelection = SendMessageW(AppState.folderListBox, LB_GETCURSEL, 0, 0);
     EndMenu();
@@ -166,6 +171,7 @@ protected:
         DrainQueueFindingNull(window_);
         AppState.folders.clear();
         AppState.folderListBox = nullptr;
+        AppState.watchingPaused = false;
     }
 
     ScopedLocalAppData appData_;
@@ -388,15 +394,20 @@ TEST_F(MainWindow, ShowWindowRestoresAMinimisedWindowToItsPlace) {
     EXPECT_EQ(rect.right - rect.left, 420);
 }
 
-TEST_F(MainWindow, IconMenuOffersShowWindowAndExitInEnglish) {
+// "Pause watching" is checked while paused, the second time round.
+TEST_F(MainWindow, IconMenuOffersShowWindowPauseAndExitInEnglish) {
     Create();
-    const std::vector<MenuItem> expected = {{L"Show Window", IDM_SHOW_WINDOW}, {L"Exit", IDM_EXIT}};
-    for (LPARAM request : {LPARAM{WM_RBUTTONUP}, LPARAM{WM_CONTEXTMENU}}) {
-        ShownMenu shown = SendAndWatchForMenu(window_, WM_TRAYICON, kTrayIconId, request);
-        EXPECT_TRUE(shown.seen) << request;
-        EXPECT_EQ(shown.items, expected) << request;
-        // The message that lets the next click on the icon work.
-        EXPECT_TRUE(DrainQueueFindingNull(window_)) << request;
+    for (bool paused : {false, true}) {
+        const std::vector<MenuItem> expected = {
+            {L"Show Window", IDM_SHOW_WINDOW}, {L"Pause watching", IDM_PAUSE_WATCHING, paused}, {L"Exit", IDM_EXIT}};
+        if (paused) SendMessageW(window_, WM_COMMAND, IDM_PAUSE_WATCHING, 0);
+        for (LPARAM request : {LPARAM{WM_RBUTTONUP}, LPARAM{WM_CONTEXTMENU}}) {
+            ShownMenu shown = SendAndWatchForMenu(window_, WM_TRAYICON, kTrayIconId, request);
+            EXPECT_TRUE(shown.seen) << request;
+            EXPECT_EQ(shown.items, expected) << request;
+            // The message that lets the next click on the icon work.
+            EXPECT_TRUE(DrainQueueFindingNull(window_)) << request;
+        }
     }
     ShownMenu other = SendAndWatchForMenu(window_, WM_TRAYICON, kTrayIconId + 1, WM_RBUTTONUP);
     EXPECT_FALSE(other.seen);
@@ -612,6 +623,60 @@ bool IsWatched(const std::wstring& folder) {
     recorder::Reset();
     CreateDirectoryW((folder + L"\\change-" + std::to_wstring(GetTickCount64())).c_str(), nullptr);
     return recorder::WaitForCalls(1, std::chrono::seconds(5)) && recorder::Paths().front() == folder;
+}
+
+// Start at sign-in is a shortcut named "Lumivane" in this prefix's Startup
+// folder: checked as the menu opens only if it points at this very exe;
+// chosen, it is written (minimised, in the exe's folder) or deleted. One
+// pointing at another exe, as after a move, is replaced.
+TEST_F(MainWindow, StartAtSignInIsAShortcutToThisExeInTheStartupFolder) {
+    PWSTR startup = nullptr;
+    ASSERT_TRUE(SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Startup, 0, nullptr, &startup)));
+    const std::wstring shortcut = std::wstring(startup) + L"\\Lumivane.lnk";
+    CoTaskMemFree(startup);
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const std::wstring exe = self;
+    std::wstring upperCase = exe;
+    CharUpperW(upperCase.data());
+    using Microsoft::WRL::ComPtr;
+    ComPtr<IShellLinkW> link;
+    ComPtr<IPersistFile> file;
+    ASSERT_TRUE(SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&link))) &&
+                SUCCEEDED(link.As(&file)));
+    DeleteFileW(shortcut.c_str());
+    Create();
+    HMENU fileMenu = GetSubMenu(GetMenu(window_), 0);
+    auto shownChecked = [&] {
+        SendMessageW(window_, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(fileMenu), 0);
+        return (GetMenuState(fileMenu, IDM_START_AT_SIGN_IN, MF_BYCOMMAND) & MF_CHECKED) != 0;
+    };
+    // The shortcut's target beforehand (empty: as the last step left it),
+    // and the check mark it earns.
+    const std::pair<std::wstring, bool> cases[] = {
+        {L"", false}, {L"", true}, {upperCase, true}, {L"C:\\windows\\notepad.exe", false}};
+    for (const auto& [before, checked] : cases) {
+        SCOPED_TRACE(before);
+        if (!before.empty()) {
+            ASSERT_TRUE(SUCCEEDED(link->SetPath(before.c_str())) && SUCCEEDED(file->Save(shortcut.c_str(), TRUE)));
+        }
+        EXPECT_EQ(shownChecked(), checked);
+        SendMessageW(window_, WM_COMMAND, IDM_START_AT_SIGN_IN, 0);
+        EXPECT_EQ(shownChecked(), !checked);
+        if (checked) {
+            EXPECT_FALSE(FileExists(shortcut));
+            continue;
+        }
+        wchar_t target[MAX_PATH] = {}, folder[MAX_PATH] = {};
+        ASSERT_TRUE(SUCCEEDED(file->Load(shortcut.c_str(), STGM_READ)));
+        link->GetPath(target, MAX_PATH, nullptr, 0);
+        link->GetWorkingDirectory(folder, MAX_PATH);
+        EXPECT_EQ(target, exe);
+        EXPECT_EQ(folder, exe.substr(0, exe.rfind(L'\\')));
+        // Wine's shell link loads no show command: read where the file format keeps it.
+        EXPECT_EQ(ReadBytes(shortcut).substr(60, 4), std::string("\x07\0\0\0", 4)) << "not SW_SHOWMINNOACTIVE";
+    }
+    DeleteFileW(shortcut.c_str());
 }
 
 // A card whose drive letter Wine maps to a folder of the test's own during
