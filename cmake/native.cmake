@@ -25,7 +25,7 @@ find_package(GTest REQUIRED)
 include(GoogleTest)
 
 add_executable(pure_tests ${lumivane_pure_tests})
-target_link_libraries(pure_tests PRIVATE lumivane_settings lumivane_explorer lumivane_app lumivane_state
+target_link_libraries(pure_tests PRIVATE lumivane_settings lumivane_watch lumivane_explorer lumivane_app lumivane_state
                       GTest::gtest GTest::gtest_main)
 gtest_discover_tests(pure_tests)
 

@@ -99,7 +99,7 @@ endfunction()
 # The pure logic's tests, built for Windows too: the runtime's own wide
 # character functions must agree with Linux's.
 add_windows_test(pure_tests_win ${lumivane_pure_tests})
-target_link_libraries(pure_tests_win PRIVATE lumivane_settings lumivane_explorer lumivane_app lumivane_state)
+target_link_libraries(pure_tests_win PRIVATE lumivane_settings lumivane_watch lumivane_explorer lumivane_app lumivane_state)
 
 # Each subsystem's tests, and the test support they share.
 foreach(list app explorer settings watch e2e)

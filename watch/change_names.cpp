@@ -1,0 +1,81 @@
+#include "watch/change_names.h"
+
+#include <array>
+
+#include "explorer/folder_identity.h"
+
+namespace {
+
+// A-Z only, as the folder paths' normal form folds them.
+std::wstring FoldedCase(std::wstring_view text) {
+    std::wstring folded(text);
+    for (wchar_t& c : folded) {
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    }
+    return folded;
+}
+
+std::wstring_view LastPart(std::wstring_view path) {
+    const std::size_t separator = path.find_last_of(L"\\/");
+    return separator == std::wstring_view::npos ? path : path.substr(separator + 1);
+}
+
+bool IsNoise(const ChangedName& record, const std::optional<std::wstring>& ownFolder) {
+    if (IsNoiseName(record.path)) return true;
+    if (!ownFolder) return false;
+    return ownFolder->empty() || PathBelow(*ownFolder, record.path).has_value();
+}
+
+}  // namespace
+
+bool IsNoiseName(std::wstring_view path) {
+    const std::wstring name = FoldedCase(LastPart(path));
+    if (name.starts_with(L"~$")) return true;
+    if (name.starts_with(L"~") && name.ends_with(L".tmp")) return true;
+    constexpr std::array<std::wstring_view, 3> kNames = {L"thumbs.db", L"desktop.ini", L".ds_store"};
+    for (std::wstring_view noise : kNames) {
+        if (name == noise) return true;
+    }
+    constexpr std::array<std::wstring_view, 3> kEndings = {L".crdownload", L".part", L".download"};
+    for (std::wstring_view ending : kEndings) {
+        if (name.ends_with(ending)) return true;
+    }
+    return false;
+}
+
+std::optional<std::wstring> PathBelow(std::wstring_view folder, std::wstring_view path) {
+    const std::wstring top = NormalizeFolderPath(folder);
+    const std::wstring normal = NormalizeFolderPath(path);
+    if (normal == top) return std::wstring();
+    if (top.empty() || normal.size() <= top.size() || normal.compare(0, top.size(), top) != 0 ||
+        normal[top.size()] != L'\\') {
+        return std::nullopt;
+    }
+    // The rest as given, not folded: it names something on disk.
+    std::wstring given(path);
+    for (wchar_t& c : given) {
+        if (c == L'/') c = L'\\';
+    }
+    return given.substr(top.size() + 1);
+}
+
+WakeUpJudgement JudgeWakeUp(const std::vector<ChangedName>& records, const std::optional<std::wstring>& ownFolder,
+                            const std::function<std::wstring(const std::wstring&)>& itemOf) {
+    WakeUpJudgement judgement;
+    bool anyJudged = false;
+    bool allNoise = true;
+    for (const ChangedName& record : records) {
+        if (record.change == NameChange::kRenamedFrom) continue;
+        anyJudged = true;
+        allNoise = allNoise && IsNoise(record, ownFolder);
+    }
+    judgement.quiet = anyJudged && allNoise;
+    if (judgement.quiet) return judgement;
+    for (auto record = records.rbegin(); record != records.rend(); ++record) {
+        if (record->change == NameChange::kRemoved || record->change == NameChange::kRenamedFrom) continue;
+        if (IsNoise(*record, ownFolder)) continue;
+        judgement.item = itemOf(record->path);
+        if (!judgement.item.empty()) break;
+    }
+    return judgement;
+}
