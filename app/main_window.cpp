@@ -248,6 +248,9 @@ bool CreateMainWindow(HINSTANCE instance, int showCommand) {
     if (AppState.folderListBox) CreateListFont(window);
 
     WatchFrom(window);
+    // Saving the settings is no change anyone wants to be shown.
+    const std::wstring settingsPath = GetSettingsPath();
+    IgnoreChangesIn(settingsPath.substr(0, settingsPath.find_last_of(L'\\')));
     StartWatching();
     SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     ShowWindow(window, showCommand);
@@ -296,5 +299,5 @@ void OpenSelectedFolder() {
     path.resize(static_cast<size_t>(length));
     // The user's own request: a change held back for the folder is seen.
     DropHeldChange(path);
-    ActivateOrOpenFolderForUser(path);
+    ActivateOrOpenFolderForUser(path, LatestChangedItem(path));
 }

@@ -48,17 +48,20 @@ void ShowTrayIconMenu(HWND window) {
     PostMessageW(window, WM_NULL, 0, 0);
 }
 
-// The folder the balloon shown last is about; empty when none is.
+// The folder the balloon shown last is about, and the item it names;
+// empty when none is.
 std::wstring balloonFolder;
+std::wstring balloonItem;
 
 // The balloon is the user's own request for its folder's window, as a
 // double-click on the list is: the watcher drops the change it holds. A
 // folder taken off the list since is still shown: the balloon named it.
 void OpenBalloonFolder() {
     const std::wstring folder = std::exchange(balloonFolder, {});
+    const std::wstring item = std::exchange(balloonItem, {});
     if (folder.empty()) return;  // no balloon of ours is showing
     DropHeldChange(folder);
-    ActivateOrOpenFolderForUser(folder);
+    ActivateOrOpenFolderForUser(folder, item);
 }
 
 }  // namespace
@@ -121,9 +124,14 @@ void OnChangeHeld(HWND window, WPARAM worker, LPARAM entry) {
     // knows the user is not to be disturbed.
     data.dwInfoFlags = NIIF_INFO | NIIF_RESPECT_QUIET_TIME | NIIF_NOSOUND;
     lstrcpynW(data.szInfoTitle, AppState.title, ARRAYSIZE(data.szInfoTitle));
-    const std::wstring text = L"「" + FolderDisplayName(folder) + L"」が変更されました";
+    const std::wstring item = ReportedItem(worker, entry);
+    const std::wstring text = item.empty() ? L"「" + FolderDisplayName(folder) + L"」が変更されました"
+                                           : L"「" + item + L"」— " + FolderDisplayName(folder);
     lstrcpynW(data.szInfo, text.c_str(), ARRAYSIZE(data.szInfo));
-    if (Shell_NotifyIconW(NIM_MODIFY, &data)) balloonFolder = folder;
+    if (Shell_NotifyIconW(NIM_MODIFY, &data)) {
+        balloonFolder = folder;
+        balloonItem = item;
+    }
 }
 
 void ShowMainWindow(HWND window) {

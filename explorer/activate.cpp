@@ -448,14 +448,14 @@ bool ActivateExistingWindow(const std::wstring& target, FocusRule rule, HANDLE s
 
 // An empty path, or one of separators only, names no folder: nothing is
 // searched, opened or waited for.
-ActivationResult ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent) {
+ActivationResult ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent, const std::wstring&) {
     const std::wstring target = NormalizeFolderPath(path);
     if (target.empty()) return {};
     FocusState focus = FocusForChange();
     return ActivateOrOpen(path, target, focus, stopEvent);
 }
 
-void ActivateOrOpenFolderForUser(const std::wstring& path) {
+void ActivateOrOpenFolderForUser(const std::wstring& path, const std::wstring&) {
     const std::wstring target = NormalizeFolderPath(path);
     if (target.empty()) return;
     // The user asked in our window (or on our balloon): whatever the input

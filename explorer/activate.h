@@ -33,12 +33,12 @@ struct ActivationResult {
 // makes no open request, examines no further window and makes no further
 // search: a worker that was left behind must not go on acting for a list
 // that has changed.
-ActivationResult ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent);
+ActivationResult ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent, const std::wstring& item = {});
 
 // The same for the user's own request in our window (a double-click on the
 // list, a click on the balloon): always restores a minimised window and
 // takes the foreground.
-void ActivateOrOpenFolderForUser(const std::wstring& path);
+void ActivateOrOpenFolderForUser(const std::wstring& path, const std::wstring& item = {});
 
 // One pass over the shell's open windows for the normal form target. True
 // when a matching window was brought forward as far as rule allows, or

@@ -127,9 +127,13 @@ T CallWithinLimit(const std::wstring& folder, std::function<T()> call, T fallbac
     return FinishBoundedCall(started, fallback, GetTickCount64() + kNetworkCallLimitMs);
 }
 
-// The arm call below answers null, never INVALID_HANDLE_VALUE, for failure.
+// The calls below answer null, never INVALID_HANDLE_VALUE, for failure.
 void CloseChangeNotification(HANDLE handle) {
     if (handle != nullptr) FindCloseChangeNotification(handle);
+}
+
+void CloseDirectory(HANDLE handle) {
+    if (handle != nullptr) CloseHandle(handle);
 }
 
 // A folder path of MAX_PATH characters or more (the picker returns them)
@@ -144,6 +148,55 @@ std::function<HANDLE()> ArmCall(const std::wstring& path, DWORD filter) {
     };
 }
 
+// Every sharing mode: this handle must never be what stops another program
+// from renaming or deleting the folder.
+std::function<HANDLE()> OpenCall(const std::wstring& path) {
+    const auto open = CurrentFolderAccessCalls().createFile;
+    return [open, kernelPath = ExtendedLengthPath(path)]() -> HANDLE {
+        HANDLE handle = open(kernelPath.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+        return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
+    };
+}
+
+// Every path's handle from call(path), in order: those on the network each
+// on a thread of its own, under one shared deadline, the local ones
+// meanwhile. finish is applied to each network handle that arrived in time.
+std::vector<ArmedNotification> HandlesFor(const std::vector<std::wstring>& paths,
+                                          const std::function<std::function<HANDLE()>(const std::wstring&)>& call,
+                                          void (*discard)(HANDLE), HANDLE (*finish)(HANDLE)) {
+    std::vector<ArmedNotification> armed(paths.size());
+    std::vector<std::pair<std::size_t, StartedCall<HANDLE>>> onNetwork;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        armed[i].onNetwork = IsNetworkFolder(paths[i]);
+        if (armed[i].onNetwork) {
+            onNetwork.emplace_back(i, StartBoundedCall<HANDLE>(ExtendedLengthPath(paths[i]), call(paths[i]), discard));
+        }
+    }
+    const ULONGLONG deadline = GetTickCount64() + kNetworkCallLimitMs;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (!armed[i].onNetwork) armed[i].handle = call(paths[i])();
+    }
+    for (auto& [i, started] : onNetwork) armed[i].handle = finish(FinishBoundedCall<HANDLE>(started, nullptr, deadline));
+    return armed;
+}
+
+HANDLE AsItCame(HANDLE handle) {
+    return handle;
+}
+
+// The non-empty parts of path between backslashes.
+std::vector<std::wstring> PartsOf(const std::wstring& path) {
+    std::vector<std::wstring> parts;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        const std::size_t end = std::min(path.find(L'\\', start), path.size());
+        if (end > start) parts.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
 }  // namespace
 
 // Armed on a thread of its own, every folder on the network would otherwise
@@ -154,7 +207,7 @@ HANDLE RenewedHere(HANDLE handle) {
 }
 
 FolderAccessCalls PlatformFolderAccessCalls() {
-    return FolderAccessCalls{FindFirstChangeNotificationW, GetFileAttributesW, GetDriveTypeW};
+    return FolderAccessCalls{CreateFileW, GetFileAttributesW, GetDriveTypeW};
 }
 
 FolderAccessCalls& CurrentFolderAccessCalls() {
@@ -170,30 +223,45 @@ bool IsNetworkFolder(const std::wstring& path) {
     return !root.empty() && CurrentFolderAccessCalls().getDriveType(root.c_str()) == DRIVE_REMOTE;
 }
 
+HANDLE OpenWatchedFolder(const std::wstring& path) {
+    return OpenWatchedFolders({path}).front().handle;
+}
+
 HANDLE ArmChangeNotification(const std::wstring& path, DWORD filter) {
     return ArmChangeNotifications({path}, filter).front().handle;
 }
 
-// The folders on the network are all asked first, each on its own thread,
-// and share one deadline; the local ones are armed meanwhile.
+std::vector<ArmedNotification> OpenWatchedFolders(const std::vector<std::wstring>& paths) {
+    return HandlesFor(paths, OpenCall, CloseDirectory, AsItCame);
+}
+
 std::vector<ArmedNotification> ArmChangeNotifications(const std::vector<std::wstring>& paths, DWORD filter) {
-    std::vector<ArmedNotification> armed(paths.size());
-    std::vector<std::pair<std::size_t, StartedCall<HANDLE>>> onNetwork;
-    for (std::size_t i = 0; i < paths.size(); ++i) {
-        armed[i].onNetwork = IsNetworkFolder(paths[i]);
-        if (armed[i].onNetwork) {
-            onNetwork.emplace_back(i, StartBoundedCall<HANDLE>(ExtendedLengthPath(paths[i]), ArmCall(paths[i], filter),
-                                                               CloseChangeNotification));
-        }
-    }
-    const ULONGLONG deadline = GetTickCount64() + kNetworkCallLimitMs;
-    for (std::size_t i = 0; i < paths.size(); ++i) {
-        if (!armed[i].onNetwork) armed[i].handle = ArmCall(paths[i], filter)();
-    }
-    for (auto& [i, started] : onNetwork) {
-        armed[i].handle = RenewedHere(FinishBoundedCall<HANDLE>(started, nullptr, deadline));
-    }
-    return armed;
+    return HandlesFor(paths, [filter](const std::wstring& path) { return ArmCall(path, filter); },
+                      CloseChangeNotification, RenewedHere);
+}
+
+std::wstring ChildItemOf(const std::wstring& folder, const std::wstring& relative, bool onNetwork) {
+    std::wstring top = folder;
+    while (!top.empty() && (top.back() == L'\\' || top.back() == L'/')) top.pop_back();
+    const std::wstring kernelPath = ExtendedLengthPath(top + L"\\" + relative);
+    // Short (8.3) names become long ones on the way; a path that no longer
+    // exists has none.
+    auto longName = [kernelPath]() -> std::wstring {
+        const DWORD size = GetLongPathNameW(kernelPath.c_str(), nullptr, 0);
+        if (size == 0) return {};
+        std::wstring found(size, L'\0');
+        const DWORD written = GetLongPathNameW(kernelPath.c_str(), found.data(), size);
+        if (written == 0 || written >= size) return {};
+        found.resize(written);
+        return found;
+    };
+    const std::wstring found = onNetwork ? CallWithinLimit<std::wstring>(kernelPath, longName, {}, nullptr) : longName();
+    if (found.empty()) return {};
+    // The child is as many parts from the end as relative has parts.
+    const std::vector<std::wstring> relativeParts = PartsOf(relative);
+    const std::vector<std::wstring> foundParts = PartsOf(found);
+    if (relativeParts.empty() || foundParts.size() <= relativeParts.size()) return {};
+    return foundParts[foundParts.size() - relativeParts.size()];
 }
 
 bool IsExistingDirectory(const std::wstring& path) {

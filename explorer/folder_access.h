@@ -11,11 +11,15 @@
 #include <vector>
 
 // The calls that may block on the network, in one table so that a test can
-// stand in for a share that never answers. Production code never changes it.
+// stand in for a share that never answers (or a file system that cannot
+// name its changes). Production code never changes it.
 struct FolderAccessCalls {
-    HANDLE(WINAPI* findFirstChangeNotification)(LPCWSTR, BOOL, DWORD);
+    HANDLE(WINAPI* createFile)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
     DWORD(WINAPI* getFileAttributes)(LPCWSTR);
     UINT(WINAPI* getDriveType)(LPCWSTR);
+    HANDLE(WINAPI* findFirstChangeNotification)(LPCWSTR, BOOL, DWORD) = FindFirstChangeNotificationW;
+    BOOL(WINAPI* readDirectoryChanges)(HANDLE, LPVOID, DWORD, BOOL, DWORD, LPDWORD, LPOVERLAPPED,
+                                       LPOVERLAPPED_COMPLETION_ROUTINE) = ReadDirectoryChangesW;
 };
 
 // The table in use; the real functions unless a test replaced them.
@@ -31,19 +35,31 @@ constexpr DWORD kNetworkCallLimitMs = 1000;
 // network drive).
 bool IsNetworkFolder(const std::wstring& path);
 
+// The folder opened for reading the names of its changes: a directory
+// handle for overlapped ReadDirectoryChangesW, which never stops the user
+// from renaming or deleting the folder; null when the folder cannot be
+// opened now (missing, no access, out of reach).
+HANDLE OpenWatchedFolder(const std::wstring& path);
 // A change notification over path and everything below it, or null when
-// the folder cannot be armed now (missing, no access, out of reach).
+// the folder cannot be armed now: for a folder whose file system cannot
+// name its changes.
 HANDLE ArmChangeNotification(const std::wstring& path, DWORD filter);
-// One folder's notification (null when it could not be armed), and whether
-// the folder is on the network, as the arming found out.
+// One folder's handle (null when it could not be had), and whether the
+// folder is on the network, as asking found out.
 struct ArmedNotification {
     HANDLE handle = nullptr;
     bool onNetwork = false;
 };
-// The same for every path, in order. The folders on the network are armed
+// The same for every path, in order. The folders on the network are asked
 // side by side under one shared limit of about a second, so that ten shares
 // out of reach cost one second, not ten.
+std::vector<ArmedNotification> OpenWatchedFolders(const std::vector<std::wstring>& paths);
 std::vector<ArmedNotification> ArmChangeNotifications(const std::vector<std::wstring>& paths, DWORD filter);
+
+// The child of folder on relative (a path below it, as a change record
+// names it) in its long name, or empty when relative no longer exists. On
+// the network within the limit; no answer counts as gone.
+std::wstring ChildItemOf(const std::wstring& folder, const std::wstring& relative, bool onNetwork);
 
 // True when path names an existing folder. A folder on the network that
 // does not answer in time counts as missing.

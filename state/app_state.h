@@ -11,6 +11,9 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstddef>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,8 +42,28 @@ private:
     std::atomic<HANDLE> handle_;
 };
 
-// One armed change notification and the folder it watches (its own copy,
-// so the list may change while the watcher runs).
+// One outstanding read of a folder's change records. It stays where it is
+// while the read is under way: the kernel writes into it until the read
+// completes, whichever thread waits for that.
+struct ChangeRead {
+    // 64 KiB: a larger read fails over the network.
+    static constexpr DWORD kBufferBytes = 64 * 1024;
+    HANDLE done = nullptr;  // manual-reset event, set as the read completes
+    OVERLAPPED overlapped{};
+    bool pending = false;  // issued and not yet taken
+    alignas(DWORD) std::byte buffer[kBufferBytes];
+    ChangeRead() { done = CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+    ~ChangeRead() {
+        if (done) CloseHandle(done);
+    }
+    ChangeRead(const ChangeRead&) = delete;
+    ChangeRead& operator=(const ChangeRead&) = delete;
+};
+
+// One watched folder (its own copy of the path, so the list may change
+// while the watcher runs) and what watches it: a directory handle whose
+// changes are read with their names, or, where the file system cannot name
+// them, a change notification (read is then null).
 struct WatchEntry {
     HandleSlot changeHandle;
     std::wstring folderPath;
@@ -48,6 +71,11 @@ struct WatchEntry {
     // not change while it stays mapped, and asking again after every
     // activation costs a call each time.
     bool onNetwork = false;
+    std::unique_ptr<ChangeRead> read;
+    // Where the program keeps its own files, relative to the folder, when
+    // that is inside it ("" when the folder is itself inside it): changes
+    // there are noise.
+    std::optional<std::wstring> ownFolder;
 };
 
 struct ApplicationState {

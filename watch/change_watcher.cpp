@@ -93,6 +93,7 @@
 #include "explorer/call_deadline.h"
 #include "explorer/folder_access.h"
 #include "state/app_state.h"
+#include "watch/change_names.h"
 #include "watch/drive_events.h"
 
 // The stop event and every folder must fit in one wait.
@@ -120,9 +121,95 @@ bool IsStopSet(HANDLE stopEvent) {
     return WaitForSingleObject(stopEvent, 0) != WAIT_TIMEOUT;
 }
 
+// Where the program keeps its own files; changes there are noise.
+std::wstring ownFiles;
+
+std::optional<std::wstring> OwnFolderIn(const std::wstring& folder) {
+    if (ownFiles.empty()) return std::nullopt;
+    if (std::optional<std::wstring> below = PathBelow(folder, ownFiles)) return below;
+    if (PathBelow(ownFiles, folder)) return std::wstring();
+    return std::nullopt;
+}
+
+// Issues the next read of directory's change records into read. False when
+// the file system refuses it (GetLastError says why).
+bool StartRead(HANDLE directory, ChangeRead& read) {
+    ResetEvent(read.done);
+    read.overlapped = OVERLAPPED{};
+    read.overlapped.hEvent = read.done;
+    read.pending = CurrentFolderAccessCalls().readDirectoryChanges(directory, read.buffer, ChangeRead::kBufferBytes,
+                                                                   TRUE, WATCH_NOTIFY_FILTER, nullptr,
+                                                                   &read.overlapped, nullptr) != FALSE;
+    return read.pending;
+}
+
+// The answers of a file system that cannot name its changes: its folders
+// are watched with a change notification instead.
+bool NamesAreRefused(DWORD error) {
+    return error == ERROR_INVALID_FUNCTION || error == ERROR_INVALID_PARAMETER;
+}
+
+// Ends entry's outstanding read, if any: cancelled, when its handle is
+// still there (one closed meanwhile has ended the read itself), and waited
+// for, since the kernel writes into the buffer until the read is over.
+// Only the thread that owns the read may call it.
+void EndRead(WatchEntry& entry) {
+    if (!entry.read || !entry.read->pending) return;
+    const HANDLE handle = entry.changeHandle;
+    if (IsValidChangeHandle(handle)) CancelIoEx(handle, &entry.read->overlapped);
+    WaitForSingleObject(entry.read->done, INFINITE);
+    entry.read->pending = false;
+}
+
+// The one way a watch's handle goes, whichever thread took it.
+void CloseWatchHandle(const WatchEntry& entry, HANDLE handle) {
+    if (!IsValidChangeHandle(handle)) return;
+    if (entry.read) {
+        UniqueHandle directory(handle);
+    } else {
+        UniqueChangeNotification notification(handle);
+    }
+}
+
+// What the worker waits on for entry: its read's event, or its notification.
+HANDLE WaitHandleOf(const WatchEntry& entry) {
+    return entry.read ? entry.read->done : static_cast<HANDLE>(entry.changeHandle);
+}
+
+NameChange ChangeOf(DWORD action) {
+    switch (action) {
+    case FILE_ACTION_ADDED: return NameChange::kAdded;
+    case FILE_ACTION_REMOVED: return NameChange::kRemoved;
+    case FILE_ACTION_RENAMED_OLD_NAME: return NameChange::kRenamedFrom;
+    case FILE_ACTION_RENAMED_NEW_NAME: return NameChange::kRenamedTo;
+    default: return NameChange::kModified;
+    }
+}
+
+// The records of entry's completed read; none when the names were lost
+// (the buffer overflowed, or the read came back empty). False when the
+// read was cancelled, which is no change.
+bool TakeNames(WatchEntry& entry, std::vector<ChangedName>& names) {
+    names.clear();
+    ChangeRead& read = *entry.read;
+    read.pending = false;
+    DWORD bytes = 0;
+    if (!GetOverlappedResult(entry.changeHandle, &read.overlapped, &bytes, FALSE)) {
+        return GetLastError() != ERROR_OPERATION_ABORTED;
+    }
+    for (DWORD offset = 0; offset + sizeof(FILE_NOTIFY_INFORMATION) <= bytes;) {
+        const auto* record = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(read.buffer + offset);
+        const DWORD nameBytes = std::min<DWORD>(record->FileNameLength, bytes - offset - offsetof(FILE_NOTIFY_INFORMATION, FileName));
+        names.push_back({ChangeOf(record->Action), std::wstring(record->FileName, nameBytes / sizeof(wchar_t))});
+        if (record->NextEntryOffset == 0) break;
+        offset += record->NextEntryOffset;
+    }
+    return true;
+}
+
 void CloseEntry(WatchEntry& entry) {
-    const HANDLE handle = entry.changeHandle.Take();
-    if (IsValidChangeHandle(handle)) FindCloseChangeNotification(handle);
+    EndRead(entry);
+    CloseWatchHandle(entry, entry.changeHandle.Take());
 }
 
 void CloseEntries(std::vector<WatchEntry>& entries) {
@@ -135,7 +222,8 @@ void CloseEntries(std::vector<WatchEntry>& entries) {
 void CloseEntriesOnVolume(std::vector<WatchEntry>& entries, const std::wstring& volume) {
     for (WatchEntry& entry : entries) {
         if (!IsValidChangeHandle(entry.changeHandle) || entry.onNetwork) continue;
-        if (VolumeOf(entry.folderPath) == volume) CloseEntry(entry);
+        // The read stays the worker's: closing the handle ends it.
+        if (VolumeOf(entry.folderPath) == volume) CloseWatchHandle(entry, entry.changeHandle.Take());
     }
 }
 
@@ -144,19 +232,23 @@ struct HeldChange {
     std::size_t entry;
     // The folder's window when the change came, if one showed it in front.
     HWND window;
+    // The item to select once it is shown; empty for none.
+    std::wstring item;
 };
 
 // A held change as one worker hands it on to the next, by folder.
 struct CarriedChange {
     std::wstring folder;
     HWND window;
+    std::wstring item;
 };
 
 // Who closes a worker's handles: the main thread once it has joined the
 // worker, or the worker itself once the main thread has left it behind.
 // Shared by both; the last one to let go frees it.
 struct WorkerFate {
-    explicit WorkerFate(std::size_t entryCount) : dropHeld(new std::atomic<bool>[entryCount]()) {}
+    explicit WorkerFate(std::size_t entryCount)
+        : dropHeld(new std::atomic<bool>[entryCount]()), items(entryCount) {}
     enum State { kRunning, kEnded, kLeftBehind };
     std::atomic<int> state{kRunning};
     // Filled by the main thread before it marks the worker left behind.
@@ -168,6 +260,19 @@ struct WorkerFate {
     // The changes the worker still held back when it ended, oldest first;
     // read by the main thread once it has joined the worker.
     std::vector<CarriedChange> held;
+    // Per entry, the item its latest change named: written by the worker,
+    // read by the main thread (for a balloon, a double-click), under lock.
+    SRWLOCK itemsLock = SRWLOCK_INIT;
+    std::vector<std::wstring> items;
+
+    void SetItem(std::size_t entry, const std::wstring& item) {
+        ExclusiveLock guard(itemsLock);
+        items[entry] = item;
+    }
+    std::wstring Item(std::size_t entry) {
+        ExclusiveLock guard(itemsLock);
+        return entry < items.size() ? items[entry] : std::wstring();
+    }
 };
 
 // What a worker uses of AppState, handed to it at its creation: the records
@@ -214,16 +319,30 @@ void CancelWorkerCall(HANDLE thread) {
 // a folder deleted while a notification holds it open can linger, pending
 // deletion, and its notification then signals again and again, each signal
 // an activation, for as long as it is watched.
+//
+// A folder keeps the kind of watch it was armed with: one whose file system
+// no longer names its changes is given up (the main thread may read the
+// kind at any time).
 bool KeepWatching(WatchEntry& entry) {
     const HANDLE handle = entry.changeHandle.Take();
     if (!IsValidChangeHandle(handle)) return false;
     const FolderPresence presence = PresenceOf(entry.folderPath, entry.onNetwork);
-    if (presence != FolderPresence::kGone && FindNextChangeNotification(handle)) {
+    auto renewed = [&entry](HANDLE watch) {
+        return entry.read ? StartRead(watch, *entry.read) : FindNextChangeNotification(watch) != FALSE;
+    };
+    if (presence != FolderPresence::kGone && renewed(handle)) {
         entry.changeHandle = handle;
         return true;
     }
-    const HANDLE fresh = presence == FolderPresence::kPresent ? ArmFolder(entry.folderPath) : nullptr;
-    FindCloseChangeNotification(handle);
+    HANDLE fresh = nullptr;
+    if (presence == FolderPresence::kPresent) {
+        fresh = entry.read ? OpenWatchedFolder(entry.folderPath) : ArmFolder(entry.folderPath);
+    }
+    CloseWatchHandle(entry, handle);
+    if (fresh && entry.read && !StartRead(fresh, *entry.read)) {
+        CloseWatchHandle(entry, fresh);
+        fresh = nullptr;
+    }
     entry.changeHandle = fresh;
     return fresh != nullptr;
 }
@@ -240,10 +359,10 @@ public:
     // the folder's earlier one at the end of the line; one it showed, or
     // that had nothing to show, clears it. True when the window should be
     // told, for a balloon.
-    bool Update(std::size_t entry, const ActivationResult& result) {
+    bool Update(std::size_t entry, const ActivationResult& result, const std::wstring& item) {
         Drop(entry);
         if (!result.heldBack) return false;
-        held_.push_back(HeldChange{entry, result.window});
+        held_.push_back(HeldChange{entry, result.window, item});
         if (result.quietly) return false;
         const ULONGLONG now = GetTickCount64();
         if (balloonAt_[entry] != 0 && now - balloonAt_[entry] < kHeldChangeBalloonIntervalMs) return false;
@@ -271,7 +390,8 @@ public:
         while (!held_.empty()) {
             if (IsStopSet(stopEvent)) return false;
             const HeldChange change = held_.front();
-            const ActivationResult result = ActivateOrOpenFolder(entries_[change.entry].folderPath, stopEvent);
+            const ActivationResult result =
+                ActivateOrOpenFolder(entries_[change.entry].folderPath, stopEvent, change.item);
             if (result.heldBack) {
                 held_.front().window = result.window;
                 return true;
@@ -283,7 +403,9 @@ public:
 
     std::vector<CarriedChange> Carried() const {
         std::vector<CarriedChange> carried;
-        for (const HeldChange& change : held_) carried.push_back({entries_[change.entry].folderPath, change.window});
+        for (const HeldChange& change : held_) {
+            carried.push_back({entries_[change.entry].folderPath, change.window, change.item});
+        }
         return carried;
     }
 
@@ -294,10 +416,12 @@ private:
     std::vector<ULONGLONG> balloonAt_;
 };
 
-// The worker's last act. Left behind, it is the only one who can still
-// close its notifications; otherwise the main thread, which joins it, does
-// (or hands them to the next worker).
-void EndWorker(WorkerFate& fate) {
+// The worker's last act. Its reads end first: their buffers must outlive
+// them. Left behind, it is the only one who can still close its handles;
+// otherwise the main thread, which joins it, does (or hands them to the
+// next worker, issuing their reads anew).
+void EndWorker(WorkerFate& fate, WatchEntry* entries, std::size_t entryCount) {
+    for (std::size_t i = 0; i < entryCount; ++i) EndRead(entries[i]);
     int expected = WorkerFate::kRunning;
     if (fate.state.compare_exchange_strong(expected, WorkerFate::kEnded)) return;
     CloseEntries(fate.entries);
@@ -320,7 +444,16 @@ DWORD WINAPI WatcherThread(LPVOID start) {
     std::vector<std::size_t> waitEntry{0};  // position 0 is the stop event, not an entry
     for (std::size_t i = 0; i < entryCount; ++i) {
         if (!IsValidChangeHandle(entries[i].changeHandle)) continue;
-        waitHandles.push_back(entries[i].changeHandle);
+        // Kept from the worker before, whose reads ended with it. One the
+        // file system refuses now is given up.
+        if (entries[i].read && !entries[i].read->pending && !StartRead(entries[i].changeHandle, *entries[i].read)) {
+            CloseEntry(entries[i]);
+            if (view->reportTo != nullptr) {
+                PostMessageW(view->reportTo, WM_WATCH_FOLDER_GIVEN_UP, view->serial, static_cast<LPARAM>(i));
+            }
+            continue;
+        }
+        waitHandles.push_back(WaitHandleOf(entries[i]));
         waitEntry.push_back(i);
     }
 
@@ -344,18 +477,29 @@ DWORD WINAPI WatcherThread(LPVOID start) {
 
             const std::size_t index = waitEntry[position];
             WatchEntry& entry = entries[index];
-            // The activation comes first; changes meanwhile stay pending on the
-            // handle and satisfy the wait straight after the renewal.
-            const ActivationResult shown = ActivateOrOpenFolder(entry.folderPath, view->stopEvent);
-            // Held back even when a stop has come since: a restart hands it on.
-            if (held.Update(index, shown) && view->reportTo != nullptr) {
-                PostMessageW(view->reportTo, WM_WATCH_CHANGE_HELD, view->serial, static_cast<LPARAM>(index));
+            // The activation comes first; changes meanwhile wait for the next
+            // read and satisfy the wait straight after it is issued. One
+            // activation however many records the wake-up carries, none
+            // when they are all noise.
+            std::vector<ChangedName> names;
+            const bool changed = !entry.read || TakeNames(entry, names);
+            const WakeUpJudgement judged =
+                JudgeWakeUp(names, entry.ownFolder, [&entry](const std::wstring& path) {
+                    return ChildItemOf(entry.folderPath, path, entry.onNetwork);
+                });
+            if (changed && !judged.quiet) {
+                view->fate->SetItem(index, judged.item);
+                const ActivationResult shown = ActivateOrOpenFolder(entry.folderPath, view->stopEvent, judged.item);
+                // Held back even when a stop has come since: a restart hands it on.
+                if (held.Update(index, shown, judged.item) && view->reportTo != nullptr) {
+                    PostMessageW(view->reportTo, WM_WATCH_CHANGE_HELD, view->serial, static_cast<LPARAM>(index));
+                }
             }
             // Stopped meanwhile: the folder may be on a volume that is being
             // ejected, where renewing or arming it again would refuse the eject.
             if (IsStopSet(view->stopEvent)) break;
             if (KeepWatching(entry)) {
-                waitHandles[position] = entry.changeHandle;
+                waitHandles[position] = WaitHandleOf(entry);
                 continue;
             }
             held.Drop(index);
@@ -369,7 +513,7 @@ DWORD WINAPI WatcherThread(LPVOID start) {
         // this thread; a worker left behind hands on nothing.
         view->fate->held = held.Carried();
     }
-    EndWorker(*view->fate);
+    EndWorker(*view->fate, entries, entryCount);
     return 0;
 }
 
@@ -385,7 +529,7 @@ std::vector<HeldChange> CarriedOn() {
             if (std::any_of(held.begin(), held.end(), [i](const HeldChange& taken) { return taken.entry == i; })) {
                 continue;
             }
-            held.push_back(HeldChange{i, change.window});
+            held.push_back(HeldChange{i, change.window, change.item});
             break;
         }
     }
@@ -415,17 +559,23 @@ void StartWorker() {
     start.release();  // the worker's now
 }
 
-// Ends the worker, in an order it relies on: signal, cancel its call into
-// Explorer if it is in one, then wait for the thread (through an activation
-// still under way, for about a second). Null when the entries are the main
-// thread's again, handles and all; the worker's fate when it was left
-// behind with them (see the overview) and AppState holds none any more.
-std::shared_ptr<WorkerFate> JoinWorker() {
+// The first half of ending the worker: the stop, then the cancellation of
+// its call into Explorer if it is in one (a call that starts after the
+// cancellation finds the stop set before it).
+void SignalWorker() {
     if (AppState.stopEvent != nullptr) SetEvent(AppState.stopEvent);
+    if (AppState.watcherThread != nullptr) CancelWorkerCall(AppState.watcherThread);
+}
+
+// The second half: waits for the signalled worker (through an activation
+// still under way, and the end of its reads, for about a second). Null when
+// the entries are the main thread's again, handles and all, none with a
+// read under way; the worker's fate when it was left behind with them (see
+// the overview) and AppState holds none any more.
+std::shared_ptr<WorkerFate> AwaitWorker() {
     bool joined = true;
     std::shared_ptr<WorkerFate> leftBehind;
     if (AppState.watcherThread != nullptr) {
-        CancelWorkerCall(AppState.watcherThread);
         if (WaitForSingleObject(AppState.watcherThread, kStopWaitMs) == WAIT_TIMEOUT) {
             WorkerFate& fate = *currentFate;
             fate.entries = std::move(AppState.watchEntries);
@@ -453,6 +603,50 @@ std::shared_ptr<WorkerFate> JoinWorker() {
         AppState.stopEvent = nullptr;
     }
     return leftBehind;
+}
+
+std::shared_ptr<WorkerFate> JoinWorker() {
+    SignalWorker();
+    return AwaitWorker();
+}
+
+// Issues the first read of a folder opened for its names, on the main
+// thread: a read is cancelled when the thread that issued it ends, and this
+// one outlives every worker. An entry whose file system refuses the read is
+// watched with a notification instead (refused set).
+std::optional<WatchEntry> EntryReading(HANDLE directory, const std::wstring& folder, bool onNetwork, bool& refused) {
+    WatchEntry entry{directory, folder, onNetwork, std::make_unique<ChangeRead>(), OwnFolderIn(folder)};
+    refused = false;
+    if (entry.read->done != nullptr && StartRead(directory, *entry.read)) return entry;
+    refused = NamesAreRefused(GetLastError());
+    CloseEntry(entry);
+    return std::nullopt;
+}
+
+// Arms folders: each opened for its names where the file system gives them,
+// with a notification where it refuses, and nothing where neither works.
+// In the order of folders; those on the network side by side.
+std::vector<WatchEntry> ArmedEntries(const std::vector<std::wstring>& folders) {
+    const std::vector<ArmedNotification> opened = OpenWatchedFolders(folders);
+    std::vector<std::optional<WatchEntry>> armed(folders.size());
+    std::vector<std::wstring> refusedFolders;
+    std::vector<std::size_t> refusedAt;
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        if (opened[i].handle == nullptr) continue;
+        bool refused = false;
+        armed[i] = EntryReading(opened[i].handle, folders[i], opened[i].onNetwork, refused);
+        if (refused) refusedFolders.push_back(folders[i]), refusedAt.push_back(i);
+    }
+    const std::vector<ArmedNotification> notified = ArmChangeNotifications(refusedFolders, WATCH_NOTIFY_FILTER);
+    for (std::size_t k = 0; k < refusedAt.size(); ++k) {
+        const std::size_t i = refusedAt[k];
+        if (notified[k].handle) armed[i] = WatchEntry{notified[k].handle, folders[i], notified[k].onNetwork, nullptr, OwnFolderIn(folders[i])};
+    }
+    std::vector<WatchEntry> entries;
+    for (std::optional<WatchEntry>& entry : armed) {
+        if (entry) entries.push_back(std::move(*entry));
+    }
+    return entries;
 }
 
 // The armed folders that get a device registration: those on a local
@@ -487,11 +681,7 @@ void StartWatching() {
     for (const std::wstring& folder : AppState.folders) {
         if (!folder.empty() && !IsOnVolumeBeingRemoved(folder)) folders.push_back(folder);
     }
-    const std::vector<ArmedNotification> armed = ArmChangeNotifications(folders, WATCH_NOTIFY_FILTER);
-    for (std::size_t i = 0; i < folders.size(); ++i) {
-        if (armed[i].handle == nullptr) continue;
-        AppState.watchEntries.push_back(WatchEntry{armed[i].handle, folders[i], armed[i].onNetwork});
-    }
+    AppState.watchEntries = ArmedEntries(folders);
     RegisterArmedFolders(ArmedLocalFolders());
     StartWorker();
 }
@@ -516,11 +706,14 @@ void StopWatchingVolume(const std::wstring& volume) {
         return;
     }
     CloseEntriesOnVolume(AppState.watchEntries, volume);
-    std::erase_if(AppState.watchEntries,
-                  [](const WatchEntry& entry) { return !IsValidChangeHandle(entry.changeHandle); });
     // The requests the worker renewed were cancelled as it ended, which
     // signalled them: renewed here, only a change that really came shows.
-    for (const WatchEntry& entry : AppState.watchEntries) RenewedHere(entry.changeHandle);
+    // Its reads ended with it; the next worker issues them anew.
+    for (const WatchEntry& entry : AppState.watchEntries) {
+        if (!entry.read) RenewedHere(entry.changeHandle);
+    }
+    std::erase_if(AppState.watchEntries,
+                  [](const WatchEntry& entry) { return !IsValidChangeHandle(entry.changeHandle); });
     RegisterArmedFolders(ArmedLocalFolders());
     StartWorker();
 }
@@ -546,6 +739,24 @@ std::wstring ReportedFolder(WPARAM worker, LPARAM entry) {
     if (entry < 0 || static_cast<std::size_t>(entry) >= AppState.watchEntries.size()) return {};
     // The path is the entry's own copy, which the worker never writes.
     return AppState.watchEntries[static_cast<std::size_t>(entry)].folderPath;
+}
+
+std::wstring ReportedItem(WPARAM worker, LPARAM entry) {
+    if (worker != currentSerial || !currentFate || entry < 0) return {};
+    return currentFate->Item(static_cast<std::size_t>(entry));
+}
+
+std::wstring LatestChangedItem(const std::wstring& folder) {
+    if (!currentFate) return {};
+    std::wstring item;
+    for (std::size_t i = 0; i < AppState.watchEntries.size() && item.empty(); ++i) {
+        if (AppState.watchEntries[i].folderPath == folder) item = currentFate->Item(i);
+    }
+    return item;
+}
+
+void IgnoreChangesIn(const std::wstring& folder) {
+    ownFiles = folder;
 }
 
 void DropHeldChange(const std::wstring& folder) {

@@ -1,6 +1,7 @@
 #pragma once
-// The background watcher: one thread waiting on a change notification per
-// watched folder, activating that folder's window on each change.
+// The background watcher: one thread waiting on every watched folder's
+// changes, activating that folder's window on each change that is not
+// noise and selecting there the item the change was about.
 
 #include <windows.h>
 
@@ -52,6 +53,17 @@ void ReportToWindow(HWND window);
 // The folder a report names; empty when the worker that posted it has been
 // replaced since (the restart settled its folders).
 std::wstring ReportedFolder(WPARAM worker, LPARAM entry);
+// The item of that folder its latest change named, in the same terms;
+// empty when the change named none.
+std::wstring ReportedItem(WPARAM worker, LPARAM entry);
+// The item the latest change of folder named while the running worker
+// watched it; empty for none. Main thread only.
+std::wstring LatestChangedItem(const std::wstring& folder);
+
+// Where the program keeps its own files: a change there is noise, even
+// in a folder that holds it (a watched profile folder). Main thread only,
+// before StartWatching.
+void IgnoreChangesIn(const std::wstring& folder);
 
 // The user has seen folder (clicked its balloon, say): the running
 // worker drops the change it holds back for it. Main thread only.

@@ -53,8 +53,8 @@ APTTYPE CurrentApartment() {
 
 }  // namespace
 
-ActivationResult ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent) {
-    RecordedActivation call{path, GetCurrentThreadId(), CurrentApartment(), std::chrono::steady_clock::now()};
+ActivationResult ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent, const std::wstring& item) {
+    RecordedActivation call{path, GetCurrentThreadId(), CurrentApartment(), std::chrono::steady_clock::now(), item};
     IStream* stream = nullptr;
     DWORD wait = 0;
     {
@@ -93,7 +93,9 @@ ActivationResult ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent
 }
 
 // The double-click's activation, recorded like the watcher's.
-void ActivateOrOpenFolderForUser(const std::wstring& path) { ActivateOrOpenFolder(path, nullptr); }
+void ActivateOrOpenFolderForUser(const std::wstring& path, const std::wstring& item) {
+    ActivateOrOpenFolder(path, nullptr, item);
+}
 
 // The watcher never calls it; defined so the declaration has a body here.
 bool ActivateExistingWindow(const std::wstring&, FocusRule, HANDLE) { return false; }

@@ -18,6 +18,7 @@ struct RecordedActivation {
     DWORD threadId;
     APTTYPE apartment;  // the calling thread's apartment kind
     std::chrono::steady_clock::time_point started;
+    std::wstring item;  // the item to select; empty for none
 };
 
 namespace recorder {

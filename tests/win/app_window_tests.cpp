@@ -593,9 +593,10 @@ void RecordFolderCall(LPCWSTR path) {
     folderCalls.push_back(path);
     ReleaseSRWLockExclusive(&folderCallsLock);
 }
-HANDLE WINAPI RecordedFindFirst(LPCWSTR path, BOOL subtree, DWORD filter) {
+HANDLE WINAPI RecordedOpen(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD how,
+                          DWORD flags, HANDLE model) {
     RecordFolderCall(path);
-    return FindFirstChangeNotificationW(path, subtree, filter);
+    return CreateFileW(path, access, share, security, how, flags, model);
 }
 DWORD WINAPI RecordedAttributes(LPCWSTR path) {
     RecordFolderCall(path);
@@ -690,7 +691,7 @@ TEST_F(MainWindow, RemovableDriveCanGoAndComeBackWhileItsFolderIsListed) {
     ASSERT_EQ(GetFileAttributesW(L"Q:\\"), INVALID_FILE_ATTRIBUTES) << "drive Q is taken";
     const UnmapAtEnd unmap{drive};
     CurrentDeviceNotificationCalls() = RecordingDeviceCalls();
-    CurrentFolderAccessCalls() = FolderAccessCalls{RecordedFindFirst, RecordedAttributes, GetDriveTypeW};
+    CurrentFolderAccessCalls() = FolderAccessCalls{RecordedOpen, RecordedAttributes, GetDriveTypeW};
     Create([&] { AppState.folders = {onCard, local}; });
     EXPECT_EQ(WatchedFolders(), std::vector<std::wstring>{local});
 
@@ -705,14 +706,17 @@ TEST_F(MainWindow, RemovableDriveCanGoAndComeBackWhileItsFolderIsListed) {
         Sleep(300);
         return ProcessHandleCountBesidesOwnThread();
     };
-    const long withCard = handlesAfterRestart();
+    long withCard = handlesAfterRestart();
     EXPECT_TRUE(IsWatched(onCard));
 
     // Removal asked for, then refused by another program, then asked for
     // again and done. While it is pending nothing of ours is open on the
     // card, and the system keeps the card's registration to report the
     // outcome through.
-    for (WPARAM outcome : {DBT_DEVICEQUERYREMOVEFAILED, DBT_DEVICEREMOVECOMPLETE}) {
+    // Wine makes a few handles of its own, for good, at a process's first
+    // removal request: a first refused round only takes the counts.
+    bool countsTaken = false;
+    for (WPARAM outcome : {DBT_DEVICEQUERYREMOVEFAILED, DBT_DEVICEQUERYREMOVEFAILED, DBT_DEVICEREMOVECOMPLETE}) {
         SCOPED_TRACE(outcome == DBT_DEVICEREMOVECOMPLETE ? "removed" : "refused");
         ASSERT_EQ(liveRegistrations.size(), 2u);
         // Registered last: when the card arrived, or when it stayed.
@@ -720,9 +724,10 @@ TEST_F(MainWindow, RemovableDriveCanGoAndComeBackWhileItsFolderIsListed) {
         droppedRegistrations.clear();
         EXPECT_EQ(SendHandleEvent(window_, DBT_DEVICEQUERYREMOVE, cardRegistration), TRUE);
         EXPECT_EQ(WatchedFolders(), std::vector<std::wstring>{local});
-        // Less the card's notification and its registration's directory handle.
+        // Less the card's directory handle, its read's event and its
+        // registration's directory handle.
         handlesAfterRestart();
-        EXPECT_EQ(SettledCount(ProcessHandleCountBesidesOwnThread, withCard - 2), withCard - 2);
+        if (countsTaken) EXPECT_EQ(SettledCount(ProcessHandleCountBesidesOwnThread, withCard - 3), withCard - 3);
         EXPECT_EQ(std::count(droppedRegistrations.begin(), droppedRegistrations.end(), cardRegistration), 0);
         EXPECT_TRUE(IsWatched(local));
 
@@ -733,6 +738,8 @@ TEST_F(MainWindow, RemovableDriveCanGoAndComeBackWhileItsFolderIsListed) {
             break;
         }
         EXPECT_EQ(WatchedFolders(), (std::vector<std::wstring>{onCard, local}));
+        if (!countsTaken) withCard = handlesAfterRestart();
+        countsTaken = true;
         handlesAfterRestart();
         EXPECT_EQ(SettledCount(ProcessHandleCountBesidesOwnThread, withCard), withCard);
         EXPECT_TRUE(IsWatched(onCard));
@@ -808,7 +815,7 @@ protected:
         calls.getVolumeNameForVolumeMountPoint = MountedVolumeName;
         CurrentDeviceNotificationCalls() = calls;
         CurrentFolderAccessCalls() =
-            FolderAccessCalls{RecordedFindFirst, RecordedAttributes, DriveTypeWithNetworkDrive};
+            FolderAccessCalls{RecordedOpen, RecordedAttributes, DriveTypeWithNetworkDrive};
         CurrentVolumeQuietTimes() = {2000, 2000};
         CreateDirectoryW(a_.c_str(), nullptr);
         CreateDirectoryW(a2_.c_str(), nullptr);

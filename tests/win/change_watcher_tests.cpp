@@ -18,6 +18,7 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "activation_recorder.h"
@@ -54,6 +55,12 @@ long HandleCount() {
 // on it from here does not consume the change.
 bool BecomesSignalled(HANDLE handle) {
     return WaitForSingleObject(handle, kWakeMilliseconds) == WAIT_OBJECT_0;
+}
+
+// What the worker waits on for entry: its read's event, or its notification.
+HANDLE SignalOf(std::size_t entry) {
+    const WatchEntry& watched = AppState.watchEntries[entry];
+    return watched.read ? watched.read->done : static_cast<HANDLE>(watched.changeHandle);
 }
 
 bool WorkerEnds() {
@@ -127,9 +134,9 @@ protected:
     }
 
     // While the worker is held in entry's activation: makes renewing that
-    // entry's notification fail, by handing the worker an event in its place
-    // (not a directory notification, so the platform refuses to renew it).
-    // Returns the real notification, which the test closes itself.
+    // entry's watch fail, by handing the worker an event in its place (not
+    // a directory, so the platform refuses to read its changes). Returns
+    // the real handle, which the test closes itself.
     HANDLE SpoilRenewal(std::size_t entry) {
         HANDLE armed = AppState.watchEntries[entry].changeHandle;
         AppState.watchEntries[entry].changeHandle = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -180,7 +187,7 @@ TEST_F(ChangeWatcher, ChangeDeepInsideActivatesTheWatchedFolder) {
         deep += std::wstring(L"\\") + level;
         ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr));
         ASSERT_TRUE(recorder::WaitForCalls(++expected, kWake)) << "creating " << testing::PrintToString(deep);
-        ASSERT_TRUE(BecomesRenewed(AppState.watchEntries[0].changeHandle));
+        ASSERT_TRUE(BecomesRenewed(SignalOf(0)));
     }
     ASSERT_TRUE(recorder::WaitForQuiet(kQuiet, kWake));
     recorder::Reset();
@@ -202,8 +209,8 @@ TEST_F(ChangeWatcher, PendingFoldersAreHandledFrontFirst) {
     // Changed back to front while the worker is busy; both wait for it.
     ChangeFolder(middle, L"x");
     ChangeFolder(front, L"x");
-    ASSERT_TRUE(BecomesSignalled(AppState.watchEntries[1].changeHandle));
-    ASSERT_TRUE(BecomesSignalled(AppState.watchEntries[0].changeHandle));
+    ASSERT_TRUE(BecomesSignalled(SignalOf(1)));
+    ASSERT_TRUE(BecomesSignalled(SignalOf(0)));
     recorder::Release();
 
     ASSERT_TRUE(recorder::WaitForCalls(3, kWake));
@@ -366,7 +373,7 @@ TEST_F(ChangeWatcher, StopWaitsForRunningActivationAndDropsPendingChanges) {
     Watch({first, second});
     HoldWorkerIn(first);
     ChangeFolder(second, L"pending");
-    ASSERT_TRUE(BecomesSignalled(AppState.watchEntries[1].changeHandle));
+    ASSERT_TRUE(BecomesSignalled(SignalOf(1)));
 
     std::chrono::steady_clock::time_point released;
     std::thread releaser([&released] {
@@ -526,13 +533,13 @@ TEST_F(ChangeWatcher, FolderThatCanBeNeitherRenewedNorRearmedIsDroppedAndTheOthe
     EXPECT_EQ(AppState.watchEntries[0].changeHandle, nullptr);
     EXPECT_TRUE(WorkerRunning());
 
-    ASSERT_TRUE(BecomesRenewed(AppState.watchEntries[1].changeHandle));
+    ASSERT_TRUE(BecomesRenewed(SignalOf(1)));
     ChangeFolder(other, L"y");
     ASSERT_TRUE(recorder::WaitForCalls(3, kWake));
     EXPECT_EQ(recorder::Paths().back(), other);
 
     StopWatching();
-    FindCloseChangeNotification(armed);
+    CloseHandle(armed);
     EXPECT_TRUE(IsIdle());
     EXPECT_EQ(SettledCount(HandleCount, handlesBefore), handlesBefore);  // the worker released the handle it gave up
 }
@@ -591,7 +598,7 @@ TEST_F(ChangeWatcher, FolderThatCannotBeRenewedIsArmedAnew) {
     EXPECT_TRUE(IsValidChangeHandle(fresh));
     EXPECT_NE(fresh, spoiled);
     EXPECT_NE(fresh, armed);
-    FindCloseChangeNotification(armed);
+    CloseHandle(armed);
 
     ChangeFolder(folder, L"again");
     ASSERT_TRUE(recorder::WaitForCalls(3, kWake));
@@ -618,7 +625,7 @@ TEST_F(ChangeWatcher, WorkerEndsOnItsOwnWhenNoFolderIsLeftAndStopIsHarmlessAfter
     EXPECT_TRUE(IsIdle());
     StopWatching();
     EXPECT_TRUE(IsIdle());
-    FindCloseChangeNotification(armed);
+    CloseHandle(armed);
     EXPECT_EQ(SettledCount(HandleCount, handlesBefore), handlesBefore);
 }
 
@@ -628,9 +635,8 @@ TEST_F(ChangeWatcher, WorkerEndsOnItsOwnWhenTheWaitFails) {
     Watch({first, second});
     HoldWorkerIn(first);
     // Closed behind the worker's back: its next wait names a handle that no
-    // longer exists. Cleared so that the stop does not close it again.
-    FindCloseChangeNotification(AppState.watchEntries[1].changeHandle);
-    AppState.watchEntries[1].changeHandle = nullptr;
+    // longer exists. Cleared so that nothing closes it again.
+    CloseHandle(std::exchange(AppState.watchEntries[1].read->done, nullptr));
     recorder::Release();
 
     ASSERT_TRUE(WorkerEnds());
@@ -651,9 +657,10 @@ std::atomic<int> armedWhileSilent{0};
 bool IsUnreachable(LPCWSTR path) {
     return silent && std::wstring_view(path).find(L"unreachable") != std::wstring_view::npos;
 }
-HANDLE WINAPI FindFirst(LPCWSTR path, BOOL subtree, DWORD filter) {
+HANDLE WINAPI Open(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD how, DWORD flags,
+                  HANDLE model) {
     if (IsUnreachable(path)) ++armedWhileSilent, WaitForSingleObject(answers, INFINITE);
-    return FindFirstChangeNotificationW(path, subtree, filter);
+    return CreateFileW(path, access, share, security, how, flags, model);
 }
 DWORD WINAPI Attributes(LPCWSTR path) {
     if (IsUnreachable(path)) WaitForSingleObject(answers, INFINITE);
@@ -678,7 +685,7 @@ TEST_F(ChangeWatcher, UnansweringSharesAreLeftOutWithinASecondAndTheirLateHandle
     UniqueHandle answers(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     share::answers = answers.get();
     long handlesBefore = HandleCount();
-    CurrentFolderAccessCalls() = FolderAccessCalls{share::FindFirst, share::Attributes, share::RemoteDrive};
+    CurrentFolderAccessCalls() = FolderAccessCalls{share::Open, share::Attributes, share::RemoteDrive};
     share::armedWhileSilent = 0;
 
     auto start = std::chrono::steady_clock::now();
@@ -731,7 +738,7 @@ TEST_F(ChangeWatcher, ShareThatFallsSilentAfterArmingIsKeptWithoutHoldingTheWork
     UniqueHandle answers(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     share::answers = answers.get();
     share::silent = false;
-    CurrentFolderAccessCalls() = FolderAccessCalls{share::FindFirst, share::Attributes, share::RemoteDrive};
+    CurrentFolderAccessCalls() = FolderAccessCalls{share::Open, share::Attributes, share::RemoteDrive};
     Watch({share, other});
     share::silent = true;
     ASSERT_EQ(AppState.watchEntries.size(), 2u);

@@ -147,7 +147,7 @@ TEST_F(WatchLoad, ChangesDuringAnActivationGiveAtMostOneMoreActivation) {
     std::printf("a thousand changes during an activation gave %zu more\n", CallsFor(busy) - 1);
     // And the folder is still watched, once the worker has renewed its
     // notification (Wine drops a change made before that).
-    ASSERT_TRUE(BecomesRenewed(AppState.watchEntries[0].changeHandle));
+    ASSERT_TRUE(BecomesRenewed(AppState.watchEntries[0].read->done));
     const size_t callsBefore = recorder::Calls().size();
     ChangeOnce(busy);
     EXPECT_TRUE(recorder::WaitForCalls(callsBefore + 1, kWake));
