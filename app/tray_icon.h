@@ -30,8 +30,8 @@ void RemoveTrayIcon(HWND window);
 void OnTrayIcon(HWND window, WPARAM iconId, LPARAM mouseMessage);
 
 // WM_WATCH_CHANGE_HELD: a balloon names the folder whose change is held
-// (and the item the change named, when it named one)
-// back until the user pauses. A newer balloon replaces the one shown.
+// back until the user pauses, and the item the change named, if it named
+// one. A newer balloon replaces the one shown.
 void OnChangeHeld(HWND window, WPARAM worker, LPARAM entry);
 
 // Brings the main window back, restored, in front and topmost.
