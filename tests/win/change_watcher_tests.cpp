@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <thread>
@@ -173,6 +174,114 @@ TEST_F(ChangeWatcher, FileCreatedInWatchedFolderActivatesItWithThePathAsStored) 
     EXPECT_EQ(call.path, stored);
     EXPECT_NE(call.threadId, GetCurrentThreadId());
     EXPECT_TRUE(call.apartment == APTTYPE_STA || call.apartment == APTTYPE_MAINSTA) << call.apartment;
+}
+
+// A file system that cannot name its changes: the folder is watched with a
+// change notification instead.
+BOOL WINAPI RefuseNames(HANDLE, LPVOID, DWORD, BOOL, DWORD, LPDWORD, LPOVERLAPPED, LPOVERLAPPED_COMPLETION_ROUTINE) {
+    SetLastError(ERROR_INVALID_FUNCTION);
+    return FALSE;
+}
+
+// What the names of real changes come to: the item each activation is to
+// select (the watched folder's child on the changed path, in its long
+// name), and no activation at all for noise. Each change is made while
+// watched; every activation it causes must name the item (a file's
+// creation and its write may wake the worker once or twice).
+TEST_F(ChangeWatcher, ChangesNameTheItemToSelectAndNoiseWakesNobody) {
+    using Action = std::function<void(const std::wstring& folder)>;
+    auto write = [](const wchar_t* name) {
+        return [name](const std::wstring& folder) { ASSERT_TRUE(WriteTextFile(folder + L"\\" + name, "x")); };
+    };
+    auto settle = [] { ASSERT_TRUE(recorder::WaitForQuiet(kQuiet, kWake)); };
+    struct Case {
+        const char* name;
+        Action prepare;  // before watching
+        Action change;
+        const wchar_t* item;  // what every activation names; "": none
+        bool refuseNames = false;
+        bool ownFolder = false;  // the program's own files are kept in Own
+    } cases[] = {
+        {"created", nullptr, write(L"scan.pdf"), L"scan.pdf"},
+        {"rewritten", write(L"kept.txt"), write(L"kept.txt"), L"kept.txt"},
+        {"renamed: the new name", write(L"old.txt"),
+         [](const std::wstring& f) { ASSERT_TRUE(MoveFileW((f + L"\\old.txt").c_str(), (f + L"\\New name.txt").c_str())); },
+         L"New name.txt"},
+        {"deleted: nothing to select", write(L"doomed.txt"),
+         [](const std::wstring& f) { ASSERT_TRUE(DeleteFileW((f + L"\\doomed.txt").c_str())); }, L""},
+        {"two folders deep: the child", nullptr,
+         [&](const std::wstring& f) {
+             ASSERT_TRUE(CreateDirectoryW((f + L"\\Sub").c_str(), nullptr));
+             settle();
+             ASSERT_TRUE(CreateDirectoryW((f + L"\\Sub\\deep").c_str(), nullptr));
+             settle();
+             write(L"Sub\\deep\\page.txt")(f);
+         },
+         L"Sub"},
+        {"noise alone wakes nobody", nullptr,
+         [&](const std::wstring& f) {
+             write(L"~$report.docx")(f);
+             write(L"Thumbs.db")(f);
+             write(L"setup.exe.crdownload")(f);
+             settle();
+             write(L"real.txt")(f);
+         },
+         L"real.txt"},
+        {"nor do the program's own files", nullptr,
+         [&](const std::wstring& f) {
+             ASSERT_TRUE(CreateDirectoryW((f + L"\\Own").c_str(), nullptr));
+             write(L"Own\\window.json")(f);
+             settle();
+             write(L"real.txt")(f);
+         },
+         L"real.txt", false, true},
+        {"no names from the file system: watched all the same", nullptr, write(L"scan.pdf"), L"", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchFolder scratch;
+        const std::wstring folder = scratch.Make(L"Watched");
+        if (c.prepare) c.prepare(folder);
+        if (c.refuseNames) CurrentFolderAccessCalls().readDirectoryChanges = RefuseNames;
+        IgnoreChangesIn(c.ownFolder ? folder + L"\\Own" : L"");
+        Watch({folder});
+        CurrentFolderAccessCalls() = PlatformFolderAccessCalls();
+        ASSERT_EQ(AppState.watchEntries.size(), 1u);
+        EXPECT_EQ(AppState.watchEntries[0].read == nullptr, c.refuseNames);
+        recorder::Reset();
+        c.change(folder);
+        ASSERT_TRUE(recorder::WaitForCalls(1, kWake));
+        settle();
+        for (const RecordedActivation& call : recorder::Calls()) EXPECT_EQ(call.item, c.item);
+        StopWatching();
+    }
+    IgnoreChangesIn(L"");
+
+    // A short (8.3) name becomes the long one.
+    const std::wstring folder = root.Make(L"Names");
+    ASSERT_TRUE(WriteTextFile(folder + L"\\A rather long file name.txt", "x"));
+    wchar_t shortPath[MAX_PATH] = {};
+    ASSERT_NE(GetShortPathNameW((folder + L"\\A rather long file name.txt").c_str(), shortPath, MAX_PATH), 0u);
+    const std::wstring shortName = std::wstring(shortPath).substr(std::wstring(shortPath).find_last_of(L'\\') + 1);
+    EXPECT_NE(shortName, L"A rather long file name.txt");
+    EXPECT_EQ(ChildItemOf(folder, shortName, false), L"A rather long file name.txt");
+}
+
+// Thousands of files in one burst overflow the read: the names are lost,
+// and the change is shown all the same, with nothing to select.
+TEST_F(ChangeWatcher, ABurstThatOverflowsTheNamesIsShownWithoutAnItem) {
+    const std::wstring folder = root.Make(L"Burst");
+    Watch({folder});
+    HoldWorkerIn(folder);
+    for (int i = 0; i < 4000; ++i) ASSERT_TRUE(WriteTextFile(folder + L"\\file-" + std::to_wstring(i) + L".txt", ""));
+    recorder::Release();
+    ASSERT_TRUE(recorder::WaitForCalls(2, kWake));
+    ASSERT_TRUE(recorder::WaitForQuiet(kQuiet, kWake));
+    const std::vector<RecordedActivation> calls = recorder::Calls();
+    EXPECT_EQ(calls.front().item, L"held");
+    std::printf("a burst of 4000 files: %zu activations, the first after it naming \"%ls\"\n", calls.size() - 1,
+                calls[1].item.c_str());
+    EXPECT_EQ(calls[1].item, L"");
 }
 
 TEST_F(ChangeWatcher, ChangeDeepInsideActivatesTheWatchedFolder) {
