@@ -700,7 +700,7 @@ TEST_F(LumivaneTest, ChangesWhileTheUserTypesAreShownOnceTheyPause) {
     EXPECT_EQ(Inspect({"state", typistWindow})["foreground"], "1");
     EXPECT_EQ(Inspect({"state", iconic})["iconic"], "1") << "restored while the user typed";
     EXPECT_TRUE(NewFileBrowsers("Unopened").empty()) << "opened while the user typed";
-    EXPECT_TRUE(Eventually([&] { return Inspect({"balloons"})["balloon"] == "「Maximised」が変更されました"; }, kShort))
+    EXPECT_TRUE(Eventually([&] { return Inspect({"balloons"})["balloon"] == "「new.txt」— Maximised"; }, kShort))
         << "no balloon for the last folder: " << Inspect({"balloons"}).text;
 
     EXPECT_TRUE(Eventually([&] { return Inspect({"state", zoomed})["foreground"] == "1"; }, milliseconds(16000)))

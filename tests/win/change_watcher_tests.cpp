@@ -437,8 +437,10 @@ TEST_F(ChangeWatcher, ChangesHeldBackWhileTheUserWorksAreShownOnceTheyAreAway) {
         ReportToWindow(reports.Handle());
         Watch({folders[0], folders[1]});
         std::vector<std::wstring> expected;
+        std::map<int, std::wstring> latestItem;  // by folder: what a later showing is to select
         for (std::size_t i = 0; i < c.changes.size(); ++i) {
-            ChangeFolder(folders[c.changes[i]], (std::to_wstring(&c - cases) + L"-" + std::to_wstring(i)).c_str());
+            latestItem[c.changes[i]] = std::to_wstring(&c - cases) + L"-" + std::to_wstring(i);
+            ChangeFolder(folders[c.changes[i]], latestItem[c.changes[i]].c_str());
             ASSERT_TRUE(recorder::WaitForCalls(i + 1, kWake));
             expected.push_back(folders[c.changes[i]]);
         }
@@ -457,6 +459,9 @@ TEST_F(ChangeWatcher, ChangesHeldBackWhileTheUserWorksAreShownOnceTheyAreAway) {
         ASSERT_TRUE(recorder::WaitForCalls(expected.size(), kWake));
         Sleep(1500);  // past the moment the user counts as away
         EXPECT_EQ(recorder::Paths(), expected);
+        for (std::size_t i = 0; i < c.shown.size() && c.changes.size() + i < recorder::Calls().size(); ++i) {
+            EXPECT_EQ(recorder::Calls()[c.changes.size() + i].item, latestItem[c.shown[i]]) << "shown " << i;
+        }
         if (!c.shown.empty()) {
             const auto held = recorder::Calls()[c.changes.size()].started - recorder::Calls()[0].started;
             EXPECT_GE(held, 700ms) << "shown before the user was away";
