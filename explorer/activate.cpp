@@ -43,7 +43,6 @@
 #include <cstring>
 #include <iterator>
 #include <memory>
-#include <type_traits>
 #include <vector>
 
 #include "base/win_raii.h"
@@ -51,6 +50,7 @@
 #include "explorer/folder_access.h"
 #include "explorer/folder_identity.h"
 #include "explorer/foreground.h"
+#include "explorer/remote_calls.h"
 #include "explorer/tab_strip.h"
 #include "explorer/window_folder_path.h"
 
@@ -69,78 +69,6 @@ constexpr DWORD kTabCheckIntervalMs = 50;
 constexpr ULONGLONG kTabBudgetMs = 1000;
 // What selecting the earlier tab again may take beyond it.
 constexpr ULONGLONG kTabRestoreMs = 500;
-
-// The answers of a call whose object's thread hangs or whose process is gone.
-bool IsLostObject(HRESULT hr) {
-    return hr == RPC_E_CALL_CANCELED || hr == RPC_E_DISCONNECTED || hr == RPC_E_SERVER_DIED ||
-           hr == RPC_E_SERVER_DIED_DNE;
-}
-
-// The calls into one window's objects (or the collection's), each under
-// the activation's deadline, and the references obtained from them.
-//
-// A call that was cancelled, that ran into the deadline, or that found the
-// process gone loses the objects: a cancelled call leaves their thread
-// hung, and releasing the last reference to a proxy is itself a call, which
-// waits for that thread as long as it hangs. So from then on nothing more
-// is called on them, and the references still held are abandoned instead
-// of released: one small leak per hung window, against a search that would
-// stall with it. Otherwise they are released when the calls end, the last
-// obtained first, each release under the deadline too.
-class RemoteCalls {
-public:
-    explicit RemoteCalls(CallDeadline& deadline) : deadline_(deadline) {}
-    ~RemoteCalls();
-    RemoteCalls(const RemoteCalls&) = delete;
-    RemoteCalls& operator=(const RemoteCalls&) = delete;
-
-    // Runs call (one call into the objects) unless they are lost; a lost
-    // object answers RPC_E_CALL_CANCELED, or false.
-    template <typename Call>
-    auto Run(Call&& call) {
-        using Result = decltype(call());
-        constexpr bool kHresult = std::is_same_v<Result, HRESULT>;
-        if (lost_) {
-            if constexpr (kHresult) return Result{RPC_E_CALL_CANCELED};
-            else return Result{};
-        }
-        const ULONGLONG start = GetTickCount64();
-        Result result = deadline_.Bounded(std::forward<Call>(call));
-        if (GetTickCount64() - start >= kCallDeadlineMs) lost_ = true;
-        if constexpr (kHresult) lost_ = lost_ || IsLostObject(result);
-        return result;
-    }
-
-    // The reference that get obtains (an HRESULT call that fills its
-    // out-pointer), held until the calls end; null when the call fails.
-    template <typename T, typename Get>
-    T* Obtain(Get&& get) {
-        T* reference = nullptr;
-        const HRESULT hr = Run([&] { return get(&reference); });
-        Hold(reference);
-        return SUCCEEDED(hr) ? reference : nullptr;
-    }
-
-    // Takes over a reference into these objects that another call obtained.
-    void Hold(IUnknown* reference) {
-        if (reference) held_.push_back(reference);
-    }
-
-    bool Lost() const { return lost_; }
-
-private:
-    CallDeadline& deadline_;
-    bool lost_ = false;
-    std::vector<IUnknown*> held_;
-};
-
-RemoteCalls::~RemoteCalls() {
-    while (!held_.empty() && !lost_) {
-        IUnknown* reference = held_.back();
-        held_.pop_back();
-        Run([&] { return reference->Release(), true; });
-    }
-}
 
 // The tab window of a browser that lives in a tabbed frame, or null. The
 // shell browser of a tab answers its own ShellTabWindowClass window; a
