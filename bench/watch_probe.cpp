@@ -54,7 +54,7 @@ int RunFloor(int count, wchar_t** folders) {
 }  // namespace
 
 // Every change counts as shown: nothing is held back for later.
-ActivationResult ActivateOrOpenFolder(const std::wstring&, HANDLE) {
+ActivationResult ActivateOrOpenFolder(const std::wstring&, HANDLE, const std::wstring&) {
     PrintWakeUp();
     return {};
 }

@@ -50,7 +50,9 @@
 #include "explorer/folder_access.h"
 #include "explorer/folder_identity.h"
 #include "explorer/foreground.h"
+#include "explorer/item_selection.h"
 #include "explorer/remote_calls.h"
+#include "explorer/stop_event.h"
 #include "explorer/tab_strip.h"
 #include "explorer/window_folder_path.h"
 
@@ -183,17 +185,16 @@ struct Found {
     bool usersOwn = false;
 };
 
-bool IsStopped(HANDLE stopEvent) {
-    return stopEvent != nullptr && WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0;
-}
-
 // The found window, reloaded unless the user is in it or a stop came, and
-// brought forward as far as focus allows.
+// brought forward as far as focus allows; then item is selected in it
+// where the focus may be taken (SelectItemInWindow), once the reloaded
+// view can list it.
 Found ReloadAndBringForward(HWND window, IWebBrowser2* browser, RemoteCalls* calls, FocusState& focus,
-                            HANDLE stopEvent) {
+                            HANDLE stopEvent, const std::wstring& item) {
     if (UserIsInWindow(window, focus.rule)) return Found{true, window, true};
     if (browser && !IsStopped(stopEvent)) calls->Run([&] { return browser->Refresh(); });
     BringWindowForward(window, focus, stopEvent);
+    if (browser) SelectItemInWindow(browser, window, item, focus, stopEvent, *calls);
     return Found{true, window, false};
 }
 
@@ -204,16 +205,16 @@ Found ReloadAndBringForward(HWND window, IWebBrowser2* browser, RemoteCalls* cal
 // whose handle is missing or hung is asked nothing more: neither is found,
 // and the caller goes on to the next index.
 Found ActivateIfShowing(IShellWindows* windows, RemoteCalls& shellCalls, const VARIANT& index,
-                        const std::wstring& target, FocusState& focus, BackgroundTab& background, HANDLE stopEvent,
-                        CallDeadline& deadline) {
+                        const std::wstring& target, const std::wstring& item, FocusState& focus,
+                        BackgroundTab& background, HANDLE stopEvent, CallDeadline& deadline) {
     auto calls = std::make_unique<RemoteCalls>(deadline);
-    IDispatch* item = nullptr;
-    const HRESULT found = shellCalls.Run([&] { return windows->Item(index, &item); });
-    calls->Hold(item);
-    if (FAILED(found) || !item) return {};
+    IDispatch* listed = nullptr;
+    const HRESULT found = shellCalls.Run([&] { return windows->Item(index, &listed); });
+    calls->Hold(listed);
+    if (FAILED(found) || !listed) return {};
 
     auto* browser =
-        calls->Obtain<IWebBrowser2>([&](IWebBrowser2** out) { return item->QueryInterface(IID_PPV_ARGS(out)); });
+        calls->Obtain<IWebBrowser2>([&](IWebBrowser2** out) { return listed->QueryInterface(IID_PPV_ARGS(out)); });
     if (!browser) return {};
 
     std::wstring windowPath;
@@ -232,7 +233,7 @@ Found ActivateIfShowing(IShellWindows* windows, RemoteCalls& shellCalls, const V
         }
         return {};
     }
-    return ReloadAndBringForward(frame, browser, calls.get(), focus, stopEvent);
+    return ReloadAndBringForward(frame, browser, calls.get(), focus, stopEvent, item);
 }
 
 // The folder's ID list as the byte-array variant FindWindowSW takes.
@@ -280,22 +281,13 @@ Found ActivateFoundByShell(IShellWindows* windows, RemoteCalls& shellCalls, cons
     if (hr != S_OK) return {};
     HWND window = reinterpret_cast<HWND>(static_cast<LONG_PTR>(handle));
     if (!IsUsableWindow(window)) return {};
-    return ReloadAndBringForward(window, nullptr, nullptr, focus, stopEvent);
-}
-
-// Waits milliseconds, or less when stopEvent is set meanwhile; true when
-// it is set. Without an event, a plain sleep.
-bool WaitUnlessStopped(HANDLE stopEvent, DWORD milliseconds) {
-    if (stopEvent == nullptr) {
-        Sleep(milliseconds);
-        return false;
-    }
-    return WaitForSingleObject(stopEvent, milliseconds) == WAIT_OBJECT_0;
+    return ReloadAndBringForward(window, nullptr, nullptr, focus, stopEvent, {});
 }
 
 // One search (see ActivateExistingWindow), its calls under deadline. A
 // stop ends it between windows.
-Found SearchOnce(const std::wstring& target, FocusState& focus, HANDLE stopEvent, CallDeadline& deadline) {
+Found SearchOnce(const std::wstring& target, const std::wstring& item, FocusState& focus, HANDLE stopEvent,
+                 CallDeadline& deadline) {
     RemoteCalls shellCalls(deadline);
     auto* windows = shellCalls.Obtain<IShellWindows>([](IShellWindows** out) {
         return CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_PPV_ARGS(out));
@@ -314,7 +306,7 @@ Found SearchOnce(const std::wstring& target, FocusState& focus, HANDLE stopEvent
         VariantInit(&index);
         index.vt = VT_I4;
         index.lVal = i;
-        found = ActivateIfShowing(windows, shellCalls, index, target, focus, background, stopEvent, deadline);
+        found = ActivateIfShowing(windows, shellCalls, index, target, item, focus, background, stopEvent, deadline);
         VariantClear(&index);
     }
     if (!found.any && background.calls && !IsStopped(stopEvent)) {
@@ -324,11 +316,13 @@ Found SearchOnce(const std::wstring& target, FocusState& focus, HANDLE stopEvent
         // but nothing is reloaded. The frame does not count as the folder's
         // window: the user in front of it may not see the folder.
         if (!UserIsInWindow(background.frame, focus.rule)) {
-            if (MayTakeFocus(focus) && SelectTab(background.frame, background.tab, background.name) &&
-                !IsStopped(stopEvent)) {
-                background.calls->Run([&] { return background.browser->Refresh(); });
-            }
+            const bool switched = MayTakeFocus(focus) &&
+                                  SelectTab(background.frame, background.tab, background.name) && !IsStopped(stopEvent);
+            if (switched) background.calls->Run([&] { return background.browser->Refresh(); });
             BringWindowForward(background.frame, focus, stopEvent);
+            if (switched) {
+                SelectItemInWindow(background.browser, background.frame, item, focus, stopEvent, *background.calls);
+            }
         }
         found.any = true;
     }
@@ -344,10 +338,10 @@ ActivationResult Outcome(const Found& found, const FocusState& focus, HANDLE sto
 
 // The activation of path, whose normal form is target, for a rule decided
 // before anything was called.
-ActivationResult ActivateOrOpen(const std::wstring& path, const std::wstring& target, FocusState& focus,
-                                HANDLE stopEvent) {
+ActivationResult ActivateOrOpen(const std::wstring& path, const std::wstring& target, const std::wstring& item,
+                                FocusState& focus, HANDLE stopEvent) {
     CallDeadline deadline;
-    const Found found = SearchOnce(target, focus, stopEvent, deadline);
+    const Found found = SearchOnce(target, item, focus, stopEvent, deadline);
     if (found.any) return Outcome(found, focus, stopEvent);
     // A path from the settings file can be edited by hand; "open" would run
     // a program, open a document or follow a URL just as readily as a folder.
@@ -360,7 +354,7 @@ ActivationResult ActivateOrOpen(const std::wstring& path, const std::wstring& ta
     // The shell lists a new window only some time after the request.
     for (int poll = 0; poll < kOpenPolls; ++poll) {
         if (WaitUnlessStopped(stopEvent, kPollIntervalMs)) return {};
-        const Found opened = SearchOnce(target, focus, stopEvent, deadline);
+        const Found opened = SearchOnce(target, item, focus, stopEvent, deadline);
         if (opened.any) return Outcome(opened, focus, stopEvent);
     }
     return {};
@@ -371,23 +365,23 @@ ActivationResult ActivateOrOpen(const std::wstring& path, const std::wstring& ta
 bool ActivateExistingWindow(const std::wstring& target, FocusRule rule, HANDLE stopEvent) {
     CallDeadline deadline;
     FocusState focus{rule, false, 0};
-    return SearchOnce(target, focus, stopEvent, deadline).any;
+    return SearchOnce(target, {}, focus, stopEvent, deadline).any;
 }
 
 // An empty path, or one of separators only, names no folder: nothing is
 // searched, opened or waited for.
-ActivationResult ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent) {
+ActivationResult ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent, const std::wstring& item) {
     const std::wstring target = NormalizeFolderPath(path);
     if (target.empty()) return {};
     FocusState focus = FocusForChange();
-    return ActivateOrOpen(path, target, focus, stopEvent);
+    return ActivateOrOpen(path, target, item, focus, stopEvent);
 }
 
-void ActivateOrOpenFolderForUser(const std::wstring& path) {
+void ActivateOrOpenFolderForUser(const std::wstring& path, const std::wstring& item) {
     const std::wstring target = NormalizeFolderPath(path);
     if (target.empty()) return;
     // The user asked in our window (or on our balloon): whatever the input
     // says, they are not at work somewhere else.
     FocusState focus = FocusForUser();
-    ActivateOrOpen(path, target, focus, nullptr);
+    ActivateOrOpen(path, target, item, focus, nullptr);
 }

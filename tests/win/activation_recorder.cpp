@@ -53,7 +53,7 @@ APTTYPE CurrentApartment() {
 
 }  // namespace
 
-ActivationResult ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent) {
+ActivationResult ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent, const std::wstring&) {
     RecordedActivation call{path, GetCurrentThreadId(), CurrentApartment(), std::chrono::steady_clock::now()};
     IStream* stream = nullptr;
     DWORD wait = 0;
@@ -93,7 +93,7 @@ ActivationResult ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent
 }
 
 // The double-click's activation, recorded like the watcher's.
-void ActivateOrOpenFolderForUser(const std::wstring& path) { ActivateOrOpenFolder(path, nullptr); }
+void ActivateOrOpenFolderForUser(const std::wstring& path, const std::wstring&) { ActivateOrOpenFolder(path, nullptr); }
 
 // The watcher never calls it; defined so the declaration has a body here.
 bool ActivateExistingWindow(const std::wstring&, FocusRule, HANDLE) { return false; }
