@@ -34,7 +34,6 @@
 #include <windows.h>
 #include <exdisp.h>
 #include <oleidl.h>
-#include <servprov.h>
 #include <shlobj.h>
 #include <shlguid.h>
 
@@ -76,11 +75,7 @@ constexpr ULONGLONG kTabRestoreMs = 500;
 // shell browser of a tab answers its own ShellTabWindowClass window; a
 // browser without tabs answers its frame, or nothing at all.
 HWND TabWindowOf(IWebBrowser2* browser, RemoteCalls& calls) {
-    auto* services =
-        calls.Obtain<IServiceProvider>([&](IServiceProvider** out) { return browser->QueryInterface(IID_PPV_ARGS(out)); });
-    if (!services) return nullptr;
-    auto* shellBrowser = calls.Obtain<IShellBrowser>(
-        [&](IShellBrowser** out) { return services->QueryService(SID_STopLevelBrowser, IID_PPV_ARGS(out)); });
+    IShellBrowser* shellBrowser = TopLevelBrowserOf(browser, calls);
     if (!shellBrowser) return nullptr;
     HWND tab = nullptr;
     if (FAILED(calls.Run([&] { return shellBrowser->GetWindow(&tab); })) || !tab) return nullptr;

@@ -63,21 +63,26 @@ Attempt TrySelect(IShellBrowser* shellBrowser, const std::wstring& item, RemoteC
     UniqueItemId child(parsed);
     if (FAILED(hr) || !child) return failed();
     const auto childId = static_cast<PCUITEMID_CHILD>(child.get());
-    if (FAILED(calls.Run([&] { return view->SelectItem(childId, kSelectFlags); }))) return failed();
+    // What it answers proves nothing either way: the selection read back does.
+    calls.Run([&] { return view->SelectItem(childId, kSelectFlags); });
     return SelectionIs(folderView, folder, childId, calls) ? Attempt::Selected : failed();
 }
 
 }  // namespace
 
+IShellBrowser* TopLevelBrowserOf(IWebBrowser2* browser, RemoteCalls& calls) {
+    auto* services = calls.Obtain<IServiceProvider>(
+        [&](IServiceProvider** out) { return browser->QueryInterface(IID_PPV_ARGS(out)); });
+    if (!services) return nullptr;
+    return calls.Obtain<IShellBrowser>(
+        [&](IShellBrowser** out) { return services->QueryService(SID_STopLevelBrowser, IID_PPV_ARGS(out)); });
+}
+
 bool SelectItemInWindow(IWebBrowser2* browser, HWND window, const std::wstring& item, FocusState& focus,
                         HANDLE stopEvent, RemoteCalls& calls) {
     // A name with a separator is no direct child: the view selects only those.
     if (item.empty() || item.find_first_of(L"\\/") != std::wstring::npos) return false;
-    auto* services = calls.Obtain<IServiceProvider>(
-        [&](IServiceProvider** out) { return browser->QueryInterface(IID_PPV_ARGS(out)); });
-    if (!services) return false;
-    auto* shellBrowser = calls.Obtain<IShellBrowser>(
-        [&](IShellBrowser** out) { return services->QueryService(SID_STopLevelBrowser, IID_PPV_ARGS(out)); });
+    IShellBrowser* shellBrowser = TopLevelBrowserOf(browser, calls);
     if (!shellBrowser) return false;
 
     const ULONGLONG giveUpAt = GetTickCount64() + kSelectForMs;

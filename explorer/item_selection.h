@@ -5,11 +5,16 @@
 
 #include <windows.h>
 #include <exdisp.h>
+#include <shobjidl.h>
 
 #include <string>
 
 #include "explorer/foreground.h"
 #include "explorer/remote_calls.h"
+
+// The top-level shell browser of browser's window (of its tab, where the
+// frame has tabs), or null. Its reference is held by calls.
+IShellBrowser* TopLevelBrowserOf(IWebBrowser2* browser, RemoteCalls& calls);
 
 // Selects item (the name of a direct child of the folder that browser
 // shows) in browser's view, and nothing else: it becomes the focused item
