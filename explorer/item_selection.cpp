@@ -90,6 +90,8 @@ bool SelectItemInWindow(IWebBrowser2* browser, HWND window, const std::wstring& 
         if (IsStopped(stopEvent) || !MayTakeFocus(focus) || WindowIsInUse(window)) return false;
         const Attempt attempt = TrySelect(shellBrowser, item, calls);
         if (attempt != Attempt::NotYet) return attempt == Attempt::Selected;
-        if (GetTickCount64() >= giveUpAt || WaitUnlessStopped(stopEvent, kSelectIntervalMs)) return false;
+        if (GetTickCount64() >= giveUpAt) return false;
+        // A stop meanwhile ends the tries before the next one.
+        Sleep(kSelectIntervalMs);
     }
 }
