@@ -33,10 +33,9 @@ bool SelectionIs(IFolderView* view, IShellFolder* folder, PCUITEMID_CHILD item, 
         [&](IEnumIDList** out) { return view->Items(SVGIO_SELECTION, IID_PPV_ARGS(out)); });
     if (!selection) return false;
     PITEMID_CHILD first = nullptr;
-    ULONG fetched = 0;
-    const HRESULT next = calls.Run([&] { return selection->Next(1, &first, &fetched); });
+    const HRESULT next = calls.Run([&] { return selection->Next(1, &first, nullptr); });
     UniqueItemId owned(first);
-    if (next != S_OK || fetched != 1 || !first) return false;
+    if (next != S_OK || !first) return false;
     // CompareIDs answers the order in the code of a success HRESULT: 0 is
     // the same item.
     const HRESULT order = calls.Run([&] { return folder->CompareIDs(0, first, item); });
