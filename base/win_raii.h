@@ -56,6 +56,8 @@ using UniqueTaskMemory = UniqueResource<T*, CoTaskMemFree>;
 // Held as the shell's own pointer type: in the Windows SDK that pointer
 // is __unaligned, and a plain ITEMIDLIST* cannot take it.
 using UniqueIdList = UniqueResource<PIDLIST_ABSOLUTE, ILFree>;
+// An item ID relative to a folder (a child's, say), as a folder hands it out.
+using UniqueItemId = UniqueResource<PIDLIST_RELATIVE, ILFree>;
 
 // A window's device context, for the scope that needs it.
 class WindowDC {

@@ -34,7 +34,6 @@
 #include <windows.h>
 #include <exdisp.h>
 #include <oleidl.h>
-#include <servprov.h>
 #include <shlobj.h>
 #include <shlguid.h>
 
@@ -43,7 +42,6 @@
 #include <cstring>
 #include <iterator>
 #include <memory>
-#include <type_traits>
 #include <vector>
 
 #include "base/win_raii.h"
@@ -51,6 +49,9 @@
 #include "explorer/folder_access.h"
 #include "explorer/folder_identity.h"
 #include "explorer/foreground.h"
+#include "explorer/item_selection.h"
+#include "explorer/remote_calls.h"
+#include "explorer/stop_event.h"
 #include "explorer/tab_strip.h"
 #include "explorer/window_folder_path.h"
 
@@ -70,87 +71,11 @@ constexpr ULONGLONG kTabBudgetMs = 1000;
 // What selecting the earlier tab again may take beyond it.
 constexpr ULONGLONG kTabRestoreMs = 500;
 
-// The answers of a call whose object's thread hangs or whose process is gone.
-bool IsLostObject(HRESULT hr) {
-    return hr == RPC_E_CALL_CANCELED || hr == RPC_E_DISCONNECTED || hr == RPC_E_SERVER_DIED ||
-           hr == RPC_E_SERVER_DIED_DNE;
-}
-
-// The calls into one window's objects (or the collection's), each under
-// the activation's deadline, and the references obtained from them.
-//
-// A call that was cancelled, that ran into the deadline, or that found the
-// process gone loses the objects: a cancelled call leaves their thread
-// hung, and releasing the last reference to a proxy is itself a call, which
-// waits for that thread as long as it hangs. So from then on nothing more
-// is called on them, and the references still held are abandoned instead
-// of released: one small leak per hung window, against a search that would
-// stall with it. Otherwise they are released when the calls end, the last
-// obtained first, each release under the deadline too.
-class RemoteCalls {
-public:
-    explicit RemoteCalls(CallDeadline& deadline) : deadline_(deadline) {}
-    ~RemoteCalls();
-    RemoteCalls(const RemoteCalls&) = delete;
-    RemoteCalls& operator=(const RemoteCalls&) = delete;
-
-    // Runs call (one call into the objects) unless they are lost; a lost
-    // object answers RPC_E_CALL_CANCELED, or false.
-    template <typename Call>
-    auto Run(Call&& call) {
-        using Result = decltype(call());
-        constexpr bool kHresult = std::is_same_v<Result, HRESULT>;
-        if (lost_) {
-            if constexpr (kHresult) return Result{RPC_E_CALL_CANCELED};
-            else return Result{};
-        }
-        const ULONGLONG start = GetTickCount64();
-        Result result = deadline_.Bounded(std::forward<Call>(call));
-        if (GetTickCount64() - start >= kCallDeadlineMs) lost_ = true;
-        if constexpr (kHresult) lost_ = lost_ || IsLostObject(result);
-        return result;
-    }
-
-    // The reference that get obtains (an HRESULT call that fills its
-    // out-pointer), held until the calls end; null when the call fails.
-    template <typename T, typename Get>
-    T* Obtain(Get&& get) {
-        T* reference = nullptr;
-        const HRESULT hr = Run([&] { return get(&reference); });
-        Hold(reference);
-        return SUCCEEDED(hr) ? reference : nullptr;
-    }
-
-    // Takes over a reference into these objects that another call obtained.
-    void Hold(IUnknown* reference) {
-        if (reference) held_.push_back(reference);
-    }
-
-    bool Lost() const { return lost_; }
-
-private:
-    CallDeadline& deadline_;
-    bool lost_ = false;
-    std::vector<IUnknown*> held_;
-};
-
-RemoteCalls::~RemoteCalls() {
-    while (!held_.empty() && !lost_) {
-        IUnknown* reference = held_.back();
-        held_.pop_back();
-        Run([&] { return reference->Release(), true; });
-    }
-}
-
 // The tab window of a browser that lives in a tabbed frame, or null. The
 // shell browser of a tab answers its own ShellTabWindowClass window; a
 // browser without tabs answers its frame, or nothing at all.
 HWND TabWindowOf(IWebBrowser2* browser, RemoteCalls& calls) {
-    auto* services =
-        calls.Obtain<IServiceProvider>([&](IServiceProvider** out) { return browser->QueryInterface(IID_PPV_ARGS(out)); });
-    if (!services) return nullptr;
-    auto* shellBrowser = calls.Obtain<IShellBrowser>(
-        [&](IShellBrowser** out) { return services->QueryService(SID_STopLevelBrowser, IID_PPV_ARGS(out)); });
+    IShellBrowser* shellBrowser = TopLevelBrowserOf(browser, calls);
     if (!shellBrowser) return nullptr;
     HWND tab = nullptr;
     if (FAILED(calls.Run([&] { return shellBrowser->GetWindow(&tab); })) || !tab) return nullptr;
@@ -255,17 +180,16 @@ struct Found {
     bool usersOwn = false;
 };
 
-bool IsStopped(HANDLE stopEvent) {
-    return stopEvent != nullptr && WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0;
-}
-
 // The found window, reloaded unless the user is in it or a stop came, and
-// brought forward as far as focus allows.
+// brought forward as far as focus allows; then item is selected in it
+// where the focus may be taken (SelectItemInWindow), once the reloaded
+// view can list it.
 Found ReloadAndBringForward(HWND window, IWebBrowser2* browser, RemoteCalls* calls, FocusState& focus,
-                            HANDLE stopEvent) {
+                            HANDLE stopEvent, const std::wstring& item) {
     if (UserIsInWindow(window, focus.rule)) return Found{true, window, true};
     if (browser && !IsStopped(stopEvent)) calls->Run([&] { return browser->Refresh(); });
     BringWindowForward(window, focus, stopEvent);
+    if (browser) SelectItemInWindow(browser, window, item, focus, stopEvent, *calls);
     return Found{true, window, false};
 }
 
@@ -276,16 +200,16 @@ Found ReloadAndBringForward(HWND window, IWebBrowser2* browser, RemoteCalls* cal
 // whose handle is missing or hung is asked nothing more: neither is found,
 // and the caller goes on to the next index.
 Found ActivateIfShowing(IShellWindows* windows, RemoteCalls& shellCalls, const VARIANT& index,
-                        const std::wstring& target, FocusState& focus, BackgroundTab& background, HANDLE stopEvent,
-                        CallDeadline& deadline) {
+                        const std::wstring& target, const std::wstring& item, FocusState& focus,
+                        BackgroundTab& background, HANDLE stopEvent, CallDeadline& deadline) {
     auto calls = std::make_unique<RemoteCalls>(deadline);
-    IDispatch* item = nullptr;
-    const HRESULT found = shellCalls.Run([&] { return windows->Item(index, &item); });
-    calls->Hold(item);
-    if (FAILED(found) || !item) return {};
+    IDispatch* listed = nullptr;
+    const HRESULT found = shellCalls.Run([&] { return windows->Item(index, &listed); });
+    calls->Hold(listed);
+    if (FAILED(found) || !listed) return {};
 
     auto* browser =
-        calls->Obtain<IWebBrowser2>([&](IWebBrowser2** out) { return item->QueryInterface(IID_PPV_ARGS(out)); });
+        calls->Obtain<IWebBrowser2>([&](IWebBrowser2** out) { return listed->QueryInterface(IID_PPV_ARGS(out)); });
     if (!browser) return {};
 
     std::wstring windowPath;
@@ -304,7 +228,7 @@ Found ActivateIfShowing(IShellWindows* windows, RemoteCalls& shellCalls, const V
         }
         return {};
     }
-    return ReloadAndBringForward(frame, browser, calls.get(), focus, stopEvent);
+    return ReloadAndBringForward(frame, browser, calls.get(), focus, stopEvent, item);
 }
 
 // The folder's ID list as the byte-array variant FindWindowSW takes.
@@ -352,22 +276,13 @@ Found ActivateFoundByShell(IShellWindows* windows, RemoteCalls& shellCalls, cons
     if (hr != S_OK) return {};
     HWND window = reinterpret_cast<HWND>(static_cast<LONG_PTR>(handle));
     if (!IsUsableWindow(window)) return {};
-    return ReloadAndBringForward(window, nullptr, nullptr, focus, stopEvent);
-}
-
-// Waits milliseconds, or less when stopEvent is set meanwhile; true when
-// it is set. Without an event, a plain sleep.
-bool WaitUnlessStopped(HANDLE stopEvent, DWORD milliseconds) {
-    if (stopEvent == nullptr) {
-        Sleep(milliseconds);
-        return false;
-    }
-    return WaitForSingleObject(stopEvent, milliseconds) == WAIT_OBJECT_0;
+    return ReloadAndBringForward(window, nullptr, nullptr, focus, stopEvent, {});
 }
 
 // One search (see ActivateExistingWindow), its calls under deadline. A
 // stop ends it between windows.
-Found SearchOnce(const std::wstring& target, FocusState& focus, HANDLE stopEvent, CallDeadline& deadline) {
+Found SearchOnce(const std::wstring& target, const std::wstring& item, FocusState& focus, HANDLE stopEvent,
+                 CallDeadline& deadline) {
     RemoteCalls shellCalls(deadline);
     auto* windows = shellCalls.Obtain<IShellWindows>([](IShellWindows** out) {
         return CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_PPV_ARGS(out));
@@ -386,7 +301,7 @@ Found SearchOnce(const std::wstring& target, FocusState& focus, HANDLE stopEvent
         VariantInit(&index);
         index.vt = VT_I4;
         index.lVal = i;
-        found = ActivateIfShowing(windows, shellCalls, index, target, focus, background, stopEvent, deadline);
+        found = ActivateIfShowing(windows, shellCalls, index, target, item, focus, background, stopEvent, deadline);
         VariantClear(&index);
     }
     if (!found.any && background.calls && !IsStopped(stopEvent)) {
@@ -396,11 +311,13 @@ Found SearchOnce(const std::wstring& target, FocusState& focus, HANDLE stopEvent
         // but nothing is reloaded. The frame does not count as the folder's
         // window: the user in front of it may not see the folder.
         if (!UserIsInWindow(background.frame, focus.rule)) {
-            if (MayTakeFocus(focus) && SelectTab(background.frame, background.tab, background.name) &&
-                !IsStopped(stopEvent)) {
-                background.calls->Run([&] { return background.browser->Refresh(); });
-            }
+            const bool switched = MayTakeFocus(focus) &&
+                                  SelectTab(background.frame, background.tab, background.name) && !IsStopped(stopEvent);
+            if (switched) background.calls->Run([&] { return background.browser->Refresh(); });
             BringWindowForward(background.frame, focus, stopEvent);
+            if (switched) {
+                SelectItemInWindow(background.browser, background.frame, item, focus, stopEvent, *background.calls);
+            }
         }
         found.any = true;
     }
@@ -416,10 +333,10 @@ ActivationResult Outcome(const Found& found, const FocusState& focus, HANDLE sto
 
 // The activation of path, whose normal form is target, for a rule decided
 // before anything was called.
-ActivationResult ActivateOrOpen(const std::wstring& path, const std::wstring& target, FocusState& focus,
-                                HANDLE stopEvent) {
+ActivationResult ActivateOrOpen(const std::wstring& path, const std::wstring& target, const std::wstring& item,
+                                FocusState& focus, HANDLE stopEvent) {
     CallDeadline deadline;
-    const Found found = SearchOnce(target, focus, stopEvent, deadline);
+    const Found found = SearchOnce(target, item, focus, stopEvent, deadline);
     if (found.any) return Outcome(found, focus, stopEvent);
     // A path from the settings file can be edited by hand; "open" would run
     // a program, open a document or follow a URL just as readily as a folder.
@@ -432,7 +349,7 @@ ActivationResult ActivateOrOpen(const std::wstring& path, const std::wstring& ta
     // The shell lists a new window only some time after the request.
     for (int poll = 0; poll < kOpenPolls; ++poll) {
         if (WaitUnlessStopped(stopEvent, kPollIntervalMs)) return {};
-        const Found opened = SearchOnce(target, focus, stopEvent, deadline);
+        const Found opened = SearchOnce(target, item, focus, stopEvent, deadline);
         if (opened.any) return Outcome(opened, focus, stopEvent);
     }
     return {};
@@ -443,23 +360,23 @@ ActivationResult ActivateOrOpen(const std::wstring& path, const std::wstring& ta
 bool ActivateExistingWindow(const std::wstring& target, FocusRule rule, HANDLE stopEvent) {
     CallDeadline deadline;
     FocusState focus{rule, false, 0};
-    return SearchOnce(target, focus, stopEvent, deadline).any;
+    return SearchOnce(target, {}, focus, stopEvent, deadline).any;
 }
 
 // An empty path, or one of separators only, names no folder: nothing is
 // searched, opened or waited for.
-ActivationResult ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent, const std::wstring&) {
+ActivationResult ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent, const std::wstring& item) {
     const std::wstring target = NormalizeFolderPath(path);
     if (target.empty()) return {};
     FocusState focus = FocusForChange();
-    return ActivateOrOpen(path, target, focus, stopEvent);
+    return ActivateOrOpen(path, target, item, focus, stopEvent);
 }
 
-void ActivateOrOpenFolderForUser(const std::wstring& path, const std::wstring&) {
+void ActivateOrOpenFolderForUser(const std::wstring& path, const std::wstring& item) {
     const std::wstring target = NormalizeFolderPath(path);
     if (target.empty()) return;
     // The user asked in our window (or on our balloon): whatever the input
     // says, they are not at work somewhere else.
     FocusState focus = FocusForUser();
-    ActivateOrOpen(path, target, focus, nullptr);
+    ActivateOrOpen(path, target, item, focus, nullptr);
 }

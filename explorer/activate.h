@@ -29,6 +29,12 @@ struct ActivationResult {
 // be taken, asks the shell to open path (only if it is an existing folder)
 // and searches again every 100 ms, ten times at most. Blocks throughout.
 //
+// item is the long name of the one direct child of path that changed (no
+// separators), or empty. Where the window comes forward taking the focus,
+// item is then selected in it, alone, without the keyboard focus moving
+// (item_selection.h); never in the user's own window, never while the user
+// is at work, never in a window in a menu, a move or a rename.
+//
 // stopEvent is the watcher's stop event. Once it is set, the activation
 // makes no open request, examines no further window and makes no further
 // search: a worker that was left behind must not go on acting for a list
@@ -37,7 +43,7 @@ ActivationResult ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent
 
 // The same for the user's own request in our window (a double-click on the
 // list, a click on the balloon): always restores a minimised window and
-// takes the foreground.
+// takes the foreground, and selects item (as above) when one is given.
 void ActivateOrOpenFolderForUser(const std::wstring& path, const std::wstring& item = {});
 
 // One pass over the shell's open windows for the normal form target. True

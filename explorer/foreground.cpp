@@ -56,8 +56,8 @@ constexpr LONG kOwnInputAfterMs = 250;
 // cannot be read: the setting's value on Windows 10 and 11 as shipped.
 constexpr UINT kDefaultForegroundFlashCount = 7;
 
-// A menu, a window being moved or sized: the foreground thread's modal
-// loops, which a change of foreground would cut short.
+// A menu, a window being moved or sized: a thread's modal loops, which a
+// change of foreground, or of a window's view, would cut short.
 constexpr DWORD kModalLoopFlags = GUI_INMENUMODE | GUI_POPUPMENUMODE | GUI_SYSTEMMENUMODE | GUI_INMOVESIZE;
 
 // Our own empty input. It resets the idle timer that starts the screen
@@ -233,6 +233,16 @@ bool IsUsersWindow(HWND window) {
     if (window == nullptr) return false;
     HWND foreground = CurrentForegroundCalls().getForegroundWindow();
     return foreground == window || (foreground != nullptr && GetAncestor(foreground, GA_ROOTOWNER) == window);
+}
+
+bool WindowIsInUse(HWND window) {
+    GUITHREADINFO gui = {sizeof(gui)};
+    if (!CurrentForegroundCalls().getGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &gui)) return false;
+    if ((gui.flags & kModalLoopFlags) != 0) return true;
+    // Explorer's rename box is a plain edit control over the view.
+    wchar_t className[8] = {};
+    return gui.hwndFocus != nullptr && GetClassNameW(gui.hwndFocus, className, 8) > 0 &&
+           lstrcmpiW(className, L"Edit") == 0;
 }
 
 bool UserIsInWindow(HWND window, FocusRule rule) {

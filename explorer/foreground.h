@@ -99,6 +99,11 @@ bool MayTakeFocus(FocusState& focus);
 // top-level window that owns it (a dialog, a rename box's popup).
 bool IsUsersWindow(HWND window);
 
+// True while window's thread is in a menu or a move/size loop, or has an
+// edit control with the keyboard focus (a rename, a new folder's name):
+// a change to its view would cut that short.
+bool WindowIsInUse(HWND window);
+
 // True when window must be left exactly as it is: the user may be typing
 // in it and the rule does not take the focus. No reload, no tab switch.
 bool UserIsInWindow(HWND window, FocusRule rule);

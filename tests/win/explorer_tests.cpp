@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <functional>
 #include <list>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,7 +48,7 @@ testing::Message Describe(const ListedWindow& listed) {
 void ExpectBalanced(const FakeShell& shell) {
     EXPECT_EQ(shell.OutstandingReferences(), 0) << "references left unreleased";
     EXPECT_EQ(shell.OverReleases(), 0) << "references released twice";
-    EXPECT_EQ(shell.OutstandingLocations(), 0) << "location strings not freed";
+    EXPECT_EQ(shell.OutstandingMemory(), 0) << "location strings or item IDs not freed";
     EXPECT_EQ(shell.BadIndexVariants(), 0) << "index variant not VT_I4";
 }
 
@@ -132,9 +133,9 @@ TEST(FakeShellCounters, SeeLeakedAndOverReleasedReferencesAndStrings) {
 
     BSTR location = nullptr;
     ASSERT_EQ(browser->get_LocationURL(&location), S_OK);
-    EXPECT_EQ(shell.OutstandingLocations(), 1);
+    EXPECT_EQ(shell.OutstandingMemory(), 1);
     SysFreeString(location);
-    EXPECT_EQ(shell.OutstandingLocations(), 0);
+    EXPECT_EQ(shell.OutstandingMemory(), 0);
 
     browser->AddRef();
     EXPECT_EQ(shell.OutstandingReferences(), 1);
@@ -961,6 +962,7 @@ TEST(TabItemsFromCache, AnUnreadableItemKeepsItsPlace) {
 struct Cancellation {
     bool works = false;
     UnansweringWindow* window = nullptr;
+    FakeWindow* hungView = nullptr;
     std::atomic<int> calls{0};
     std::atomic<DWORD> thread{0};
 };
@@ -971,6 +973,7 @@ HRESULT WINAPI FakeCancelCall(DWORD thread, ULONG) {
     ++cancellation.calls;
     cancellation.thread = thread;
     if (cancellation.window) cancellation.window->Cancel();
+    if (cancellation.hungView) cancellation.hungView->CancelHungCall();
     return S_OK;
 }
 
@@ -1067,6 +1070,137 @@ TEST(CallDeadline, OnlyACallThatOutlastsItsOwnDeadlineIsCancelled) {
             EXPECT_EQ(cancellation.calls, c.cancels);
         }
         CurrentCallCancelCalls() = PlatformCallCancelCalls();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The changed item, selected in the window brought forward, against the
+// fake view: a reloaded view lists the item only appearsMs after the reload
+// (0: it lists it already). The user is away unless a row says otherwise.
+
+TEST(ActivateOrOpenFolder, SelectsTheChangedItemOnlyWhereAndWhenItMay) {
+    enum class Where { Window, UsersWindow, Renaming, NewWindow, Tab, TabNotSwitched, NoShellBrowser };
+    enum class View { Refuses, AnswersOk, Hangs };
+    struct Case {
+        const char* name; FakeDesktop situation; Where where = Where::Window; const wchar_t* item = L"new.txt";
+        bool inFolder = true; DWORD appearsMs = 0; DWORD viewFromMs = 0; View view = View::Refuses; bool byUser = false;
+        DWORD stopAtMs = 0;  // INFINITE: the stop comes while the window is asked where it is
+        int refreshes = 1;
+        int minSelects = 1, maxSelects = 1; bool selected = true; DWORD minMs = 0, maxMs = 60000;
+    };
+    const FakeDesktop away{.grants = Grants::AtOnce};
+    const FakeDesktop typing{.grants = Grants::AtOnce, .userInputAt = -100};
+    // No selection: not one SelectItem, nothing selected.
+    const auto none = [](Case c) { return c.minSelects = c.maxSelects = 0, c.selected = false, c; };
+    const Case cases[] = {
+        {.name = "away: selected after the reload", .situation = away},
+        {.name = "listed 350 ms after the reload", .situation = away, .appearsMs = 350, .minSelects = 2,
+         .maxSelects = 7},
+        {.name = "never listed: given up after about a second", .situation = away, .appearsMs = INFINITE,
+         .minSelects = 6, .maxSelects = 13, .selected = false, .minMs = 900, .maxMs = 1800},
+        {.name = "a view that answers S_OK for what it does not list", .situation = away, .appearsMs = 350,
+         .view = View::AnswersOk, .minSelects = 2, .maxSelects = 7},
+        {.name = "that view, the item never listed", .situation = away, .appearsMs = INFINITE,
+         .view = View::AnswersOk, .minSelects = 6, .maxSelects = 13, .selected = false, .minMs = 900, .maxMs = 1800},
+        none({.name = "typing: the user's own window", .situation = typing, .where = Where::UsersWindow,
+              .refreshes = 0}),
+        none({.name = "typing: another window", .situation = typing}),
+        none({.name = "the user back before the selection",
+              .situation = {.grants = Grants::AtOnce, .userBackAtRead = 4}}),
+        none({.name = "a menu open in the window",
+              .situation = {.grants = Grants::AtOnce, .windowGuiFlags = GUI_INMENUMODE}}),
+        none({.name = "the window being moved",
+              .situation = {.grants = Grants::AtOnce, .windowGuiFlags = GUI_INMOVESIZE}}),
+        none({.name = "a rename in the window", .situation = away, .where = Where::Renaming}),
+        none({.name = "a name with a separator", .situation = away, .item = L"sub\\new.txt"}),
+        {.name = "the item no longer in the folder", .situation = away, .inFolder = false, .minSelects = 0,
+         .maxSelects = 0, .selected = false, .minMs = 900, .maxMs = 1800},
+        none({.name = "a stop while the window is looked at", .situation = away, .stopAtMs = INFINITE,
+              .refreshes = 0}),
+        {.name = "a stop during the tries", .situation = away, .appearsMs = INFINITE, .stopAtMs = 300,
+         .minSelects = 1, .maxSelects = 6, .selected = false, .maxMs = 700},
+        {.name = "a double-click while typing", .situation = typing, .byUser = true},
+        {.name = "a new window opened for the change", .situation = away, .where = Where::NewWindow},
+        {.name = "a new window whose view comes 250 ms after the reload", .situation = away,
+         .where = Where::NewWindow, .viewFromMs = 250},
+        {.name = "a background tab switched to", .situation = away, .where = Where::Tab},
+        none({.name = "a background tab its strip does not switch", .situation = away,
+              .where = Where::TabNotSwitched, .refreshes = 0}),
+        none({.name = "a window without a shell browser", .situation = away, .where = Where::NoShellBrowser}),
+        {.name = "a hung view, given up at the deadline", .situation = away, .view = View::Hangs, .selected = false,
+         .maxMs = kCallDeadlineMs * 5 / 4},
+    };
+    ComApartment apartment;
+    ScratchFolder folder(L"LumivaneSelect");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeTabStrip strip;
+        TestWindow window(L"window", SW_SHOWNORMAL);
+        std::optional<TestTabbedFrame> frame;
+        FakeShell shell;
+        FakeWindow* shown = nullptr;
+        if (c.where == Where::Tab || c.where == Where::TabNotSwitched) {
+            frame.emplace(L"frame", std::vector<std::wstring>{L"Other", folder.Name()}, SW_SHOWNORMAL,
+                          c.where == Where::Tab ? StripSelect::Switches : StripSelect::Ignores);
+            shown = &shell.AddTab(folder.Url(), frame->Handle(), frame->Tab(1), folder.Name());
+        } else {
+            shown = &shell.AddWindow(folder.Url(), window.Handle(),
+                                     c.where == Where::NoShellBrowser ? WindowFault::NoShellBrowser : WindowFault::None,
+                                     c.where == Where::NewWindow ? 2 : 1);
+        }
+        if (!c.inFolder) shown->ListItems({L"old.txt"});
+        else if (c.appearsMs == 0) shown->ListItems({L"old.txt", c.item});
+        else shown->ListItems({L"old.txt"}, c.item, c.appearsMs, c.view == View::AnswersOk);
+        shown->ViewFrom(c.viewFromMs);
+        FakeDesktop situation = c.situation;
+        if (c.where == Where::UsersWindow) situation.foreground = window.Handle();
+        if (c.where == Where::Renaming) {
+            situation.windowFocus = CreateWindowExW(0, L"EDIT", nullptr, WS_CHILD | WS_VISIBLE, 0, 0, 80, 20,
+                                                    window.Handle(), nullptr, GetModuleHandleW(nullptr), nullptr);
+        }
+        FakeDesktopInUse inUse(situation);
+        if (c.view == View::Hangs) {
+            shown->HangOnSelect(kCallDeadlineMs * 3);
+            cancellation.works = true;
+            cancellation.window = nullptr;
+            cancellation.hungView = shown;
+            CurrentCallCancelCalls() =
+                CallCancelCalls{FakeCancellationWorks, FakeCancelCall, CoEnableCallCancellation, CoDisableCallCancellation};
+        }
+        UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        if (c.stopAtMs == INFINITE) shell.SetEventOnLocation(stop.get());
+        std::thread stopper([&] { if (c.stopAtMs && c.stopAtMs != INFINITE) Sleep(c.stopAtMs), SetEvent(stop.get()); });
+
+        const ULONGLONG start = GetTickCount64();
+        if (c.byUser) ActivateOrOpenFolderForUser(folder.Path(), c.item);
+        else ActivateOrOpenFolder(folder.Path(), stop.get(), c.item);
+        const ULONGLONG elapsed = GetTickCount64() - start;
+        stopper.join();
+        CurrentCallCancelCalls() = PlatformCallCancelCalls();
+        cancellation.hungView = nullptr;
+
+        const std::vector<std::string>& events = shown->Events();
+        EXPECT_EQ(std::count(events.begin(), events.end(), "refresh"), c.refreshes);
+        const auto selects = std::count(events.begin(), events.end(), "select");
+        EXPECT_GE(selects, c.minSelects);
+        EXPECT_LE(selects, c.maxSelects);
+        if (selects) {
+            EXPECT_EQ(events.front(), "refresh") << "selected before the reload";
+        }
+        EXPECT_EQ(shown->Selection(), std::vector<std::wstring>{c.selected ? c.item : L"old.txt"});
+        if (c.selected) {
+            EXPECT_EQ(shown->LastSelectFlags(), static_cast<UINT>(SVSI_SELECT | SVSI_DESELECTOTHERS | SVSI_ENSUREVISIBLE |
+                                                                   SVSI_FOCUSED | SVSI_NOTAKEFOCUS));
+        }
+        EXPECT_GE(elapsed, c.minMs);
+        EXPECT_LE(elapsed, c.maxMs);
+        if (c.view == View::Hangs) {
+            EXPECT_EQ(shown->CallsAfterHang(), 0) << "the hung view was called again, or released";
+            EXPECT_GT(shell.OutstandingReferences(), 0) << "the hung view's references were not abandoned";
+        } else {
+            ExpectBalanced(shell);
+        }
+        std::printf("%s: %llu ms, %d tries\n", c.name, elapsed, static_cast<int>(selects));
     }
 }
 

@@ -25,6 +25,8 @@ struct FakeDesktop {
     LONG userInputAt = -20000;  // the user's last input; after now: an injected tick ahead of the clock
     DWORD guiFlags = 0;         // the foreground thread's
     HWND capture = nullptr;     // the foreground thread's mouse capture: a drag
+    DWORD windowGuiFlags = 0;   // any other thread's, that of the window an item is selected in
+    HWND windowFocus = nullptr; // ... and its keyboard focus
     QUERY_USER_NOTIFICATION_STATE notifications = QUNS_ACCEPTS_NOTIFICATIONS;
     bool inputElsewhere = false;  // the input desktop is not ours: locked, or a secure desktop
     HWND foreground = kOthers;
@@ -89,9 +91,10 @@ inline BOOL WINAPI FakeGetLastInputInfo(PLASTINPUTINFO info) {
 }
 inline DWORD WINAPI FakeGetTickCount() { return desktop.origin + desktop.Now(); }
 inline BOOL WINAPI FakeGetGUIThreadInfo(DWORD thread, PGUITHREADINFO info) {  // thread 0: the foreground thread
-    *info = GUITHREADINFO{sizeof(GUITHREADINFO), desktop.guiFlags};
-    info->hwndCapture = desktop.capture;
-    return thread == 0;
+    *info = GUITHREADINFO{sizeof(GUITHREADINFO), thread == 0 ? desktop.guiFlags : desktop.windowGuiFlags};
+    info->hwndCapture = thread == 0 ? desktop.capture : nullptr;
+    info->hwndFocus = thread == 0 ? nullptr : desktop.windowFocus;
+    return TRUE;
 }
 inline HRESULT WINAPI FakeQueryUserNotificationState(QUERY_USER_NOTIFICATION_STATE* state) {
     return *state = desktop.notifications, S_OK;

@@ -5,10 +5,11 @@
 // under test forgets shows as a count above one, and a Release too many is
 // caught before it could free anything.
 //
-// Location strings are watched through an IMallocSpy: with the automation
-// string cache switched off, SysAllocString and SysFreeString go through
-// CoTaskMemAlloc and CoTaskMemFree, so the spy sees the block of each
-// string handed out and notices when it is freed.
+// Location strings and item IDs are watched through an IMallocSpy: item
+// IDs are task memory, and with the automation string cache switched off,
+// SysAllocString and SysFreeString go through CoTaskMemAlloc and
+// CoTaskMemFree too, so the spy sees the block of each one handed out and
+// notices when it is freed.
 
 #include "fake_shell.h"
 
@@ -22,11 +23,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <set>
 #include <utility>
 
+#include "base/win_raii.h"
 #include "explorer/tab_strip.h"
 
 namespace {
@@ -160,7 +163,7 @@ struct Tally {
     int badIndexVariants = 0;
     std::vector<std::wstring> findWindowPaths;
     int overReleases = 0;
-    std::vector<std::uint64_t> locationTickets;
+    std::vector<std::uint64_t> memoryTickets;  // location strings and item IDs
 };
 
 // The automation half of a dual interface, which the code under test never
@@ -212,15 +215,214 @@ public:
     ULONG STDMETHODCALLTYPE Release() override { return Drop(); }
 };
 
-// The top-level shell browser of one tab: its window is the tab's own.
+// An item ID of the fake folder: the name's characters after the size.
+PITEMID_CHILD MakeItemId(const std::wstring& name) {
+    const auto size = static_cast<USHORT>(sizeof(USHORT) + name.size() * sizeof(wchar_t));
+    auto* id = static_cast<BYTE*>(CoTaskMemAlloc(size + sizeof(USHORT)));
+    if (!id) return nullptr;
+    std::memcpy(id, &size, sizeof(size));
+    std::memcpy(id + sizeof(USHORT), name.data(), name.size() * sizeof(wchar_t));
+    std::memset(id + size, 0, sizeof(USHORT));
+    return reinterpret_cast<PITEMID_CHILD>(id);
+}
+
+std::wstring NameOfItemId(PCUIDLIST_RELATIVE id) {
+    if (!id || id->mkid.cb < sizeof(USHORT)) return {};
+    const auto* text = reinterpret_cast<const wchar_t*>(reinterpret_cast<const BYTE*>(id) + sizeof(USHORT));
+    return std::wstring(text, (id->mkid.cb - sizeof(USHORT)) / sizeof(wchar_t));
+}
+
+// A window's active view, its folder and the enumerator of its selection:
+// one object with one count. Only what a caller that selects an item uses
+// answers; the rest is E_NOTIMPL.
+class FakeView final : public IShellView, public IFolderView, public IShellFolder, public IEnumIDList, public Counted {
+public:
+    explicit FakeView(Tally& tally) : Counted(tally) {}
+
+    void Refreshed() {
+        events_.push_back("refresh");
+        if (!refreshedAt_) refreshedAt_ = GetTickCount64();
+    }
+    bool Shows(const std::wstring& name) const {
+        if (std::find(listed_.begin(), listed_.end(), name) != listed_.end()) return true;
+        return name == appearing_ && appearsMs_ != INFINITE && refreshedAt_ &&
+               GetTickCount64() >= refreshedAt_ + appearsMs_;
+    }
+    HRESULT HandOut(const std::wstring& name, PITEMID_CHILD* id) {
+        *id = MakeItemId(name);
+        if (!*id) return E_OUTOFMEMORY;
+        tally_.memoryTickets.push_back(AllocationSpy::Instance().Watch(*id));
+        return S_OK;
+    }
+    // Counts a call that comes after the hung one.
+    void Touch() { afterHang_ += hung_ ? 1 : 0; }
+
+    std::vector<std::wstring> listed_;
+    std::wstring appearing_;
+    DWORD appearsMs_ = INFINITE;
+    bool okForUnlisted_ = false;
+    DWORD hangMs_ = 0;
+    DWORD viewFromMs_ = 0;
+    UniqueHandle cancel_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    bool hung_ = false;
+    int afterHang_ = 0;
+    ULONGLONG refreshedAt_ = 0;
+    std::vector<std::wstring> selection_;
+    std::size_t next_ = 0;  // the enumerator's place in the selection
+    std::vector<std::string> events_;
+    UINT lastFlags_ = 0;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        Touch();
+        if (!object) return E_POINTER;
+        *object = nullptr;
+        if (riid == __uuidof(IUnknown) || riid == __uuidof(IOleWindow) || riid == __uuidof(IShellView)) {
+            *object = static_cast<IShellView*>(this);
+        } else if (riid == __uuidof(IFolderView)) {
+            *object = static_cast<IFolderView*>(this);
+        } else if (riid == __uuidof(IShellFolder)) {
+            *object = static_cast<IShellFolder*>(this);
+        } else {
+            return E_NOINTERFACE;
+        }
+        Acquire();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return Touch(), Acquire(); }
+    ULONG STDMETHODCALLTYPE Release() override { return Touch(), Drop(); }
+
+    // IShellView
+    HRESULT STDMETHODCALLTYPE SelectItem(PCUITEMID_CHILD id, SVSIF flags) override {
+        Touch();
+        events_.push_back("select");
+        lastFlags_ = flags;
+        if (hangMs_) {
+            const bool cancelled = WaitForSingleObject(cancel_.get(), std::exchange(hangMs_, 0)) == WAIT_OBJECT_0;
+            hung_ = true;
+            return cancelled ? RPC_E_CALL_CANCELED : E_FAIL;
+        }
+        const std::wstring name = NameOfItemId(id);
+        if (!Shows(name)) return okForUnlisted_ ? S_OK : E_INVALIDARG;
+        if (flags & SVSI_DESELECTOTHERS) selection_.clear();
+        if ((flags & SVSI_SELECT) && std::find(selection_.begin(), selection_.end(), name) == selection_.end()) {
+            selection_.push_back(name);
+        }
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetWindow(HWND*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE TranslateAccelerator(MSG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE EnableModeless(BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE UIActivate(UINT) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Refresh() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CreateViewWindow(IShellView*, LPCFOLDERSETTINGS, IShellBrowser*, RECT*, HWND*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE DestroyViewWindow() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetCurrentInfo(LPFOLDERSETTINGS) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE AddPropertySheetPages(DWORD, LPFNSVADDPROPSHEETPAGE, LPARAM) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SaveViewState() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetItemObject(UINT, REFIID, void**) override { return E_NOTIMPL; }
+
+    // IFolderView
+    HRESULT STDMETHODCALLTYPE GetFolder(REFIID riid, void** folder) override {
+        return QueryInterface(riid, folder);
+    }
+    HRESULT STDMETHODCALLTYPE Items(UINT which, REFIID riid, void** items) override {
+        Touch();
+        if (!items) return E_POINTER;
+        *items = nullptr;
+        if (which != SVGIO_SELECTION || riid != __uuidof(IEnumIDList)) return E_NOTIMPL;
+        next_ = 0;
+        *items = static_cast<IEnumIDList*>(this);
+        Acquire();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetCurrentViewMode(UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetCurrentViewMode(UINT) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Item(int, PITEMID_CHILD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ItemCount(UINT, int*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetSelectionMarkedItem(int*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetFocusedItem(int*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetItemPosition(PCUITEMID_CHILD, POINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetSpacing(POINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetDefaultSpacing(POINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetAutoArrange() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SelectItem(int, DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SelectAndPositionItems(UINT, PCUITEMID_CHILD_ARRAY, POINT*, DWORD) override {
+        return E_NOTIMPL;
+    }
+
+    // IShellFolder: a name parses when the item is in the folder, shown yet
+    // or not.
+    HRESULT STDMETHODCALLTYPE ParseDisplayName(HWND, IBindCtx*, LPWSTR name, ULONG* eaten, PIDLIST_RELATIVE* id,
+                                               ULONG* attributes) override {
+        Touch();
+        if (!name || !id) return E_INVALIDARG;
+        *id = nullptr;
+        if (attributes) *attributes = 0;
+        const std::wstring wanted = name;
+        const bool inFolder =
+            wanted == appearing_ || std::find(listed_.begin(), listed_.end(), wanted) != listed_.end();
+        if (!inFolder) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+        if (eaten) *eaten = static_cast<ULONG>(wanted.size());
+        PITEMID_CHILD child = nullptr;
+        const HRESULT hr = HandOut(wanted, &child);
+        *id = child;
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE CompareIDs(LPARAM, PCUIDLIST_RELATIVE first, PCUIDLIST_RELATIVE second) override {
+        Touch();
+        const int order = lstrcmpiW(NameOfItemId(first).c_str(), NameOfItemId(second).c_str());
+        return MAKE_HRESULT(SEVERITY_SUCCESS, 0, static_cast<USHORT>(order < 0 ? -1 : order > 0 ? 1 : 0));
+    }
+    HRESULT STDMETHODCALLTYPE EnumObjects(HWND, SHCONTF, IEnumIDList**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE BindToObject(PCUIDLIST_RELATIVE, IBindCtx*, REFIID, void**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE BindToStorage(PCUIDLIST_RELATIVE, IBindCtx*, REFIID, void**) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE CreateViewObject(HWND, REFIID, void**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetAttributesOf(UINT, PCUITEMID_CHILD_ARRAY, SFGAOF*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetUIObjectOf(HWND, UINT, PCUITEMID_CHILD_ARRAY, REFIID, UINT*, void**) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetDisplayNameOf(PCUITEMID_CHILD, SHGDNF, STRRET*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetNameOf(HWND, PCUITEMID_CHILD, LPCWSTR, SHGDNF, PITEMID_CHILD*) override {
+        return E_NOTIMPL;
+    }
+
+    // IEnumIDList, over the selection
+    HRESULT STDMETHODCALLTYPE Next(ULONG count, PITEMID_CHILD* ids, ULONG* fetched) override {
+        Touch();
+        if (!ids || (count > 1 && !fetched)) return E_INVALIDARG;
+        ULONG given = 0;
+        for (; given < count && next_ < selection_.size(); ++given) HandOut(selection_[next_++], &ids[given]);
+        if (fetched) *fetched = given;
+        return given == count ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Reset() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Clone(IEnumIDList**) override { return E_NOTIMPL; }
+};
+
+// The top-level shell browser of one window or tab: its window is the
+// tab's own, or the window's, and its active view the window's.
 class FakeShellBrowser final : public CountedObject<IShellBrowser, IUnknown, IOleWindow, IShellBrowser> {
 public:
-    FakeShellBrowser(Tally& tally, HWND tab) : CountedObject(tally), tab_(tab) {}
+    FakeShellBrowser(Tally& tally, HWND window, FakeView& view) : CountedObject(tally), window_(window), view_(view) {}
 
     HRESULT STDMETHODCALLTYPE GetWindow(HWND* handle) override {
         if (!handle) return E_POINTER;
-        *handle = tab_;
+        *handle = window_;
         return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE QueryActiveShellView(IShellView** view) override {
+        if (!view) return E_POINTER;
+        *view = nullptr;
+        const bool made = view_.viewFromMs_ == 0 ||
+                          (view_.refreshedAt_ && GetTickCount64() >= view_.refreshedAt_ + view_.viewFromMs_);
+        if (!made) return E_FAIL;
+        return view_.QueryInterface(IID_PPV_ARGS(view));
     }
     HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE InsertMenusSB(HMENU, LPOLEMENUGROUPWIDTHS) override { return E_NOTIMPL; }
@@ -233,12 +435,12 @@ public:
     HRESULT STDMETHODCALLTYPE GetViewStateStream(DWORD, IStream**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetControlWindow(UINT, HWND*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SendControlMsg(UINT, UINT, WPARAM, LPARAM, LRESULT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE QueryActiveShellView(IShellView**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE OnViewWindowActive(IShellView*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SetToolbarItems(LPTBBUTTONSB, UINT, UINT) override { return E_NOTIMPL; }
 
 private:
-    HWND tab_;
+    HWND window_;
+    FakeView& view_;
 };
 
 class FakeWindowImpl final : public FakeWindow,
@@ -250,10 +452,10 @@ public:
     FakeWindowImpl(Tally& tally, std::wstring location, HWND handle, WindowFault fault, int listedFrom,
                    HWND tab = nullptr, std::wstring name = {}, IOleWindow* remoteWindow = nullptr)
         : Counted(tally), location_(std::move(location)), name_(std::move(name)), handle_(handle), fault_(fault),
-          listedFrom_(listedFrom), shellBrowser_(tab ? std::make_unique<FakeShellBrowser>(tally, tab) : nullptr),
+          listedFrom_(listedFrom), view_(tally), shellBrowser_(tally, tab ? tab : handle, view_),
           remoteWindow_(remoteWindow) {}
 
-    long Outstanding() const { return Counted::Outstanding() + (shellBrowser_ ? shellBrowser_->Outstanding() : 0); }
+    long Outstanding() const { return Counted::Outstanding() + shellBrowser_.Outstanding() + view_.Outstanding(); }
 
     WindowFault Fault() const { return fault_; }
     int ListedFrom() const { return listedFrom_; }
@@ -264,6 +466,21 @@ public:
     int LocationCalls() const override { return locationCalls_; }
     int RefreshCalls() const override { return refreshCalls_; }
     int GetWindowCalls() const override { return getWindowCalls_; }
+    void ListItems(std::vector<std::wstring> listed, std::wstring appearing, DWORD appearsMs,
+                   bool okForUnlisted) override {
+        view_.selection_.assign(listed.begin(), listed.begin() + (listed.empty() ? 0 : 1));
+        view_.listed_ = std::move(listed);
+        view_.appearing_ = std::move(appearing);
+        view_.appearsMs_ = appearsMs;
+        view_.okForUnlisted_ = okForUnlisted;
+    }
+    void HangOnSelect(DWORD answerMs) override { view_.hangMs_ = answerMs; }
+    void ViewFrom(DWORD ms) override { view_.viewFromMs_ = ms; }
+    void CancelHungCall() override { SetEvent(view_.cancel_.get()); }
+    std::vector<std::wstring> Selection() const override { return view_.selection_; }
+    const std::vector<std::string>& Events() const override { return view_.events_; }
+    UINT LastSelectFlags() const override { return view_.lastFlags_; }
+    int CallsAfterHang() const override { return view_.afterHang_; }
 
     // IUnknown, for both interfaces
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
@@ -285,7 +502,7 @@ public:
             if (fault_ == WindowFault::NoOleWindow) return E_NOINTERFACE;
             if (fault_ == WindowFault::NullOleWindow) return S_OK;
             *object = static_cast<IOleWindow*>(this);
-        } else if (riid == __uuidof(IServiceProvider) && shellBrowser_) {
+        } else if (riid == __uuidof(IServiceProvider) && fault_ != WindowFault::NoShellBrowser) {
             *object = static_cast<IServiceProvider*>(this);
         } else {
             return E_NOINTERFACE;
@@ -299,6 +516,7 @@ public:
     // IWebBrowser2 and its bases: the two methods the search uses...
     HRESULT STDMETHODCALLTYPE Refresh() override {
         ++refreshCalls_;
+        view_.Refreshed();
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_LocationURL(BSTR* location) override {
@@ -310,7 +528,7 @@ public:
         if (fault_ == WindowFault::NullLocation) return S_OK;
         BSTR text = SysAllocStringLen(location_.data(), static_cast<UINT>(location_.size()));
         if (!text) return E_OUTOFMEMORY;
-        tally_.locationTickets.push_back(AllocationSpy::Instance().Watch(text));
+        tally_.memoryTickets.push_back(AllocationSpy::Instance().Watch(text));
         *location = text;
         return S_OK;
     }
@@ -395,12 +613,12 @@ public:
     }
     HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
 
-    // IServiceProvider: only the tab's top-level shell browser.
+    // IServiceProvider: only the top-level shell browser.
     HRESULT STDMETHODCALLTYPE QueryService(REFGUID service, REFIID riid, void** object) override {
         if (!object) return E_POINTER;
         *object = nullptr;
         if (service != SID_STopLevelBrowser) return E_NOINTERFACE;
-        return shellBrowser_->QueryInterface(riid, object);
+        return shellBrowser_.QueryInterface(riid, object);
     }
 
 private:
@@ -412,7 +630,8 @@ private:
     int locationCalls_ = 0;
     int refreshCalls_ = 0;
     int getWindowCalls_ = 0;
-    std::unique_ptr<FakeShellBrowser> shellBrowser_;
+    FakeView view_;
+    FakeShellBrowser shellBrowser_;
     Microsoft::WRL::ComPtr<IOleWindow> remoteWindow_;
 };
 
@@ -558,9 +777,9 @@ long FakeShell::OutstandingReferences() const {
     return outstanding;
 }
 
-int FakeShell::OutstandingLocations() const {
+int FakeShell::OutstandingMemory() const {
     int outstanding = 0;
-    for (std::uint64_t ticket : state_->tally.locationTickets) {
+    for (std::uint64_t ticket : state_->tally.memoryTickets) {
         if (!AllocationSpy::Instance().IsFreed(ticket)) ++outstanding;
     }
     return outstanding;

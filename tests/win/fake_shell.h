@@ -11,10 +11,14 @@
 //
 // Each fake window implements IWebBrowser2 (its location and Refresh) and
 // IOleWindow (its handle); a WindowFault makes one step of one window fail.
+// Its top-level shell browser (IServiceProvider, SID_STopLevelBrowser,
+// IShellBrowser) answers its active view: an IShellView and IFolderView
+// whose folder (IShellFolder) parses the names of the view's items into
+// child IDs, with a selection of its own.
 // Every fake object counts its references: after a call under test,
 // OutstandingReferences() and OverReleases() are 0 when every reference the
-// code obtained was released exactly once, and OutstandingLocations() is 0
-// when every location string handed out was freed.
+// code obtained was released exactly once, and OutstandingMemory() is 0
+// when every location string and item ID handed out was freed.
 //
 //     FakeShell shell;                                  // on an STA thread
 //     FakeWindow& w = shell.AddWindow(L"file:///C:/Data", handle);
@@ -48,6 +52,7 @@ enum class WindowFault {
     NullOleWindow,   // ... returns S_OK and no interface
     GetWindowFails,  // IOleWindow::GetWindow returns E_FAIL
     NullHandle,      // GetWindow returns S_OK and a null handle
+    NoShellBrowser,  // QueryInterface(IServiceProvider) returns E_NOINTERFACE
 };
 
 // One listed window, owned by its FakeShell.
@@ -60,6 +65,33 @@ public:
     virtual int LocationCalls() const = 0;   // get_LocationURL
     virtual int RefreshCalls() const = 0;    // Refresh
     virtual int GetWindowCalls() const = 0;  // IOleWindow::GetWindow
+
+    // The view's items: listed, shown from the start (the first of them
+    // selected, as the user left it); appearing, shown
+    // from appearsMs after the window's first Refresh on (INFINITE: never),
+    // as a reloaded Explorer view lists a new file a moment later. All are
+    // in the folder, which parses their names. SelectItem fails for an item
+    // the view does not show, or with okForUnlisted answers S_OK for it and
+    // selects nothing, as Wine's view does.
+    virtual void ListItems(std::vector<std::wstring> listed, std::wstring appearing = {}, DWORD appearsMs = INFINITE,
+                           bool okForUnlisted = false) = 0;
+    // The next SelectItem does not answer, as a hung window's: it returns
+    // RPC_E_CALL_CANCELED once CancelHungCall is called, or E_FAIL after
+    // answerMs.
+    virtual void HangOnSelect(DWORD answerMs) = 0;
+    // The browser has no active view until ms after the window's first
+    // Refresh (QueryActiveShellView fails), as a window still being made.
+    virtual void ViewFrom(DWORD ms) = 0;
+    virtual void CancelHungCall() = 0;
+    // The view's selection, by name.
+    virtual std::vector<std::wstring> Selection() const = 0;
+    // "refresh" for each Refresh, "select" for each IShellView::SelectItem,
+    // in call order.
+    virtual const std::vector<std::string>& Events() const = 0;
+    virtual UINT LastSelectFlags() const = 0;
+    // Calls, AddRef and Release included, that reached the view, its folder
+    // or its enumerator after its hung call returned.
+    virtual int CallsAfterHang() const = 0;
 };
 
 class FakeShell {
@@ -79,9 +111,9 @@ public:
                           WindowFault fault = WindowFault::None, int listedFrom = 1);
     // Appends one tab of a tabbed frame, the way Windows 11 lists them: its
     // window interface answers the frame's handle, its top-level shell
-    // browser (IServiceProvider, SID_STopLevelBrowser, IShellBrowser)
-    // answers tab, and get_LocationName answers name, the tab's caption.
-    // Windows added with AddWindow have no shell browser.
+    // browser answers tab, and get_LocationName answers name, the tab's
+    // caption. The shell browser of a window added with AddWindow answers
+    // the window's own handle, as Explorer's without tabs does.
     FakeWindow& AddTab(std::wstring location, HWND frame, HWND tab, std::wstring name);
     // Appends a window whose window interface is the IOleWindow marshalled
     // in stream (taken), so that GetWindow is a real call into another
@@ -109,8 +141,8 @@ public:
     long OutstandingReferences() const;
     // Release calls that found no reference of the code's to release.
     int OverReleases() const;
-    // Location strings handed out and not yet freed with SysFreeString.
-    int OutstandingLocations() const;
+    // Location strings and item IDs handed out and not yet freed.
+    int OutstandingMemory() const;
 
     struct State;
 

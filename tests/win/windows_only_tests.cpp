@@ -1,26 +1,38 @@
 // What only real Windows can run: a call into a hung apartment cancelled by
-// the call deadline, and a tab strip read and switched through UI
-// Automation. Wine 8 serves neither (its CoCancelCall and its UI Automation
-// client abort the process when called), so under Wine each test is
-// skipped before it calls anything.
+// the call deadline, a tab strip read and switched through UI Automation,
+// and a changed file selected in a real Explorer window. Wine 8 serves none
+// of them (its CoCancelCall and its UI Automation client abort the process
+// when called, and its shell window collection lists no window), so under
+// Wine each test is skipped before it calls anything.
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <commctrl.h>
+#include <exdisp.h>
 #include <oleidl.h>
+#include <servprov.h>
+#include <shlguid.h>
+#include <shlobj.h>
+#include <shlwapi.h>
 #include <wrl/client.h>
+
+#include <chrono>
 
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "base/win_raii.h"
+#include "explorer/activate.h"
 #include "explorer/call_deadline.h"
+#include "explorer/folder_identity.h"
 #include "explorer/tab_strip.h"
+#include "explorer/window_folder_path.h"
 #include "test_support.h"
 
 using Microsoft::WRL::ComPtr;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -29,7 +41,8 @@ protected:
     void SetUp() override {
         HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
         if (ntdll && GetProcAddress(ntdll, "wine_get_version")) {
-            GTEST_SKIP() << "skipped under Wine: it has no call cancellation and no UI Automation client";
+            GTEST_SKIP() << "skipped under Wine: it has no call cancellation, no UI Automation client and no "
+                            "shell window collection to list";
         }
     }
 };
@@ -159,6 +172,78 @@ TEST_F(WindowsOnly, UIAutomationListsAndSelectsTheItemsOfATabControl) {
     GUITHREADINFO gui = {sizeof(gui)};
     ASSERT_TRUE(GetGUIThreadInfo(GetWindowThreadProcessId(frame, nullptr), &gui));
     EXPECT_EQ(gui.hwndFocus, edit) << "selecting moved the keyboard focus";
+}
+
+// The Explorer window the shell lists for folder, or null.
+ComPtr<IWebBrowser2> ExplorerWindowOn(const std::wstring& folder) {
+    ComPtr<IShellWindows> windows;
+    if (FAILED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&windows)))) return nullptr;
+    LONG count = 0;
+    windows->get_Count(&count);
+    for (LONG i = 0; i < count; ++i) {
+        VARIANT index{};
+        index.vt = VT_I4;
+        index.lVal = i;
+        ComPtr<IDispatch> item;
+        ComPtr<IWebBrowser2> browser;
+        std::wstring path;
+        if (windows->Item(index, &item) != S_OK || !item || FAILED(item.As(&browser))) continue;
+        if (GetWindowFolderPath(browser.Get(), path) &&
+            FolderPathsEqual(NormalizeFolderPath(path), NormalizeFolderPath(folder))) {
+            return browser;
+        }
+    }
+    return nullptr;
+}
+
+// The names of the items selected in browser's view, as its folder names
+// them (the file's name with its extension).
+std::vector<std::wstring> SelectedNames(IWebBrowser2* browser) {
+    std::vector<std::wstring> names;
+    ComPtr<IServiceProvider> services;
+    ComPtr<IShellBrowser> shellBrowser;
+    ComPtr<IShellView> view;
+    ComPtr<IFolderView> folderView;
+    ComPtr<IShellFolder> folder;
+    ComPtr<IEnumIDList> selection;
+    if (FAILED(browser->QueryInterface(IID_PPV_ARGS(&services))) ||
+        FAILED(services->QueryService(SID_STopLevelBrowser, IID_PPV_ARGS(&shellBrowser))) ||
+        FAILED(shellBrowser->QueryActiveShellView(&view)) || FAILED(view.As(&folderView)) ||
+        FAILED(folderView->GetFolder(IID_PPV_ARGS(&folder))) ||
+        FAILED(folderView->Items(SVGIO_SELECTION, IID_PPV_ARGS(&selection)))) {
+        return names;
+    }
+    PITEMID_CHILD child = nullptr;
+    while (selection->Next(1, &child, nullptr) == S_OK) {
+        STRRET name{};
+        wchar_t* text = nullptr;
+        if (SUCCEEDED(folder->GetDisplayNameOf(child, SHGDN_INFOLDER | SHGDN_FORPARSING, &name)) &&
+            SUCCEEDED(StrRetToStrW(&name, child, &text))) {
+            names.push_back(text);
+            CoTaskMemFree(text);
+        }
+        CoTaskMemFree(child);
+    }
+    return names;
+}
+
+// The workflow a change in a watched folder ends in: its Explorer window
+// open, a file made, and the program's activation (as for a double-click)
+// selects the file there after the reload, alone.
+TEST_F(WindowsOnly, TheChangedFileIsSelectedInARealExplorerWindow) {
+    ComApartment apartment;
+    ScratchFolder folder(L"LumivaneSelect");
+    folder.MakeFile(L"first.txt");
+    ShellExecuteW(nullptr, L"open", folder.Path().c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    ComPtr<IWebBrowser2> browser;
+    ASSERT_TRUE(WaitUntil([&] { return (browser = ExplorerWindowOn(folder.Path())) != nullptr; }, 15s))
+        << "no Explorer window listed for the folder";
+
+    folder.MakeFile(L"second.txt");
+    ActivateOrOpenFolderForUser(folder.Path(), L"second.txt");
+
+    EXPECT_EQ(SelectedNames(browser.Get()), std::vector<std::wstring>{L"second.txt"});
+    browser->Quit();
 }
 
 }  // namespace
