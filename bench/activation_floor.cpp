@@ -1,6 +1,7 @@
 // The least a Windows program can do to answer a change in a folder with
 // that folder's window, for the activation benchmarks' floors. It watches
-// the folder the way the watcher does and, on each change:
+// the folder the way the watcher does (directory_read.h) and, on each
+// change:
 //
 //   activation_floor open <folder>   asks the shell to open the folder and
 //       looks for its window every 100 ms, ten times at most, as Lumivane
@@ -25,7 +26,7 @@
 #include <cwchar>
 #include <string>
 
-#include "watch/change_watcher.h"
+#include "bench/directory_read.h"
 
 namespace {
 
@@ -80,18 +81,22 @@ void Open(const std::wstring& folder) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc != 3) return 2;
-    const bool front = std::wcscmp(argv[1], L"front") == 0;
+    const std::wstring mode = argv[1];
     const std::wstring folder = argv[2];
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
-    HANDLE change = FindFirstChangeNotificationW(folder.c_str(), TRUE, WATCH_NOTIFY_FILTER);
-    if (change == INVALID_HANDLE_VALUE) return 1;
+    DirectoryRead read;
+    if (!read.Start(folder.c_str())) return 1;
     std::printf("ready\n");
     std::fflush(stdout);
-    while (WaitForSingleObject(change, INFINITE) == WAIT_OBJECT_0) {
-        HWND window = front ? FindFolderWindow(folder) : nullptr;
+    while (WaitForSingleObject(read.event(), INFINITE) == WAIT_OBJECT_0) {
+        // The next read at once, as the watcher issues it: what changes
+        // during the activation is kept for it.
+        DWORD bytes = 0;
+        read.Complete(bytes);
+        if (!read.Issue()) break;
+        HWND window = mode == L"front" ? FindFolderWindow(folder) : nullptr;
         if (window) Show(window);
         else Open(folder);
-        if (!FindNextChangeNotification(change)) break;
     }
     return 0;
 }
