@@ -14,6 +14,10 @@
 //   6. the search through shell windows over N fake windows
 //   8. change to existing window in front: a minimised window showing the
 //      folder, restored on a change
+//   9. change to the item selected in an open window: the same window,
+//      against a program that reloads it and selects the new item through
+//      the shell's browser interfaces (under Wine there is no browser to
+//      ask: timed up to the window in front, selections only counted)
 //
 // Each benchmark lives in bench/driver/ in a file of its own; what they
 // share (processes, Wine, the display, /proc) is in processes.h, the table
@@ -51,7 +55,7 @@ int main(int argc, char** argv) {
     if (options.count("--samples")) config.wakeSamples = std::stoi(options["--samples"]);
     const std::string only = options["--only"];
     if (config.windowsBuild.empty() || !getenv("DISPLAY") || !getenv("WINEPREFIX")) {
-        std::fprintf(stderr, "usage: lumivane_bench --windows-build DIR [--out FILE] [--only 1..6,8] [--quick yes]\n"
+        std::fprintf(stderr, "usage: lumivane_bench --windows-build DIR [--out FILE] [--only 1..6,8,9] [--quick yes]\n"
                              "(needs DISPLAY and WINEPREFIX; tools/bench sets both)\n");
         return 2;
     }
@@ -72,6 +76,7 @@ int main(int argc, char** argv) {
     if (wanted('5')) BenchStartUp();
     if (wanted('6')) BenchSearch();
     if (wanted('8')) BenchChangeToExistingWindow();
+    if (wanted('9')) BenchChangeToSelectedItem();
 
     Capture("rm -rf '" + workRoot + "'");
     if (!config.out.empty()) WriteResultsTable(config.out);

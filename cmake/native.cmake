@@ -14,7 +14,7 @@ add_executable(lumivane_bench bench/lumivane_bench.cpp
   bench/driver/processes.cpp bench/driver/results.cpp
   bench/driver/wake_up.cpp bench/driver/change_to_window.cpp bench/driver/idle_and_memory.cpp
   bench/driver/memory_steps.cpp bench/driver/start_up.cpp bench/driver/search.cpp
-  bench/driver/existing_window.cpp)
+  bench/driver/existing_window.cpp bench/driver/window_restores.cpp bench/driver/selected_item.cpp)
 target_link_libraries(lumivane_bench PRIVATE lumivane_settings)
 
 if(NOT BUILD_TESTING)

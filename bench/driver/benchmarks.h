@@ -11,5 +11,6 @@ void BenchMemorySteps();             // 4. memory_steps.cpp
 void BenchStartUp();                 // 5. start_up.cpp
 void BenchSearch();                  // 6. search.cpp
 void BenchChangeToExistingWindow();  // 8. existing_window.cpp
+void BenchChangeToSelectedItem();    // 9. selected_item.cpp
 
 }  // namespace bench

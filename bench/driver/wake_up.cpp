@@ -13,9 +13,11 @@ namespace bench {
 
 // 1. Files created by this (Linux) process across ten folders; a wake-up
 // is stamped inside the Wine process that woke, inotifywait's when its line
-// arrives here. The real watcher and the least a Windows program can do (one
-// notification per folder and one wait, watch_probe --floor) each watch ten
-// folders of their own under the same Wine, and the changes alternate
+// arrives here. The real watcher and the least a Windows program can do with
+// the same mechanism (watch_probe --floor: one overlapped
+// ReadDirectoryChangesW per folder, one event each in one wait, the next
+// read at once) each watch ten folders of their own under the same Wine,
+// and the changes alternate
 // between the two sets in random order, so that both see the same machine
 // at the same moments; inotifywait watches all twenty, for context.
 namespace {

@@ -16,6 +16,8 @@
 //   lvinspect command ID       posts WM_COMMAND ID to the main window
 //   lvinspect state HWND       whether a window is minimised and foreground,
 //                              and how long the session has had no input
+//   lvinspect view HWND        the list a file-browser window shows: how many
+//                              items, and the name of each selected one
 //   lvinspect minimize HWND    minimises a window
 //   lvinspect maximize HWND    maximises a window
 //   lvinspect open FOLDER      asks the shell to open a folder, as a user
@@ -456,6 +458,44 @@ int StateFacts(HWND window) {
     return 0;
 }
 
+BOOL CALLBACK FindListView(HWND window, LPARAM found) {
+    if (ClassOf(window) != WC_LISTVIEWW) return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+// The list view lives in the file browser's process: its item texts are
+// read through a buffer in that process, the only memory it can write to.
+int ViewFacts(HWND window) {
+    HWND list = nullptr;
+    if (!IsWindow(window)) return 1;
+    EnumChildWindows(window, FindListView, reinterpret_cast<LPARAM>(&list));
+    if (!list) return 1;
+    Fact("items", static_cast<long long>(Send(list, LVM_GETITEMCOUNT)));
+    DWORD processId = 0;
+    GetWindowThreadProcessId(list, &processId);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
+    if (!process) return 1;
+    constexpr int kTextChars = MAX_PATH;
+    const SIZE_T size = sizeof(LVITEMW) + kTextChars * sizeof(wchar_t);
+    auto* remote = static_cast<BYTE*>(VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE));
+    for (LRESULT index = Send(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED); remote && index >= 0;
+         index = Send(list, LVM_GETNEXTITEM, static_cast<WPARAM>(index), LVNI_SELECTED)) {
+        LVITEMW item{};
+        item.pszText = reinterpret_cast<wchar_t*>(remote + sizeof(LVITEMW));
+        item.cchTextMax = kTextChars;
+        wchar_t text[kTextChars] = {};
+        if (WriteProcessMemory(process, remote, &item, sizeof(item), nullptr) &&
+            Send(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(remote)) >= 0) {
+            ReadProcessMemory(process, remote + sizeof(LVITEMW), text, sizeof(text) - sizeof(wchar_t), nullptr);
+        }
+        Fact("selected", text);
+    }
+    if (remote) VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    CloseHandle(process);
+    return remote ? 0 : 1;
+}
+
 int Show(HWND window, int command) {
     return IsWindow(window) && ShowWindow(window, command) >= 0 ? 0 : 1;
 }
@@ -608,7 +648,7 @@ int PickFolder(const std::wstring& folder) {
 }
 
 int Usage() {
-    fputs("usage: lvinspect main|about|popup|tray|windows CLASS|close-button TITLE|close [HWND...]|command ID|state HWND|minimize HWND|maximize HWND|open FOLDER|balloons|move X Y|foreground [HWND]|delete-icon|taskbar-created|health|hold FILE [MS]|pick FOLDER\n",
+    fputs("usage: lvinspect main|about|popup|tray|windows CLASS|close-button TITLE|close [HWND...]|command ID|state HWND|view HWND|minimize HWND|maximize HWND|open FOLDER|balloons|move X Y|foreground [HWND]|delete-icon|taskbar-created|health|hold FILE [MS]|pick FOLDER\n",
           stderr);
     return 2;
 }
@@ -633,6 +673,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     else if (command == L"command" && argc > 2) result = PostCommand(argv[2]);
     else if (command == L"state" && argc > 2) result = StateFacts(HandleFrom(argv[2]));
+    else if (command == L"view" && argc > 2) result = ViewFacts(HandleFrom(argv[2]));
     else if (command == L"minimize" && argc > 2) result = Show(HandleFrom(argv[2]), SW_MINIMIZE);
     else if (command == L"maximize" && argc > 2) result = Show(HandleFrom(argv[2]), SW_MAXIMIZE);
     else if (command == L"open" && argc > 2) result = Open(argv[2]);
