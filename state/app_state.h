@@ -3,8 +3,8 @@
 // and writes its fields directly; nothing is passed around.
 //
 // Threads: the main thread owns every field. The watcher thread reads only
-// stopEvent and watchEntries, and writes only the changeHandle of the entry
-// it re-arms; the main thread touches those only while no watcher runs
+// stopEvent and watchEntries, and writes only the read and changeHandle of
+// the entry it handles; the main thread touches those only while no watcher runs
 // (see change_watcher.cpp), except that it may take a change handle out
 // of its slot while a worker it left behind still runs.
 

@@ -1,5 +1,18 @@
-// The change watcher: one armed change notification per watched folder and
-// one worker thread that waits on all of them.
+// The change watcher: one read of its change records per watched folder
+// (a change notification, without names, where the file system cannot name
+// its changes) and one worker thread that waits on all of them.
+//
+// Each folder's directory handle has one overlapped ReadDirectoryChangesW
+// outstanding, into the entry's own 64 KiB buffer, with the entry's own
+// manual-reset event. The first read is issued on the main thread, before
+// StartWatching returns, so that no change after it is missed: a read ends
+// with the thread that issued it, and the main thread outlives every
+// worker. After each completion the worker judges the names (noise wakes
+// nobody; the item the wake-up was about is chosen, change_names.h),
+// activates the folder once, and issues the next read. Every worker ends
+// its reads (cancels them and waits for them) before it ends, so that a
+// buffer never goes while the kernel may still write into it; the next
+// worker issues the reads of folders it is handed anew.
 //
 // Two threads meet here.
 //
@@ -7,15 +20,16 @@
 //   StopWatching, and the only code that creates or frees the stop event, the
 //   worker's thread handle and the list of WatchEntry records.
 // - The worker thread (WatcherThread) blocks in one WaitForMultipleObjects
-//   over the stop event and every entry's notification. When a folder is
-//   signalled it calls ActivateOrOpenFolder with that entry's own copy of the
-//   path, on this thread and in this thread's own single-threaded apartment,
-//   then renews the notification. It reads the stop event and the entry
-//   records that StartWatching hands it at its creation (never AppState
-//   itself) and writes nothing but the changeHandle of the entry it is
-//   handling (the new handle when it arms the folder anew, or null when it
-//   had to give the folder up) and, as it ends, the changes it still holds
-//   back, into its fate.
+//   over the stop event and every entry's read (or notification). When a
+//   folder is signalled it calls ActivateOrOpenFolder with that entry's own
+//   copy of the path, on this thread and in this thread's own
+//   single-threaded apartment, then renews the read. It reads the stop
+//   event and the entry records that StartWatching hands it at its
+//   creation (never AppState itself) and writes nothing but the read and
+//   the changeHandle of the entry it is handling (the new handle when it
+//   arms the folder anew, or null when it had to give the folder up), the
+//   items the changes named (under a lock, in its fate) and, as it ends,
+//   the changes it still holds back, into its fate.
 //
 // No lock is needed, because the two threads never touch the entries at the
 // same time (with one exception, below): StartWatching fills them completely before
