@@ -7,7 +7,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <string>
 #include <vector>
 
 namespace handle_count_detail {
@@ -70,6 +72,18 @@ long CountProcessHandles(DWORD processId, Keep keep) {
 // The handles process processId holds; -1 when the table cannot be read.
 inline long ProcessHandleCount(DWORD processId = GetCurrentProcessId()) {
     return CountProcessHandles(processId, [](ULONG_PTR) { return true; });
+}
+
+// This process's handles that name path or something below it (compared
+// without regard to case, through GetFinalPathNameByHandleW).
+inline long HandlesNaming(const std::wstring& path) {
+    const std::wstring prefix = L"\\\\?\\" + path;
+    return CountProcessHandles(GetCurrentProcessId(), [&prefix](ULONG_PTR value) {
+        wchar_t name[1024] = {};
+        const DWORD length = GetFinalPathNameByHandleW(reinterpret_cast<HANDLE>(value), name, 1024, 0);
+        return length > 0 && length < 1024 && CompareStringOrdinal(name, static_cast<int>(std::min<std::size_t>(length, prefix.size())),
+                                                                   prefix.c_str(), static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL;
+    });
 }
 
 // This process's handles, less those that refer to the calling thread. Under
