@@ -713,8 +713,9 @@ TEST_F(MainWindow, RemovableDriveCanGoAndComeBackWhileItsFolderIsListed) {
     // again and done. While it is pending nothing of ours is open on the
     // card, and the system keeps the card's registration to report the
     // outcome through.
-    // Wine makes a few handles of its own, for good, at a process's first
-    // removal request: a first refused round only takes the counts.
+    // Wine makes a few handles of its own, for good and some time later,
+    // for the Unix programs that map the drive: a first refused round only
+    // takes the counts.
     bool countsTaken = false;
     for (WPARAM outcome : {DBT_DEVICEQUERYREMOVEFAILED, DBT_DEVICEQUERYREMOVEFAILED, DBT_DEVICEREMOVECOMPLETE}) {
         SCOPED_TRACE(outcome == DBT_DEVICEREMOVECOMPLETE ? "removed" : "refused");
