@@ -1,5 +1,6 @@
 #include "watch/change_names.h"
 
+#include <algorithm>
 #include <array>
 
 #include "explorer/folder_identity.h"
@@ -59,8 +60,7 @@ std::optional<std::wstring> PathBelow(std::wstring_view folder, std::wstring_vie
     return given.substr(top.size() + 1);
 }
 
-WakeUpJudgement JudgeWakeUp(const std::vector<ChangedName>& records, const std::optional<std::wstring>& ownFolder,
-                            const std::function<std::wstring(const std::wstring&)>& itemOf) {
+WakeUpJudgement JudgeWakeUp(const std::vector<ChangedName>& records, const std::optional<std::wstring>& ownFolder) {
     WakeUpJudgement judgement;
     bool anyJudged = false;
     bool allNoise = true;
@@ -71,10 +71,20 @@ WakeUpJudgement JudgeWakeUp(const std::vector<ChangedName>& records, const std::
     }
     judgement.quiet = anyJudged && allNoise;
     if (judgement.quiet) return judgement;
+    // Walked from the end: what a later record took away is known first.
+    std::vector<std::wstring_view> takenAway;
     for (auto record = records.rbegin(); record != records.rend(); ++record) {
-        if (record->change == NameChange::kRemoved || record->change == NameChange::kRenamedFrom) continue;
+        if (record->change == NameChange::kRemoved || record->change == NameChange::kRenamedFrom) {
+            takenAway.push_back(record->path);
+            continue;
+        }
         if (IsNoise(*record, ownFolder)) continue;
-        judgement.item = itemOf(record->path);
+        const bool gone = std::any_of(takenAway.begin(), takenAway.end(), [&record](std::wstring_view away) {
+            return PathBelow(away, record->path).has_value();
+        });
+        if (gone) continue;
+        const std::size_t separator = record->path.find_first_of(L"\\/");
+        judgement.item = record->path.substr(0, separator);
         if (!judgement.item.empty()) break;
     }
     return judgement;

@@ -4,7 +4,6 @@
 // which item of the watched folder the wake-up is about. Pure text work on
 // paths relative to the watched folder, as the file system reports them.
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,10 +38,10 @@ struct WakeUpJudgement {
 // (an overflow, a folder watched without names), which is never quiet.
 // A rename counts by its new name. ownFolder: where the program keeps its
 // own files, relative to the watched folder ("" when the watched folder is
-// itself inside it); every change there is noise. itemOf(path): the
-// watched folder's child on path, in its long name, or empty when path no
-// longer exists. The item is that of the last record that is not noise and
-// names something that still exists; deletions and old names choose
-// nothing.
-WakeUpJudgement JudgeWakeUp(const std::vector<ChangedName>& records, const std::optional<std::wstring>& ownFolder,
-                            const std::function<std::wstring(const std::wstring&)>& itemOf);
+// itself inside it); every change there is noise. The item is the watched
+// folder's child on the path of the last record that is not noise and
+// names something that still exists as far as the records tell (no later
+// record of the wake-up deletes it, or a folder above it, or renames it
+// away); deletions and old names choose nothing. It is as the file system
+// reported it: a short (8.3) name stays short here.
+WakeUpJudgement JudgeWakeUp(const std::vector<ChangedName>& records, const std::optional<std::wstring>& ownFolder);

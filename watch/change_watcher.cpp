@@ -497,10 +497,13 @@ DWORD WINAPI WatcherThread(LPVOID start) {
             // when they are all noise.
             std::vector<ChangedName> names;
             const bool changed = !entry.read || TakeNames(entry, names);
-            const WakeUpJudgement judged =
-                JudgeWakeUp(names, entry.ownFolder, [&entry](const std::wstring& path) {
-                    return ChildItemOf(entry.folderPath, path, entry.onNetwork);
-                });
+            WakeUpJudgement judged = JudgeWakeUp(names, entry.ownFolder);
+            // A short (8.3) name becomes the long one. Only a name that may
+            // be short is looked up: finding a name's long form reads the
+            // folder, which would cost every wake-up a pass over it.
+            if (judged.item.find(L'~') != std::wstring::npos) {
+                judged.item = ChildItemOf(entry.folderPath, judged.item, entry.onNetwork);
+            }
             if (changed && !judged.quiet) {
                 view->fate->SetItem(index, judged.item);
                 const ActivationResult shown = ActivateOrOpenFolder(entry.folderPath, view->stopEvent, judged.item);

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
-
 #include "watch/change_names.h"
 
 namespace {
@@ -32,7 +30,12 @@ TEST(JudgeWakeUp, NoiseAndTheChosenItem) {
         {"a rename into a noise name", {{kRenamedFrom, L"notes.txt"}, {kRenamedTo, L"~$notes.txt"}}, true, L""},
         {"noise beside a real change", {{kAdded, L"report.docx"}, {kModified, L"~$report.docx"}}, false,
          L"report.docx"},
-        {"the last that still exists", {{kAdded, L"first.txt"}, {kAdded, L"gone.txt"}}, false, L"first.txt"},
+        {"the last that still exists", {{kAdded, L"first.txt"}, {kAdded, L"gone.txt"}, {kRemoved, L"GONE.txt"}}, false,
+         L"first.txt"},
+        {"made, then renamed away", {{kAdded, L"a.tmp1"}, {kRenamedFrom, L"a.tmp1"}, {kRenamedTo, L"b.txt"}}, false,
+         L"b.txt"},
+        {"its folder deleted after it", {{kAdded, L"keep.txt"}, {kAdded, L"Sub\\x.txt"}, {kRemoved, L"Sub"}}, false,
+         L"keep.txt"},
         {"deletions and old names choose nothing", {{kModified, L"kept.txt"}, {kRemoved, L"old.txt"},
                                                     {kRenamedFrom, L"was.txt"}}, false, L"kept.txt"},
         {"only a deletion", {{kRemoved, L"old.txt"}}, false, L""},
@@ -43,15 +46,8 @@ TEST(JudgeWakeUp, NoiseAndTheChosenItem) {
          L"AppData\\Local\\Vantly"},
         {"watched inside the program's own folder", {{kModified, L"window.json"}}, true, L"", L""},
     };
-    // Each path names its child's long name, except those said to be gone.
-    const std::set<std::wstring> gone = {L"gone.txt", L"old.txt", L"was.txt"};
-    auto itemOf = [&gone](const std::wstring& path) -> std::wstring {
-        if (gone.contains(path)) return {};
-        const std::size_t separator = path.find(L'\\');
-        return separator == std::wstring::npos ? path : path.substr(0, separator);
-    };
     for (const Case& c : cases) {
-        const WakeUpJudgement judged = JudgeWakeUp(c.records, c.ownFolder, itemOf);
+        const WakeUpJudgement judged = JudgeWakeUp(c.records, c.ownFolder);
         EXPECT_EQ(judged.quiet, c.quiet) << c.name;
         EXPECT_EQ(judged.item, c.item) << c.name;
     }
