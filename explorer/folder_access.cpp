@@ -153,8 +153,9 @@ std::function<HANDLE()> ArmCall(const std::wstring& path, DWORD filter) {
 std::function<HANDLE()> OpenCall(const std::wstring& path) {
     const auto open = CurrentFolderAccessCalls().createFile;
     return [open, kernelPath = ExtendedLengthPath(path)]() -> HANDLE {
-        HANDLE handle = open(kernelPath.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+        constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+        HANDLE handle = open(kernelPath.c_str(), FILE_LIST_DIRECTORY, kShareAll, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
         return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
     };
 }
@@ -177,7 +178,9 @@ std::vector<ArmedNotification> HandlesFor(const std::vector<std::wstring>& paths
     for (std::size_t i = 0; i < paths.size(); ++i) {
         if (!armed[i].onNetwork) armed[i].handle = call(paths[i])();
     }
-    for (auto& [i, started] : onNetwork) armed[i].handle = finish(FinishBoundedCall<HANDLE>(started, nullptr, deadline));
+    for (auto& [i, started] : onNetwork) {
+        armed[i].handle = finish(FinishBoundedCall<HANDLE>(started, nullptr, deadline));
+    }
     return armed;
 }
 
@@ -255,7 +258,8 @@ std::wstring ChildItemOf(const std::wstring& folder, const std::wstring& relativ
         found.resize(written);
         return found;
     };
-    const std::wstring found = onNetwork ? CallWithinLimit<std::wstring>(kernelPath, longName, {}, nullptr) : longName();
+    const std::wstring found =
+        onNetwork ? CallWithinLimit<std::wstring>(kernelPath, longName, {}, nullptr) : longName();
     if (found.empty()) return {};
     // The child is as many parts from the end as relative has parts.
     const std::vector<std::wstring> relativeParts = PartsOf(relative);

@@ -1,5 +1,7 @@
 #include "explorer/folder_identity.h"
 
+#include "state/folder_list.h"
+
 namespace {
 
 bool IsSeparator(wchar_t c) {
@@ -26,11 +28,8 @@ std::wstring NormalizeFolderPath(std::wstring_view path) {
         if (c == L'/') c = L'\\';
     }
     while (!normal.empty() && normal.back() == L'\\') normal.pop_back();
-    // Not towlower: outside the C locale it would fold more than A-Z, and
-    // the folder list's own duplicate test folds exactly these letters.
-    for (wchar_t& c : normal) {
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    }
+    // The folder list's own duplicate test folds exactly these letters.
+    for (wchar_t& c : normal) c = FoldAsciiLetter(c);
     return normal;
 }
 

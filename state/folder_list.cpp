@@ -2,13 +2,9 @@
 
 #include <algorithm>
 
-namespace {
-
 wchar_t FoldAsciiLetter(wchar_t c) {
     return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
 }
-
-}  // namespace
 
 bool FolderNamesEqual(std::wstring_view a, std::wstring_view b) {
     return a.size() == b.size() &&

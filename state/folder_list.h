@@ -12,6 +12,10 @@ using FolderList = std::vector<std::wstring>;
 
 constexpr std::size_t MAX_WATCHED_FOLDERS = 10;
 
+// c with only A-Z mapped to a-z: the one case folding of folder paths in
+// this program (towlower would fold more outside the C locale).
+wchar_t FoldAsciiLetter(wchar_t c);
+
 // True when both have the same length and equal code units after mapping
 // only A-Z to a-z; what the runtime's case-insensitive compare does in the
 // default locale, which this program never changes. Ä and ä differ.

@@ -4,15 +4,13 @@
 #include <array>
 
 #include "explorer/folder_identity.h"
+#include "state/folder_list.h"
 
 namespace {
 
-// A-Z only, as the folder paths' normal form folds them.
 std::wstring FoldedCase(std::wstring_view text) {
     std::wstring folded(text);
-    for (wchar_t& c : folded) {
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    }
+    for (wchar_t& c : folded) c = FoldAsciiLetter(c);
     return folded;
 }
 

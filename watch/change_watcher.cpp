@@ -213,7 +213,8 @@ bool TakeNames(WatchEntry& entry, std::vector<ChangedName>& names) {
     }
     for (DWORD offset = 0; offset + sizeof(FILE_NOTIFY_INFORMATION) <= bytes;) {
         const auto* record = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(read.buffer + offset);
-        const DWORD nameBytes = std::min<DWORD>(record->FileNameLength, bytes - offset - offsetof(FILE_NOTIFY_INFORMATION, FileName));
+        const DWORD room = bytes - offset - static_cast<DWORD>(offsetof(FILE_NOTIFY_INFORMATION, FileName));
+        const DWORD nameBytes = std::min<DWORD>(record->FileNameLength, room);
         names.push_back({ChangeOf(record->Action), std::wstring(record->FileName, nameBytes / sizeof(wchar_t))});
         if (record->NextEntryOffset == 0) break;
         offset += record->NextEntryOffset;
@@ -657,7 +658,8 @@ std::vector<WatchEntry> ArmedEntries(const std::vector<std::wstring>& folders) {
     const std::vector<ArmedNotification> notified = ArmChangeNotifications(refusedFolders, WATCH_NOTIFY_FILTER);
     for (std::size_t k = 0; k < refusedAt.size(); ++k) {
         const std::size_t i = refusedAt[k];
-        if (notified[k].handle) armed[i] = WatchEntry{notified[k].handle, folders[i], notified[k].onNetwork, nullptr, OwnFolderIn(folders[i])};
+        if (!notified[k].handle) continue;
+        armed[i] = WatchEntry{notified[k].handle, folders[i], notified[k].onNetwork, nullptr, OwnFolderIn(folders[i])};
     }
     std::vector<WatchEntry> entries;
     for (std::optional<WatchEntry>& entry : armed) {

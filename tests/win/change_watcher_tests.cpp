@@ -205,7 +205,9 @@ TEST_F(ChangeWatcher, ChangesNameTheItemToSelectAndNoiseWakesNobody) {
         {"created", nullptr, write(L"scan.pdf"), L"scan.pdf"},
         {"rewritten", write(L"kept.txt"), write(L"kept.txt"), L"kept.txt"},
         {"renamed: the new name", write(L"old.txt"),
-         [](const std::wstring& f) { ASSERT_TRUE(MoveFileW((f + L"\\old.txt").c_str(), (f + L"\\New name.txt").c_str())); },
+         [](const std::wstring& f) {
+             ASSERT_TRUE(MoveFileW((f + L"\\old.txt").c_str(), (f + L"\\New name.txt").c_str()));
+         },
          L"New name.txt"},
         {"deleted: nothing to select", write(L"doomed.txt"),
          [](const std::wstring& f) { ASSERT_TRUE(DeleteFileW((f + L"\\doomed.txt").c_str())); }, L""},

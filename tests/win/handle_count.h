@@ -81,8 +81,9 @@ inline long HandlesNaming(const std::wstring& path) {
     return CountProcessHandles(GetCurrentProcessId(), [&prefix](ULONG_PTR value) {
         wchar_t name[1024] = {};
         const DWORD length = GetFinalPathNameByHandleW(reinterpret_cast<HANDLE>(value), name, 1024, 0);
-        return length > 0 && length < 1024 && CompareStringOrdinal(name, static_cast<int>(std::min<std::size_t>(length, prefix.size())),
-                                                                   prefix.c_str(), static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL;
+        if (length == 0 || length >= 1024) return false;
+        const int compared = static_cast<int>(std::min<std::size_t>(length, prefix.size()));
+        return CompareStringOrdinal(name, compared, prefix.c_str(), static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL;
     });
 }
 
