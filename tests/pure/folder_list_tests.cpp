@@ -27,49 +27,37 @@ TEST(FolderNamesEqual, FoldsOnlyAsciiLetters) {
     EXPECT_TRUE(FolderNamesEqual(L"", L""));
 }
 
-TEST(InsertFolderAtFront, IgnoresAnEmptyPath) {
-    FolderList list = Numbered(3);
-    EXPECT_FALSE(InsertFolderAtFront(list, L""));
-    EXPECT_EQ(list, Numbered(3));
-}
-
-TEST(InsertFolderAtFront, PutsANewFolderFirstAndDropsTheOldestBeyondTen) {
-    FolderList list = Numbered(10);
-    EXPECT_TRUE(InsertFolderAtFront(list, L"D:\\New"));
-    ASSERT_EQ(list.size(), 10u);
-    EXPECT_EQ(list.front(), L"D:\\New");
-    EXPECT_EQ(list[1], L"C:\\F0");
-    EXPECT_EQ(list.back(), L"C:\\F8");
-}
-
-TEST(InsertFolderAtFront, ReplacesAnEntryThatDiffersOnlyInCase) {
-    FolderList list = Numbered(10);
-    list[2] = L"C:\\Data";
-    InsertFolderAtFront(list, L"C:\\data");
-    ASSERT_EQ(list.size(), 10u);
-    EXPECT_EQ(list[0], L"C:\\data");
-    EXPECT_EQ(list[1], L"C:\\F0");
-    EXPECT_EQ(list[2], L"C:\\F1");
-    EXPECT_EQ(list[9], L"C:\\F9");
-}
-
-TEST(InsertFolderAtFront, KeepsFoldersThatDifferBeyondAsciiCase) {
-    FolderList list{L"C:\\Data\\", L"C:\\\u00c4"};
-    InsertFolderAtFront(list, L"C:\\Data");
-    InsertFolderAtFront(list, L"C:\\\u00e4");
-    EXPECT_EQ(list, (FolderList{L"C:\\\u00e4", L"C:\\Data", L"C:\\Data\\", L"C:\\\u00c4"}));
-}
-
-TEST(InsertFolderAtFront, ReAddingTheFirstFolderLeavesTheList) {
-    FolderList list = Numbered(4);
-    InsertFolderAtFront(list, L"C:\\F0");
-    EXPECT_EQ(list, Numbered(4));
-}
-
-TEST(InsertFolderAtFront, RemovesOnlyTheFirstOfTwoLoadedDuplicates) {
-    FolderList list{L"A", L"C:\\Dup", L"B", L"c:\\DUP"};
-    InsertFolderAtFront(list, L"C:\\dup");
-    EXPECT_EQ(list, (FolderList{L"C:\\dup", L"A", L"B", L"c:\\DUP"}));
+TEST(InsertFolderAtFront, NewestFirstAtMostTenAndOneEntryPerFolder) {
+    FolderList withData = Numbered(10);
+    withData[2] = L"C:\\Data";
+    FolderList ten = Numbered(10);
+    ten.insert(ten.begin(), L"D:\\New");
+    ten.pop_back();
+    FolderList dataFirst = Numbered(10);
+    dataFirst.erase(dataFirst.begin() + 2);
+    dataFirst.insert(dataFirst.begin(), L"C:\\data");
+    struct Case {
+        const char* name;
+        FolderList list;
+        std::vector<const wchar_t*> added;
+        bool changed;  // what the last insert answers
+        FolderList expected;
+    } cases[] = {
+        {"an empty path is ignored", Numbered(3), {L""}, false, Numbered(3)},
+        {"a new folder first, the oldest beyond ten dropped", Numbered(10), {L"D:\\New"}, true, ten},
+        {"an entry that differs only in case is replaced", withData, {L"C:\\data"}, true, dataFirst},
+        {"folders that differ beyond ASCII case are kept", {L"C:\\Data\\", L"C:\\\u00c4"},
+         {L"C:\\Data", L"C:\\\u00e4"}, true, {L"C:\\\u00e4", L"C:\\Data", L"C:\\Data\\", L"C:\\\u00c4"}},
+        {"adding the first folder again leaves the list", Numbered(4), {L"C:\\F0"}, true, Numbered(4)},
+        {"only the first of two loaded duplicates goes", {L"A", L"C:\\Dup", L"B", L"c:\\DUP"}, {L"C:\\dup"}, true,
+         {L"C:\\dup", L"A", L"B", L"c:\\DUP"}},
+    };
+    for (Case& c : cases) {
+        bool changed = false;
+        for (const wchar_t* path : c.added) changed = InsertFolderAtFront(c.list, path);
+        EXPECT_EQ(changed, c.changed) << c.name;
+        EXPECT_EQ(c.list, c.expected) << c.name;
+    }
 }
 
 }  // namespace

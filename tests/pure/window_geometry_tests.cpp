@@ -9,30 +9,29 @@
 
 namespace {
 
-TEST(ClampWindowGeometry, RaisesTinySizesTo100) {
-    ExpectGeometry(ClampWindowGeometry({10, 20, 50, 20}, 1280, 800), 10, 20, 100, 100);
-}
-
-TEST(ClampWindowGeometry, ShrinksOversizedWindowsToTheScreenAtTheOrigin) {
-    ExpectGeometry(ClampWindowGeometry({300, 300, 5000, 4000}, 1280, 800), 0, 0, 1280, 800);
-}
-
-TEST(ClampWindowGeometry, PullsPositionsOntoTheScreen) {
-    ExpectGeometry(ClampWindowGeometry({-300, -1, 400, 300}, 1280, 800), 0, 0, 400, 300);
-    ExpectGeometry(ClampWindowGeometry({1200, 700, 400, 300}, 1280, 800), 880, 500, 400, 300);
-    ExpectGeometry(ClampWindowGeometry({880, 500, 400, 300}, 1280, 800), 880, 500, 400, 300);
-}
-
-TEST(ClampWindowGeometry, PlacesTheWindowForThePlatformsSmallestSize) {
-    // 116 x 39 is the least a framed window may be here; a stored 50 x 20 at
-    // the far right must end with its right edge on the screen's.
-    ExpectGeometry(ClampWindowGeometry({5000, 5000, 50, 20}, 1280, 800, 116, 39), 1164, 700, 116, 100);
-    ExpectGeometry(ClampWindowGeometry({10, 10, 50, 20}, 1280, 800, 0, 0), 10, 10, 100, 100);
-}
-
-TEST(ClampWindowGeometry, SurvivesExtremeStoredValues) {
-    ExpectGeometry(ClampWindowGeometry({INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN}, 1280, 800), 0, 0, 1280, 100);
-    ExpectGeometry(ClampWindowGeometry({INT32_MIN, INT32_MAX, INT32_MIN, INT32_MAX}, 1280, 800), 0, 0, 100, 800);
+TEST(ClampWindowGeometry, OnThePrimaryScreenAtLeast100Square) {
+    struct Case {
+        const char* name;
+        WindowGeometry stored;
+        int minWidth, minHeight;  // the platform's least framed window
+        int x, y, width, height;
+    } cases[] = {
+        {"tiny sizes raised to 100", {10, 20, 50, 20}, 0, 0, 10, 20, 100, 100},
+        {"oversized shrunk to the screen at the origin", {300, 300, 5000, 4000}, 0, 0, 0, 0, 1280, 800},
+        {"above and left pulled onto the screen", {-300, -1, 400, 300}, 0, 0, 0, 0, 400, 300},
+        {"below and right pulled onto the screen", {1200, 700, 400, 300}, 0, 0, 880, 500, 400, 300},
+        {"touching the far corner stays", {880, 500, 400, 300}, 0, 0, 880, 500, 400, 300},
+        // A stored 50 x 20 at the far right must end with its right edge on
+        // the screen's at the least size a framed window may be here.
+        {"placed for the platform's smallest size", {5000, 5000, 50, 20}, 116, 39, 1164, 700, 116, 100},
+        {"no smallest size given", {10, 10, 50, 20}, 0, 0, 10, 10, 100, 100},
+        {"extreme stored values", {INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN}, 0, 0, 0, 0, 1280, 100},
+        {"extreme stored values the other way", {INT32_MIN, INT32_MAX, INT32_MIN, INT32_MAX}, 0, 0, 0, 0, 100, 800},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ExpectGeometry(ClampWindowGeometry(c.stored, 1280, 800, c.minWidth, c.minHeight), c.x, c.y, c.width, c.height);
+    }
 }
 
 TEST(DefaultWindowGeometry, SitsInTheBottomRightCorner) {
