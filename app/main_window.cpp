@@ -59,8 +59,7 @@ void CreateListFont(HWND window) {
 
     HFONT font = CreateFontIndirectW(&description);
     if (!font) return;
-    if (AppState.listFont) DeleteObject(AppState.listFont);
-    AppState.listFont = font;
+    AppState.listFont.reset(font);
     SendMessageW(AppState.folderListBox, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
 }
 
@@ -72,10 +71,7 @@ void OnDestroy(HWND window) {
     StopWatching();
     WatchFrom(nullptr);
     RemoveTrayIcon(window);
-    if (AppState.listFont) {
-        DeleteObject(AppState.listFont);
-        AppState.listFont = nullptr;
-    }
+    AppState.listFont.reset();
     PostQuitMessage(0);
 }
 

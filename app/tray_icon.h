@@ -4,9 +4,11 @@
 
 #include <windows.h>
 
-// Callback message of the icon. Without NIM_SETVERSION the shell keeps its
-// first convention: wParam is the icon id, lParam the mouse message.
-constexpr UINT WM_TRAYICON = WM_APP + 1;
+#include "base/app_messages.h"
+
+// WM_TRAYICON is the icon's callback message. Without NIM_SETVERSION the
+// shell keeps its first convention: wParam is the icon id, lParam the mouse
+// message.
 constexpr UINT kTrayIconId = 1;
 
 // Registers the icon at start-up unless it is registered already.

@@ -104,8 +104,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     description.lfQuality = CLEARTYPE_QUALITY;
     lstrcpynW(description.lfFaceName, L"Segoe UI", LF_FACESIZE);
     ReleaseDC(window, dc);
-    AppState.listFont = CreateFontIndirectW(&description);
-    SendMessageW(AppState.folderListBox, WM_SETFONT, reinterpret_cast<WPARAM>(AppState.listFont), TRUE);
+    AppState.listFont.reset(CreateFontIndirectW(&description));
+    SendMessageW(AppState.folderListBox, WM_SETFONT, reinterpret_cast<WPARAM>(AppState.listFont.get()), TRUE);
     Step("list");
 
     AddTrayIcon(window);

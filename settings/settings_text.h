@@ -32,7 +32,9 @@ bool ReadIntValue(std::wstring_view text, std::wstring_view key, int32_t& value)
 
 // The decoded strings of the "folders" array in text order, empty ones
 // included. True when the array's brackets were found, the closing one
-// outside quotation marks.
+// outside quotation marks. Only the tests and the fuzzer call it: it is the
+// scan that the reader and FolderArrayIsUnreadable share, with every entry
+// kept, so that the scan's answers can be checked directly.
 bool ReadFolderArray(std::wstring_view text, std::vector<std::wstring>& entries);
 
 // True when the text has the "folders" key (the reader's own search) but

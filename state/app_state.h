@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "base/win_raii.h"
 #include "state/folder_list.h"
 #include "state/window_geometry.h"
 
@@ -84,7 +85,7 @@ struct ApplicationState {
     wchar_t title[100];
     ULONG_PTR gdiplusToken;
     HWND folderListBox;
-    HFONT listFont;
+    UniqueFont listFont;
     bool trayIconAdded;
     HBITMAP aboutBitmap;
     WindowGeometry geometry;

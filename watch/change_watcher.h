@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "base/app_messages.h"
+
 // File names, folder names, attributes, size, last write and creation time;
 // not last access and not security.
 constexpr DWORD WATCH_NOTIFY_FILTER = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME |
@@ -47,8 +49,7 @@ bool AnyUnwatchedFolderIsBack();
 //   away: the window shows a balloon about it (at most one per folder
 //   every kHeldChangeBalloonIntervalMs; none when the user is not to be
 //   disturbed).
-constexpr UINT WM_WATCH_FOLDER_GIVEN_UP = WM_APP + 2;
-constexpr UINT WM_WATCH_CHANGE_HELD = WM_APP + 3;
+// The messages are WM_WATCH_FOLDER_GIVEN_UP and WM_WATCH_CHANGE_HELD.
 void ReportToWindow(HWND window);
 // The folder a report names; empty when the worker that posted it has been
 // replaced since (the restart settled its folders).

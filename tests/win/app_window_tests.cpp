@@ -225,7 +225,7 @@ TEST_F(MainWindow, HasItsButtonListFontAndIcon) {
 
     HFONT font = reinterpret_cast<HFONT>(SendMessageW(list_, WM_GETFONT, 0, 0));
     ASSERT_NE(font, nullptr);
-    EXPECT_EQ(font, AppState.listFont);
+    EXPECT_EQ(font, AppState.listFont.get());
     LOGFONTW description{};
     GetObjectW(font, sizeof(description), &description);
     EXPECT_STREQ(description.lfFaceName, L"Segoe UI");
@@ -494,7 +494,7 @@ TEST_F(MainWindow, ExitRemovesTheIconFreesTheFontAndEndsTheLoop) {
     EXPECT_FALSE(IsWindow(window_));
     EXPECT_FALSE(AppState.trayIconAdded);
     EXPECT_FALSE(ShellHasIcon(window_));
-    EXPECT_EQ(AppState.listFont, nullptr);
+    EXPECT_EQ(AppState.listFont.get(), nullptr);
     MSG message{};
     bool quit = false;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
