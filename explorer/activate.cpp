@@ -187,7 +187,7 @@ struct Found {
 Found ReloadAndBringForward(HWND window, IWebBrowser2* browser, RemoteCalls* calls, FocusState& focus,
                             HANDLE stopEvent, const std::wstring& item) {
     if (UserIsInWindow(window, focus.rule)) return Found{true, window, true};
-    if (browser && !IsStopped(stopEvent)) calls->Run([&] { return browser->Refresh(); });
+    if (browser && !IsStopSet(stopEvent)) calls->Run([&] { return browser->Refresh(); });
     BringWindowForward(window, focus, stopEvent);
     if (browser) SelectItemInWindow(browser, window, item, focus, stopEvent, *calls);
     return Found{true, window, false};
@@ -296,7 +296,7 @@ Found SearchOnce(const std::wstring& target, const std::wstring& item, FocusStat
 
     Found found;
     BackgroundTab background;
-    for (LONG i = 0; i < count && !found.any && !IsStopped(stopEvent) && !shellCalls.Lost(); ++i) {
+    for (LONG i = 0; i < count && !found.any && !IsStopSet(stopEvent) && !shellCalls.Lost(); ++i) {
         VARIANT index;
         VariantInit(&index);
         index.vt = VT_I4;
@@ -304,7 +304,7 @@ Found SearchOnce(const std::wstring& target, const std::wstring& item, FocusStat
         found = ActivateIfShowing(windows, shellCalls, index, target, item, focus, background, stopEvent, deadline);
         VariantClear(&index);
     }
-    if (!found.any && background.calls && !IsStopped(stopEvent)) {
+    if (!found.any && background.calls && !IsStopSet(stopEvent)) {
         // A tab switch only where the focus may be taken, never in the frame
         // the user is in. Otherwise reload what the user will see: if the
         // frame keeps another tab in front, the frame still comes forward,
@@ -312,7 +312,7 @@ Found SearchOnce(const std::wstring& target, const std::wstring& item, FocusStat
         // window: the user in front of it may not see the folder.
         if (!UserIsInWindow(background.frame, focus.rule)) {
             const bool switched = MayTakeFocus(focus) &&
-                                  SelectTab(background.frame, background.tab, background.name) && !IsStopped(stopEvent);
+                                  SelectTab(background.frame, background.tab, background.name) && !IsStopSet(stopEvent);
             if (switched) background.calls->Run([&] { return background.browser->Refresh(); });
             BringWindowForward(background.frame, focus, stopEvent);
             if (switched) {
@@ -327,7 +327,7 @@ Found SearchOnce(const std::wstring& target, const std::wstring& item, FocusStat
 // What the activation comes to: found is what its search found, focus the
 // rule as the activation ended.
 ActivationResult Outcome(const Found& found, const FocusState& focus, HANDLE stopEvent) {
-    if (focus.rule == FocusRule::Take || found.usersOwn || IsStopped(stopEvent)) return {};
+    if (focus.rule == FocusRule::Take || found.usersOwn || IsStopSet(stopEvent)) return {};
     return ActivationResult{true, focus.rule == FocusRule::ShowNothing, found.window};
 }
 
@@ -340,7 +340,7 @@ ActivationResult ActivateOrOpen(const std::wstring& path, const std::wstring& ta
     if (found.any) return Outcome(found, focus, stopEvent);
     // A path from the settings file can be edited by hand; "open" would run
     // a program, open a document or follow a URL just as readily as a folder.
-    if (!IsExistingDirectory(path) || IsStopped(stopEvent)) return {};
+    if (!IsExistingDirectory(path) || IsStopSet(stopEvent)) return {};
 
     // The path as the user stored it, not its normal form. While the user
     // works, no window is opened at all (see foreground.cpp).

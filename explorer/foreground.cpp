@@ -44,6 +44,7 @@
 #include "explorer/foreground.h"
 
 #include "base/win_raii.h"
+#include "explorer/stop_event.h"
 
 namespace {
 
@@ -115,10 +116,6 @@ LONG UserIdleMs(const ForegroundCalls& calls) {
     return static_cast<LONG>(calls.getTickCount() - userInput);
 }
 
-bool Stopped(const ForegroundCalls& calls, HANDLE stopEvent) {
-    return stopEvent != nullptr && calls.waitForSingleObject(stopEvent, 0) != WAIT_TIMEOUT;
-}
-
 // Sends the empty input unless one was sent already in this absence of the
 // user (no input of theirs since); true when this call sent it.
 bool SendEmptyInputOncePerAbsence(const ForegroundCalls& calls) {
@@ -185,8 +182,7 @@ ForegroundCalls PlatformForegroundCalls() {
                            GetLastInputInfo,        GetTickCount,
                            GetGUIThreadInfo,        SHQueryUserNotificationState,
                            InputDesktopIsElsewhere, SystemParametersInfoW,
-                           FlashWindowEx,           ShellExecuteW,
-                           WaitForSingleObject};
+                           FlashWindowEx,           ShellExecuteW};
 }
 
 ForegroundCalls& CurrentForegroundCalls() {
@@ -251,7 +247,7 @@ bool UserIsInWindow(HWND window, FocusRule rule) {
 
 bool BringWindowForward(HWND window, FocusState& focus, HANDLE stopEvent) {
     const ForegroundCalls& calls = CurrentForegroundCalls();
-    if (Stopped(calls, stopEvent)) return false;
+    if (IsStopSet(stopEvent)) return false;
     if (UserIsInWindow(window, focus.rule)) return true;
 
     if (focus.rule == FocusRule::Take) {
@@ -264,19 +260,19 @@ bool BringWindowForward(HWND window, FocusState& focus, HANDLE stopEvent) {
         // GetForegroundWindow right afterwards may still answer the old
         // window.
         if (MayTakeFocus(focus) && calls.setForegroundWindow(window)) return true;
-        if (Stopped(calls, stopEvent)) return false;
+        if (IsStopSet(stopEvent)) return false;
         if (MayTakeFocus(focus) && SendEmptyInputOncePerAbsence(calls) && MayTakeFocus(focus) &&
             calls.setForegroundWindow(window)) {
             return true;
         }
     }
-    if (focus.rule != FocusRule::ShowNothing && !Stopped(calls, stopEvent)) FlashTaskbarButton(calls, window);
+    if (focus.rule != FocusRule::ShowNothing && !IsStopSet(stopEvent)) FlashTaskbarButton(calls, window);
     return false;
 }
 
 bool RequestFolderWindow(const wchar_t* path, FocusState& focus, HANDLE stopEvent) {
     const ForegroundCalls& calls = CurrentForegroundCalls();
-    if (Stopped(calls, stopEvent) || !MayTakeFocus(focus)) return false;
+    if (IsStopSet(stopEvent) || !MayTakeFocus(focus)) return false;
     calls.shellExecute(nullptr, L"open", path, nullptr, nullptr, SW_SHOWNORMAL);
     return true;
 }

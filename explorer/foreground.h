@@ -71,7 +71,6 @@ struct ForegroundCalls {
     BOOL(WINAPI* flashWindowEx)(PFLASHWINFO);
     // The open request, which starts a window that may take the focus.
     HINSTANCE(WINAPI* shellExecute)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT);
-    DWORD(WINAPI* waitForSingleObject)(HANDLE, DWORD);
 };
 
 // The table in use; the real functions unless a test replaced them.

@@ -86,7 +86,7 @@ bool SelectItemInWindow(IWebBrowser2* browser, HWND window, const std::wstring& 
 
     const ULONGLONG giveUpAt = GetTickCount64() + kSelectForMs;
     for (;;) {
-        if (IsStopped(stopEvent) || !MayTakeFocus(focus) || WindowIsInUse(window)) return false;
+        if (IsStopSet(stopEvent) || !MayTakeFocus(focus) || WindowIsInUse(window)) return false;
         const Attempt attempt = TrySelect(shellBrowser, item, calls);
         if (attempt != Attempt::NotYet) return attempt == Attempt::Selected;
         if (GetTickCount64() >= giveUpAt) return false;

@@ -1,12 +1,14 @@
 #pragma once
-// The watcher's stop event as the activation sees it: once it is set, a
-// worker left behind must not go on acting for a list that has changed.
-// Null when the activation has no stop (the user's own request).
+// The watcher's stop event, as the watcher and the activation see it: once
+// it is set, a worker must not go on acting for a list that has changed
+// (its folders may be on a volume being ejected). Null when there is no
+// stop (the user's own request). An event that can no longer be waited on
+// counts as set: the safe answer is to stop.
 
 #include <windows.h>
 
-inline bool IsStopped(HANDLE stopEvent) {
-    return stopEvent != nullptr && WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0;
+inline bool IsStopSet(HANDLE stopEvent) {
+    return stopEvent != nullptr && WaitForSingleObject(stopEvent, 0) != WAIT_TIMEOUT;
 }
 
 // Waits milliseconds, or less when stopEvent is set meanwhile; true when
@@ -16,5 +18,5 @@ inline bool WaitUnlessStopped(HANDLE stopEvent, DWORD milliseconds) {
         Sleep(milliseconds);
         return false;
     }
-    return WaitForSingleObject(stopEvent, milliseconds) == WAIT_OBJECT_0;
+    return WaitForSingleObject(stopEvent, milliseconds) != WAIT_TIMEOUT;
 }

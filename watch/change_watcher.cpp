@@ -106,6 +106,7 @@
 #include "explorer/activate.h"
 #include "explorer/call_deadline.h"
 #include "explorer/folder_access.h"
+#include "explorer/stop_event.h"
 #include "state/app_state.h"
 #include "watch/change_names.h"
 #include "watch/drive_events.h"
@@ -129,11 +130,6 @@ HANDLE ArmFolder(const std::wstring& path) {
 }
 
 constexpr DWORD kStopWaitMs = 1000;
-
-// Set, or no longer waitable: either way the worker is to stop.
-bool IsStopSet(HANDLE stopEvent) {
-    return WaitForSingleObject(stopEvent, 0) != WAIT_TIMEOUT;
-}
 
 // Where the program keeps its own files; changes there are noise.
 std::wstring ownFiles;

@@ -519,13 +519,15 @@ TEST(ActivateOrOpenFolder, PollingStopsAtTheFirstSearchThatFindsTheNewWindow) {
 }
 
 // A worker left behind by a stop sets nothing in motion once its stop event
-// is set: no open request, no further search.
+// is set: no open request, no further search. An event that can no longer
+// be waited on counts as set.
 TEST(ActivateOrOpenFolder, StopEventEndsItBeforeTheOpenRequestAndBeforeEachPoll) {
     ComApartment apartment;
     struct Case {
         const char* name;
         DWORD stopAfterMs;  // INFINITE: set before the call
-    } cases[] = {{"set before the call", INFINITE}, {"set during the polls", 350}};
+        bool unwaitable = false;  // the activation is given a handle no wait accepts
+    } cases[] = {{"set before the call", INFINITE}, {"set during the polls", 350}, {"unwaitable", INFINITE, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ScratchFolder folder(L"LumivaneStopped");
@@ -547,7 +549,7 @@ TEST(ActivateOrOpenFolder, StopEventEndsItBeforeTheOpenRequestAndBeforeEachPoll)
         // The user is away: only the stop holds the open request back.
         FakeDesktopInUse away({.grants = Grants::AtOnce});
         const ULONGLONG start = GetTickCount64();
-        ActivateOrOpenFolder(folder.Path(), stop.get());
+        ActivateOrOpenFolder(folder.Path(), c.unwaitable ? reinterpret_cast<HANDLE>(0x9abc) : stop.get());
         const ULONGLONG elapsed = GetTickCount64() - start;
         if (wait) UnregisterWaitEx(wait, INVALID_HANDLE_VALUE);
 
@@ -719,7 +721,7 @@ TEST(BringWindowForward, TakesTheFocusOnlyUnderItsRuleAndNeverPressesAKey) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         FakeDesktopInUse inUse(c.situation);
-        HANDLE stopEvent = reinterpret_cast<HANDLE>(0x9abc);
+        HANDLE stopEvent = desktop.stopEvent;
         FocusState focus = c.forChange ? FocusForChange() : FocusState{c.rule};
         bool inFront = BringWindowForward(kTarget, focus, stopEvent);
         if (c.then != Then::Done) {

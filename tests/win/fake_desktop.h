@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base/win_raii.h"
 #include "explorer/foreground.h"
 
 enum class Grants { AtOnce, AfterOwnInput, Never };
@@ -36,8 +37,9 @@ struct FakeDesktop {
     bool lastInputFails = false;  // GetLastInputInfo fails
     int userBackAtRead = 0;       // the user makes an input just before the nth read of the last input
     bool clockRuns = false;       // the clock moves on with real time from the scope's start
-    bool stopped = false;
+    bool stopped = false;   // the stop event is set from the start
     int stopAtRequest = 0;  // the stop comes while the foreground is asked for the nth time
+    HANDLE stopEvent = nullptr;  // a real event, the scope's, for the code under test to be given
     int requests = 0;
     DWORD origin = 0u - 101000;  // tick counts begin just below their 32-bit wrap
     LONG now = 0, ownInputAt = 0;
@@ -63,7 +65,7 @@ inline BOOL WINAPI FakeShowWindowAsync(HWND, int command) {
 inline BOOL WINAPI FakeIsIconic(HWND window) { return window == desktop.minimised; }
 inline BOOL WINAPI FakeSetForegroundWindow(HWND window) {
     desktop.calls.push_back("set");
-    desktop.stopped = desktop.stopped || ++desktop.requests == desktop.stopAtRequest;
+    if (++desktop.requests == desktop.stopAtRequest) SetEvent(desktop.stopEvent);
     const bool granted =
         desktop.grants == Grants::AtOnce || (desktop.grants == Grants::AfterOwnInput && desktop.OwnInputIsLast());
     if (granted) desktop.activating = window;
@@ -116,24 +118,24 @@ inline HINSTANCE WINAPI FakeShellExecute(HWND, LPCWSTR verb, LPCWSTR, LPCWSTR, L
                                                          : "open?");
     return reinterpret_cast<HINSTANCE>(33);
 }
-// Stopped as the case says, or by a real event a test sets.
-inline DWORD WINAPI FakeWaitForSingleObject(HANDLE event, DWORD) {
-    return desktop.stopped || WaitForSingleObject(event, 0) == WAIT_OBJECT_0 ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
-}
 
 // Puts the fake desktop in place for one scope.
 class FakeDesktopInUse {
 public:
-    explicit FakeDesktopInUse(FakeDesktop situation) {
+    explicit FakeDesktopInUse(FakeDesktop situation) : stop_(CreateEventW(nullptr, TRUE, situation.stopped, nullptr)) {
         situation.origin = desktop.origin + 100000;
         situation.realStart = GetTickCount();
+        situation.stopEvent = stop_.get();
         desktop = situation;
         CurrentForegroundCalls() = ForegroundCalls{
             FakeShowWindowAsync,   FakeIsIconic,         FakeSetForegroundWindow,
             FakeGetForegroundWindow, FakeSendInput,      FakeIsHungAppWindow,
             FakeGetLastInputInfo,  FakeGetTickCount,     FakeGetGUIThreadInfo,
             FakeQueryUserNotificationState, FakeInputDesktopIsElsewhere, FakeSystemParametersInfo,
-            FakeFlashWindowEx,     FakeShellExecute,     FakeWaitForSingleObject};
+            FakeFlashWindowEx,     FakeShellExecute};
     }
     ~FakeDesktopInUse() { CurrentForegroundCalls() = PlatformForegroundCalls(); }
+
+private:
+    UniqueHandle stop_;
 };
