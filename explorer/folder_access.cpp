@@ -188,18 +188,6 @@ HANDLE AsItCame(HANDLE handle) {
     return handle;
 }
 
-// The non-empty parts of path between backslashes.
-std::vector<std::wstring> PartsOf(const std::wstring& path) {
-    std::vector<std::wstring> parts;
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        const std::size_t end = std::min(path.find(L'\\', start), path.size());
-        if (end > start) parts.push_back(path.substr(start, end - start));
-        start = end + 1;
-    }
-    return parts;
-}
-
 }  // namespace
 
 // Armed on a thread of its own, every folder on the network would otherwise
@@ -243,12 +231,11 @@ std::vector<ArmedNotification> ArmChangeNotifications(const std::vector<std::wst
                       CloseChangeNotification, RenewedHere);
 }
 
-std::wstring ChildItemOf(const std::wstring& folder, const std::wstring& relative, bool onNetwork) {
+std::wstring ChildItemOf(const std::wstring& folder, const std::wstring& child, bool onNetwork) {
     std::wstring top = folder;
     while (!top.empty() && (top.back() == L'\\' || top.back() == L'/')) top.pop_back();
-    const std::wstring kernelPath = ExtendedLengthPath(top + L"\\" + relative);
-    // Short (8.3) names become long ones on the way; a path that no longer
-    // exists has none.
+    const std::wstring kernelPath = ExtendedLengthPath(top + L"\\" + child);
+    // A child that no longer exists has no long name.
     auto longName = [kernelPath]() -> std::wstring {
         const DWORD size = GetLongPathNameW(kernelPath.c_str(), nullptr, 0);
         if (size == 0) return {};
@@ -260,12 +247,8 @@ std::wstring ChildItemOf(const std::wstring& folder, const std::wstring& relativ
     };
     const std::wstring found =
         onNetwork ? CallWithinLimit<std::wstring>(kernelPath, longName, {}, nullptr) : longName();
-    if (found.empty()) return {};
-    // The child is as many parts from the end as relative has parts.
-    const std::vector<std::wstring> relativeParts = PartsOf(relative);
-    const std::vector<std::wstring> foundParts = PartsOf(found);
-    if (relativeParts.empty() || foundParts.size() <= relativeParts.size()) return {};
-    return foundParts[foundParts.size() - relativeParts.size()];
+    const std::size_t separator = found.find_last_of(L'\\');
+    return separator == std::wstring::npos ? std::wstring() : found.substr(separator + 1);
 }
 
 bool IsExistingDirectory(const std::wstring& path) {

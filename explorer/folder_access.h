@@ -56,10 +56,10 @@ struct ArmedNotification {
 std::vector<ArmedNotification> OpenWatchedFolders(const std::vector<std::wstring>& paths);
 std::vector<ArmedNotification> ArmChangeNotifications(const std::vector<std::wstring>& paths, DWORD filter);
 
-// The child of folder on relative (a path below it, as a change record
-// names it) in its long name, or empty when relative no longer exists. On
-// the network within the limit; no answer counts as gone.
-std::wstring ChildItemOf(const std::wstring& folder, const std::wstring& relative, bool onNetwork);
+// The long name of folder's child named child (which may be its short,
+// 8.3 name), or empty when it no longer exists. On the network within the
+// limit; no answer counts as gone.
+std::wstring ChildItemOf(const std::wstring& folder, const std::wstring& child, bool onNetwork);
 
 // True when path names an existing folder. A folder on the network that
 // does not answer in time counts as missing.
