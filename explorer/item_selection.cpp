@@ -81,12 +81,14 @@ bool SelectItemInWindow(IWebBrowser2* browser, HWND window, const std::wstring& 
                         HANDLE stopEvent, RemoteCalls& calls) {
     // A name with a separator is no direct child: the view selects only those.
     if (item.empty() || item.find_first_of(L"\\/") != std::wstring::npos) return false;
-    IShellBrowser* shellBrowser = TopLevelBrowserOf(browser, calls);
-    if (!shellBrowser) return false;
-
+    // Asked for only once a try may be made: while the user works, nothing
+    // is called in the window at all.
+    IShellBrowser* shellBrowser = nullptr;
     const ULONGLONG giveUpAt = GetTickCount64() + kSelectForMs;
     for (;;) {
         if (IsStopSet(stopEvent) || !MayTakeFocus(focus) || WindowIsInUse(window)) return false;
+        if (!shellBrowser) shellBrowser = TopLevelBrowserOf(browser, calls);
+        if (!shellBrowser) return false;
         const Attempt attempt = TrySelect(shellBrowser, item, calls);
         if (attempt != Attempt::NotYet) return attempt == Attempt::Selected;
         if (GetTickCount64() >= giveUpAt) return false;
