@@ -155,7 +155,7 @@ std::wstring LocationNameOf(IWebBrowser2* browser, RemoteCalls& calls) {
 // it does, which would put it in front of whatever was brought forward
 // after it. A minimised window is shown.
 bool IsUsableWindow(HWND window) {
-    return window != nullptr && IsWindowVisible(window) && !CurrentForegroundCalls().isHungAppWindow(window);
+    return window != nullptr && IsWindowVisible(window) && !CurrentDesktopCalls().isHungAppWindow(window);
 }
 
 // The first match that is only a background tab of its frame, with the

@@ -252,7 +252,7 @@ std::wstring ChildItemOf(const std::wstring& folder, const std::wstring& child, 
 }
 
 bool IsExistingDirectory(const std::wstring& path) {
-    return PresenceOf(path, IsNetworkFolder(path)) == FolderPresence::kPresent;
+    return PresenceOf(path, IsNetworkFolder(path)) == FolderPresence::Present;
 }
 
 FolderPresence PresenceOf(const std::wstring& path, bool onNetwork) {
@@ -262,7 +262,7 @@ FolderPresence PresenceOf(const std::wstring& path, bool onNetwork) {
     constexpr DWORD kNoAnswer = INVALID_FILE_ATTRIBUTES - 1;
     auto attributes = [getAttributes, kernelPath] { return getAttributes(kernelPath.c_str()); };
     const DWORD found = onNetwork ? CallWithinLimit<DWORD>(kernelPath, attributes, kNoAnswer, nullptr) : attributes();
-    if (found == kNoAnswer) return FolderPresence::kNoAnswer;
-    if (found == INVALID_FILE_ATTRIBUTES || !(found & FILE_ATTRIBUTE_DIRECTORY)) return FolderPresence::kGone;
-    return FolderPresence::kPresent;
+    if (found == kNoAnswer) return FolderPresence::NoAnswer;
+    if (found == INVALID_FILE_ATTRIBUTES || !(found & FILE_ATTRIBUTE_DIRECTORY)) return FolderPresence::Gone;
+    return FolderPresence::Present;
 }

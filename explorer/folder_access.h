@@ -67,7 +67,7 @@ bool IsExistingDirectory(const std::wstring& path);
 
 // What asking for a folder found: it is there, it is gone (or no folder),
 // or the network gave no answer in time (which says nothing either way).
-enum class FolderPresence { kPresent, kGone, kNoAnswer };
+enum class FolderPresence { Present, Gone, NoAnswer };
 // For a folder whose place (on the network or not) is already known,
 // without asking for its drive's type again.
 FolderPresence PresenceOf(const std::wstring& path, bool onNetwork);

@@ -81,7 +81,7 @@ SRWLOCK ownInputLock = SRWLOCK_INIT;
 OwnInput ownInput;
 
 // The tick of the last input in this session; unknown counts as just now.
-DWORD LastInputTick(const ForegroundCalls& calls) {
+DWORD LastInputTick(const DesktopCalls& calls) {
     LASTINPUTINFO info = {sizeof(info)};
     if (!calls.getLastInputInfo(&info)) return calls.getTickCount();
     return info.dwTime;
@@ -102,7 +102,7 @@ DWORD UserInputTickLocked(DWORD lastInput) {
 }
 
 // The tick of the user's own last input, ours left out.
-DWORD UserInputTick(const ForegroundCalls& calls) {
+DWORD UserInputTick(const DesktopCalls& calls) {
     const DWORD lastInput = LastInputTick(calls);
     ExclusiveLock guard(ownInputLock);
     return UserInputTickLocked(lastInput);
@@ -111,14 +111,14 @@ DWORD UserInputTick(const ForegroundCalls& calls) {
 // How long the user has made no input of their own. Signed, because an
 // input injected with SendInput carries its own tick, which can be a
 // little later than GetTickCount's.
-LONG UserIdleMs(const ForegroundCalls& calls) {
+LONG UserIdleMs(const DesktopCalls& calls) {
     const DWORD userInput = UserInputTick(calls);
     return static_cast<LONG>(calls.getTickCount() - userInput);
 }
 
 // Sends the empty input unless one was sent already in this absence of the
 // user (no input of theirs since); true when this call sent it.
-bool SendEmptyInputOncePerAbsence(const ForegroundCalls& calls) {
+bool SendEmptyInputOncePerAbsence(const DesktopCalls& calls) {
     const DWORD lastInput = LastInputTick(calls);
     DWORD userInput = 0;
     {
@@ -145,7 +145,7 @@ bool SendEmptyInputOncePerAbsence(const ForegroundCalls& calls) {
 // Shows the user where to look, the way the platform marks a window it
 // refused the foreground: the taskbar button flashes as often as the
 // user's setting says, then stays lit until the window is activated.
-void FlashTaskbarButton(const ForegroundCalls& calls, HWND window) {
+void FlashTaskbarButton(const DesktopCalls& calls, HWND window) {
     UINT count = 0;
     if (!calls.systemParametersInfo(SPI_GETFOREGROUNDFLASHCOUNT, 0, &count, 0)) count = kDefaultForegroundFlashCount;
     FLASHWINFO flash = {sizeof(flash), window, FLASHW_TRAY, count, 0};
@@ -175,23 +175,21 @@ BOOL WINAPI InputDesktopIsElsewhere() {
 
 }  // namespace
 
-ForegroundCalls PlatformForegroundCalls() {
-    return ForegroundCalls{ShowWindowAsync,         IsIconic,
-                           SetForegroundWindow,     GetForegroundWindow,
-                           SendInput,               IsHungAppWindow,
-                           GetLastInputInfo,        GetTickCount,
-                           GetGUIThreadInfo,        SHQueryUserNotificationState,
-                           InputDesktopIsElsewhere, SystemParametersInfoW,
-                           FlashWindowEx,           ShellExecuteW};
+DesktopCalls PlatformDesktopCalls() {
+    return DesktopCalls{ShowWindowAsync,  IsIconic,         SetForegroundWindow,
+                        GetForegroundWindow, IsHungAppWindow, FlashWindowEx,
+                        ShellExecuteW,    SendInput,        GetLastInputInfo,
+                        GetTickCount,     GetGUIThreadInfo, SHQueryUserNotificationState,
+                        InputDesktopIsElsewhere, SystemParametersInfoW};
 }
 
-ForegroundCalls& CurrentForegroundCalls() {
-    static ForegroundCalls calls = PlatformForegroundCalls();
+DesktopCalls& CurrentDesktopCalls() {
+    static DesktopCalls calls = PlatformDesktopCalls();
     return calls;
 }
 
 FocusRule FocusRuleForChange() {
-    const ForegroundCalls& calls = CurrentForegroundCalls();
+    const DesktopCalls& calls = CurrentDesktopCalls();
     if (calls.inputDesktopIsElsewhere()) return FocusRule::ShowNothing;
     // A failed query leaves no reason not to disturb; the input checks
     // below still protect a typing user.
@@ -212,7 +210,7 @@ FocusRule FocusRuleForChange() {
 FocusState FocusForChange() {
     // The input first: anything newer than what the rule was read from
     // counts as the user back.
-    const DWORD userInput = UserInputTick(CurrentForegroundCalls());
+    const DWORD userInput = UserInputTick(CurrentDesktopCalls());
     return FocusState{FocusRuleForChange(), true, userInput};
 }
 
@@ -220,20 +218,20 @@ FocusState FocusForUser() { return FocusState{FocusRule::Take, false, 0}; }
 
 bool MayTakeFocus(FocusState& focus) {
     if (focus.rule != FocusRule::Take) return false;
-    if (!focus.looksAgain || UserInputTick(CurrentForegroundCalls()) == focus.userInputAt) return true;
+    if (!focus.looksAgain || UserInputTick(CurrentDesktopCalls()) == focus.userInputAt) return true;
     focus.rule = FocusRule::LeaveFocus;
     return false;
 }
 
 bool IsUsersWindow(HWND window) {
     if (window == nullptr) return false;
-    HWND foreground = CurrentForegroundCalls().getForegroundWindow();
+    HWND foreground = CurrentDesktopCalls().getForegroundWindow();
     return foreground == window || (foreground != nullptr && GetAncestor(foreground, GA_ROOTOWNER) == window);
 }
 
 bool WindowIsInUse(HWND window) {
     GUITHREADINFO gui = {sizeof(gui)};
-    if (!CurrentForegroundCalls().getGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &gui)) return false;
+    if (!CurrentDesktopCalls().getGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &gui)) return false;
     if ((gui.flags & kModalLoopFlags) != 0) return true;
     // Explorer's rename box is a plain edit control over the view.
     wchar_t className[8] = {};
@@ -246,7 +244,7 @@ bool UserIsInWindow(HWND window, FocusRule rule) {
 }
 
 bool BringWindowForward(HWND window, FocusState& focus, HANDLE stopEvent) {
-    const ForegroundCalls& calls = CurrentForegroundCalls();
+    const DesktopCalls& calls = CurrentDesktopCalls();
     if (IsStopSet(stopEvent)) return false;
     if (UserIsInWindow(window, focus.rule)) return true;
 
@@ -271,14 +269,14 @@ bool BringWindowForward(HWND window, FocusState& focus, HANDLE stopEvent) {
 }
 
 bool RequestFolderWindow(const wchar_t* path, FocusState& focus, HANDLE stopEvent) {
-    const ForegroundCalls& calls = CurrentForegroundCalls();
+    const DesktopCalls& calls = CurrentDesktopCalls();
     if (IsStopSet(stopEvent) || !MayTakeFocus(focus)) return false;
     calls.shellExecute(nullptr, L"open", path, nullptr, nullptr, SW_SHOWNORMAL);
     return true;
 }
 
 DWORD HeldChangeWaitMs() {
-    const LONG idle = UserIdleMs(CurrentForegroundCalls());
+    const LONG idle = UserIdleMs(CurrentDesktopCalls());
     if (idle >= static_cast<LONG>(kUserAwayAfterMs)) return kHeldChangeRecheckMs;
     const LONG untilAway = static_cast<LONG>(kUserAwayAfterMs) - idle;  // more than the away time when the tick is ahead
     return static_cast<DWORD>(untilAway > static_cast<LONG>(kHeldChangeMinimumWaitMs) ? untilAway

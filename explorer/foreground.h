@@ -49,17 +49,25 @@ struct FocusState {
     DWORD userInputAt = 0;
 };
 
-// The platform calls the foreground routine makes, in one table so that a
-// test can stand in for a desktop that refuses the foreground (Wine grants
-// every request), with its own clock and its own user. Production code
-// never changes it.
-struct ForegroundCalls {
+// The desktop as an activation meets it: the user (input, clock, what the
+// session and the foreground thread are doing) and the other programs'
+// windows it may act on (show, restore, foreground, flash, the hung check,
+// a new window opened). In one table so that a test can stand in for a
+// desktop that refuses the foreground (Wine grants every request), with
+// its own clock, its own user and its own windows. Production code never
+// changes it.
+struct DesktopCalls {
+    // Other programs' windows.
     BOOL(WINAPI* showWindowAsync)(HWND, int);
     BOOL(WINAPI* isIconic)(HWND);
     BOOL(WINAPI* setForegroundWindow)(HWND);
     HWND(WINAPI* getForegroundWindow)();
-    UINT(WINAPI* sendInput)(UINT, LPINPUT, int);
     BOOL(WINAPI* isHungAppWindow)(HWND);
+    BOOL(WINAPI* flashWindowEx)(PFLASHWINFO);
+    // The open request, which starts a window that may take the focus.
+    HINSTANCE(WINAPI* shellExecute)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT);
+    // The user.
+    UINT(WINAPI* sendInput)(UINT, LPINPUT, int);
     BOOL(WINAPI* getLastInputInfo)(PLASTINPUTINFO);
     DWORD(WINAPI* getTickCount)();
     BOOL(WINAPI* getGUIThreadInfo)(DWORD, PGUITHREADINFO);
@@ -68,15 +76,12 @@ struct ForegroundCalls {
     // thread's: the session is locked, or a secure desktop is up.
     BOOL(WINAPI* inputDesktopIsElsewhere)();
     BOOL(WINAPI* systemParametersInfo)(UINT, UINT, PVOID, UINT);
-    BOOL(WINAPI* flashWindowEx)(PFLASHWINFO);
-    // The open request, which starts a window that may take the focus.
-    HINSTANCE(WINAPI* shellExecute)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT);
 };
 
 // The table in use; the real functions unless a test replaced them.
-ForegroundCalls& CurrentForegroundCalls();
+DesktopCalls& CurrentDesktopCalls();
 // The real functions.
-ForegroundCalls PlatformForegroundCalls();
+DesktopCalls PlatformDesktopCalls();
 
 // The rule for an activation the user did not ask for (a change in a
 // watched folder), from what the user is doing now: Take only after about

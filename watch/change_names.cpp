@@ -63,7 +63,7 @@ WakeUpJudgement JudgeWakeUp(const std::vector<ChangedName>& records, const std::
     bool anyJudged = false;
     bool allNoise = true;
     for (const ChangedName& record : records) {
-        if (record.change == NameChange::kRenamedFrom) continue;
+        if (record.change == NameChange::RenamedFrom) continue;
         anyJudged = true;
         allNoise = allNoise && IsNoise(record, ownFolder);
     }
@@ -72,7 +72,7 @@ WakeUpJudgement JudgeWakeUp(const std::vector<ChangedName>& records, const std::
     // Walked from the end: what a later record took away is known first.
     std::vector<std::wstring_view> takenAway;
     for (auto record = records.rbegin(); record != records.rend(); ++record) {
-        if (record->change == NameChange::kRemoved || record->change == NameChange::kRenamedFrom) {
+        if (record->change == NameChange::Removed || record->change == NameChange::RenamedFrom) {
             takenAway.push_back(record->path);
             continue;
         }

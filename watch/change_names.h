@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-enum class NameChange { kAdded, kRemoved, kModified, kRenamedFrom, kRenamedTo };
+enum class NameChange { Added, Removed, Modified, RenamedFrom, RenamedTo };
 
 struct ChangedName {
     NameChange change;

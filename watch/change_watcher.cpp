@@ -188,11 +188,11 @@ HANDLE WaitHandleOf(const WatchEntry& entry) {
 
 NameChange ChangeOf(DWORD action) {
     switch (action) {
-    case FILE_ACTION_ADDED: return NameChange::kAdded;
-    case FILE_ACTION_REMOVED: return NameChange::kRemoved;
-    case FILE_ACTION_RENAMED_OLD_NAME: return NameChange::kRenamedFrom;
-    case FILE_ACTION_RENAMED_NEW_NAME: return NameChange::kRenamedTo;
-    default: return NameChange::kModified;
+    case FILE_ACTION_ADDED: return NameChange::Added;
+    case FILE_ACTION_REMOVED: return NameChange::Removed;
+    case FILE_ACTION_RENAMED_OLD_NAME: return NameChange::RenamedFrom;
+    case FILE_ACTION_RENAMED_NEW_NAME: return NameChange::RenamedTo;
+    default: return NameChange::Modified;
     }
 }
 
@@ -341,12 +341,12 @@ bool KeepWatching(WatchEntry& entry) {
     auto renewed = [&entry](HANDLE watch) {
         return entry.read ? StartRead(watch, *entry.read) : FindNextChangeNotification(watch) != FALSE;
     };
-    if (presence != FolderPresence::kGone && renewed(handle)) {
+    if (presence != FolderPresence::Gone && renewed(handle)) {
         entry.changeHandle = handle;
         return true;
     }
     HANDLE fresh = nullptr;
-    if (presence == FolderPresence::kPresent) {
+    if (presence == FolderPresence::Present) {
         fresh = entry.read ? OpenWatchedFolder(entry.folderPath) : ArmFolder(entry.folderPath);
     }
     CloseWatchHandle(entry, handle);

@@ -90,10 +90,10 @@ DriveEvent Leaving(HDEVNOTIFY notification) {
             r.leavingSince = now;
             r.lockFailedAt = 0;
         });
-        return {VolumeChange::kNone, {}};
+        return {VolumeChange::None, {}};
     }
     const Registration* asked = Find(armedRegistrations, notification);
-    if (asked == nullptr) return {VolumeChange::kNone, {}};
+    if (asked == nullptr) return {VolumeChange::None, {}};
     const std::wstring volume = asked->volume;
     for (auto it = armedRegistrations.begin(); it != armedRegistrations.end();) {
         if (it->volume != volume) {
@@ -105,18 +105,18 @@ DriveEvent Leaving(HDEVNOTIFY notification) {
         removingRegistrations.push_back(std::move(*it));
         it = armedRegistrations.erase(it);
     }
-    return {VolumeChange::kLeaving, volume};
+    return {VolumeChange::Leaving, volume};
 }
 
 // A lock or dismount failed: the volume stays, but is left alone a while
 // longer.
 DriveEvent LockFailed(HDEVNOTIFY notification) {
     const Registration* asked = Find(removingRegistrations, notification);
-    if (asked == nullptr) return {VolumeChange::kNone, {}};
+    if (asked == nullptr) return {VolumeChange::None, {}};
     const std::wstring volume = asked->volume;
     const ULONGLONG now = GetTickCount64();
     ForEachRemovingOn(volume, [now](Registration& r) { r.lockFailedAt = now; });
-    return {VolumeChange::kQuietThenStaying, volume};
+    return {VolumeChange::QuietThenStaying, volume};
 }
 
 // The removal or lock is decided: the volume stays (refused, unlocked) or
@@ -127,13 +127,13 @@ DriveEvent Decided(HDEVNOTIFY notification, bool stays) {
     if (asked == nullptr) {
         // Pulled out without asking: the watcher's notifications on it are dead.
         const Registration* pulled = stays ? nullptr : Find(armedRegistrations, notification);
-        if (pulled != nullptr) return {VolumeChange::kPulledOut, pulled->volume};
-        return {VolumeChange::kNone, {}};
+        if (pulled != nullptr) return {VolumeChange::PulledOut, pulled->volume};
+        return {VolumeChange::None, {}};
     }
     const std::wstring volume = asked->volume;
     UnregisterWhere(removingRegistrations, [&volume](const Registration& r) { return r.volume == volume; });
-    if (!stays) return {VolumeChange::kNone, {}};
-    return {VolumeChange::kStaying, volume};
+    if (!stays) return {VolumeChange::None, {}};
+    return {VolumeChange::Staying, volume};
 }
 
 // The volume events that registrations on a handle receive as
@@ -147,7 +147,7 @@ DriveEvent CustomEvent(const DEV_BROADCAST_HANDLE& event) {
     // A dismount need not come with a lock, nor end with an unlock: the
     // volume mounted again is the end of it.
     if (kind == GUID_IO_VOLUME_UNLOCK || kind == GUID_IO_VOLUME_MOUNT) return Decided(event.dbch_hdevnotify, true);
-    return {VolumeChange::kNone, {}};
+    return {VolumeChange::None, {}};
 }
 
 // GetVolumeNameForVolumeMountPointW wants a mount point as a plain path:
@@ -273,9 +273,9 @@ void UnregisterFolder(const std::wstring& folder) {
 
 DriveEvent ReadDeviceChange(WPARAM event, LPARAM data) {
     const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(data);
-    if (header == nullptr) return {VolumeChange::kNone, {}};
-    if (event == DBT_DEVICEARRIVAL && header->dbch_devicetype == DBT_DEVTYP_VOLUME) return {VolumeChange::kArrived, {}};
-    if (header->dbch_devicetype != DBT_DEVTYP_HANDLE) return {VolumeChange::kNone, {}};
+    if (header == nullptr) return {VolumeChange::None, {}};
+    if (event == DBT_DEVICEARRIVAL && header->dbch_devicetype == DBT_DEVTYP_VOLUME) return {VolumeChange::Arrived, {}};
+    if (header->dbch_devicetype != DBT_DEVTYP_HANDLE) return {VolumeChange::None, {}};
     const auto& handle = *reinterpret_cast<const DEV_BROADCAST_HANDLE*>(header);
     switch (event) {
     case DBT_DEVICEQUERYREMOVE: return Leaving(handle.dbch_hdevnotify);
@@ -284,5 +284,5 @@ DriveEvent ReadDeviceChange(WPARAM event, LPARAM data) {
     case DBT_DEVICEREMOVECOMPLETE: return Decided(handle.dbch_hdevnotify, false);
     case DBT_CUSTOMEVENT: return CustomEvent(handle);
     }
-    return {VolumeChange::kNone, {}};
+    return {VolumeChange::None, {}};
 }

@@ -24,16 +24,16 @@ void WatchDriveEventsOf(HWND window);
 
 // What a device event means for the watched folders.
 enum class VolumeChange {
-    kNone,
-    kLeaving,    // close everything on the volume now, before the answer
-    kStaying,    // the removal or lock was refused or is over: arm its folders again
-    kQuietThenStaying,  // a lock failed: arm its folders again once no retry came for a while
-    kPulledOut,  // gone without asking: the notifications on it are dead
-    kArrived,    // a volume came: a listed folder on it can be armed now
+    None,
+    Leaving,           // close everything on the volume now, before the answer
+    Staying,           // the removal or lock was refused or is over: arm its folders again
+    QuietThenStaying,  // a lock failed: arm its folders again once no retry came for a while
+    PulledOut,         // gone without asking: the notifications on it are dead
+    Arrived,           // a volume came: a listed folder on it can be armed now
 };
 struct DriveEvent {
     VolumeChange change;
-    std::wstring volume;  // empty for kNone and kArrived
+    std::wstring volume;  // empty for None and Arrived
 };
 
 // WM_DEVICECHANGE, read. Keeps the registrations in step: a volume leaving

@@ -91,16 +91,16 @@ BOOL OnDeviceChange(HWND window, WPARAM event, LPARAM data) {
     const DriveEvent drive = ReadDeviceChange(event, data);
     switch (drive.change) {
     // Answered only once nothing of ours is open on the volume.
-    case VolumeChange::kLeaving: StopWatchingVolume(drive.volume); break;
-    case VolumeChange::kStaying: RestartForVolume(window); break;
-    case VolumeChange::kQuietThenStaying: SetTimer(window, kQuietVolumeTimer, QuietLeftMs(), RestartAfterQuiet); break;
+    case VolumeChange::Leaving: StopWatchingVolume(drive.volume); break;
+    case VolumeChange::Staying: RestartForVolume(window); break;
+    case VolumeChange::QuietThenStaying: SetTimer(window, kQuietVolumeTimer, QuietLeftMs(), RestartAfterQuiet); break;
     // A card or stick put in: a listed folder on it that was missing is
     // watched from now on, not only after the next list change. Pulled out
     // without asking: the restart closes the dead notifications and leaves
     // out what is no longer there.
-    case VolumeChange::kArrived:
-    case VolumeChange::kPulledOut: RestartForDrivesSoon(window); break;
-    case VolumeChange::kNone: break;
+    case VolumeChange::Arrived:
+    case VolumeChange::PulledOut: RestartForDrivesSoon(window); break;
+    case VolumeChange::None: break;
     }
     return TRUE;
 }

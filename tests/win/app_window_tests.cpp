@@ -728,7 +728,9 @@ TEST_F(MainWindow, RemovableDriveCanGoAndComeBackWhileItsFolderIsListed) {
         // Less the card's directory handle, its read's event and its
         // registration's directory handle.
         handlesAfterRestart();
-        if (countsTaken) EXPECT_EQ(SettledCount(ProcessHandleCountBesidesOwnThread, withCard - 3), withCard - 3);
+        if (countsTaken) {
+            EXPECT_EQ(SettledCount(ProcessHandleCountBesidesOwnThread, withCard - 3), withCard - 3);
+        }
         EXPECT_EQ(std::count(droppedRegistrations.begin(), droppedRegistrations.end(), cardRegistration), 0);
         EXPECT_TRUE(IsWatched(local));
 
@@ -851,7 +853,7 @@ protected:
 // the watcher's entries, given up or not: only a restart drops an entry. B
 // changed before the steps, and is never activated again for nothing.
 TEST_F(VolumeEvents, OnlyTheFoldersOfTheVolumeConcernedAreClosedAndArmedAgain) {
-    enum class Before { kNothing, kDeleteA, kDeleteAUnnoticed, kMakeA, kQuiet };
+    enum class Before { Nothing, DeleteA, DeleteAUnnoticed, MakeA, Quiet };
     struct Step {
         Before before;
         WPARAM event;  // 0: none; DBT_DEVICEARRIVAL: another volume arrives
@@ -868,49 +870,49 @@ TEST_F(VolumeEvents, OnlyTheFoldersOfTheVolumeConcernedAreClosedAndArmedAgain) {
     const std::vector<std::wstring> all{L"A", L"A2", L"B", L"N"}, off{L"B", L"N"};
     const Case cases[] = {
         {"removal asked for, then done",
-         {{Before::kNothing, DBT_DEVICEQUERYREMOVE, nullptr, off, 3},
-          {Before::kNothing, DBT_DEVICEREMOVECOMPLETE, nullptr, off, 1}},
+         {{Before::Nothing, DBT_DEVICEQUERYREMOVE, nullptr, off, 3},
+          {Before::Nothing, DBT_DEVICEREMOVECOMPLETE, nullptr, off, 1}},
          0},
         {"removal asked for, then pending",
-         {{Before::kNothing, DBT_DEVICEQUERYREMOVE, nullptr, off, 3},
-          {Before::kNothing, DBT_DEVICEREMOVEPENDING, nullptr, off, 1}},
+         {{Before::Nothing, DBT_DEVICEQUERYREMOVE, nullptr, off, 3},
+          {Before::Nothing, DBT_DEVICEREMOVEPENDING, nullptr, off, 1}},
          0},
         {"removal asked for on both registrations, refused on both",
-         {{Before::kNothing, DBT_DEVICEQUERYREMOVE, nullptr, off, 3},
-          {Before::kNothing, DBT_DEVICEQUERYREMOVE, nullptr, off, 3, true},
-          {Before::kNothing, DBT_DEVICEQUERYREMOVEFAILED, nullptr, all, 3},
-          {Before::kNothing, DBT_DEVICEQUERYREMOVEFAILED, nullptr, all, 3, true}},
+         {{Before::Nothing, DBT_DEVICEQUERYREMOVE, nullptr, off, 3},
+          {Before::Nothing, DBT_DEVICEQUERYREMOVE, nullptr, off, 3, true},
+          {Before::Nothing, DBT_DEVICEQUERYREMOVEFAILED, nullptr, all, 3},
+          {Before::Nothing, DBT_DEVICEQUERYREMOVEFAILED, nullptr, all, 3, true}},
          1},
         {"lock, lock failed, quiet",
-         {{Before::kNothing, DBT_CUSTOMEVENT, &GUID_IO_VOLUME_LOCK, off, 3},
-          {Before::kNothing, DBT_CUSTOMEVENT, &GUID_IO_VOLUME_LOCK_FAILED, off, 3},
-          {Before::kQuiet, 0, nullptr, all, 3}},
+         {{Before::Nothing, DBT_CUSTOMEVENT, &GUID_IO_VOLUME_LOCK, off, 3},
+          {Before::Nothing, DBT_CUSTOMEVENT, &GUID_IO_VOLUME_LOCK_FAILED, off, 3},
+          {Before::Quiet, 0, nullptr, all, 3}},
          1},
         {"lock, then unlock",
-         {{Before::kNothing, DBT_CUSTOMEVENT, &GUID_IO_VOLUME_LOCK, off, 3},
-          {Before::kNothing, DBT_CUSTOMEVENT, &GUID_IO_VOLUME_UNLOCK, all, 3}},
+         {{Before::Nothing, DBT_CUSTOMEVENT, &GUID_IO_VOLUME_LOCK, off, 3},
+          {Before::Nothing, DBT_CUSTOMEVENT, &GUID_IO_VOLUME_UNLOCK, all, 3}},
          1},
         {"dismount, dismount failed, quiet",
-         {{Before::kNothing, DBT_CUSTOMEVENT, &GUID_IO_VOLUME_DISMOUNT, off, 3},
-          {Before::kNothing, DBT_CUSTOMEVENT, &GUID_IO_VOLUME_DISMOUNT_FAILED, off, 3},
-          {Before::kQuiet, 0, nullptr, all, 3}},
+         {{Before::Nothing, DBT_CUSTOMEVENT, &GUID_IO_VOLUME_DISMOUNT, off, 3},
+          {Before::Nothing, DBT_CUSTOMEVENT, &GUID_IO_VOLUME_DISMOUNT_FAILED, off, 3},
+          {Before::Quiet, 0, nullptr, all, 3}},
          1},
         {"dismount, then mounted again",
-         {{Before::kNothing, DBT_CUSTOMEVENT, &GUID_IO_VOLUME_DISMOUNT, off, 3},
-          {Before::kNothing, DBT_CUSTOMEVENT, &GUID_IO_VOLUME_MOUNT, all, 3}},
+         {{Before::Nothing, DBT_CUSTOMEVENT, &GUID_IO_VOLUME_DISMOUNT, off, 3},
+          {Before::Nothing, DBT_CUSTOMEVENT, &GUID_IO_VOLUME_MOUNT, all, 3}},
          1},
         {"dismount with no outcome: left out until a restart after a while",
-         {{Before::kNothing, DBT_CUSTOMEVENT, &GUID_IO_VOLUME_DISMOUNT, off, 3},
-          {Before::kQuiet, 0, nullptr, off, 3},
-          {Before::kNothing, DBT_DEVICEARRIVAL, nullptr, all, 3}},
+         {{Before::Nothing, DBT_CUSTOMEVENT, &GUID_IO_VOLUME_DISMOUNT, off, 3},
+          {Before::Quiet, 0, nullptr, off, 3},
+          {Before::Nothing, DBT_DEVICEARRIVAL, nullptr, all, 3}},
          1},
         {"formatted: the folder made again is watched",
-         {{Before::kNothing, DBT_CUSTOMEVENT, &GUID_IO_VOLUME_LOCK, off, 3},
-          {Before::kDeleteA, DBT_CUSTOMEVENT, &GUID_IO_VOLUME_UNLOCK, {L"A2", L"B", L"N"}, 2},
-          {Before::kMakeA, 0, nullptr, all, 3}},
+         {{Before::Nothing, DBT_CUSTOMEVENT, &GUID_IO_VOLUME_LOCK, off, 3},
+          {Before::DeleteA, DBT_CUSTOMEVENT, &GUID_IO_VOLUME_UNLOCK, {L"A2", L"B", L"N"}, 2},
+          {Before::MakeA, 0, nullptr, all, 3}},
          2},
-        {"pulled out without asking", {{Before::kDeleteA, DBT_DEVICEREMOVECOMPLETE, nullptr, {L"A2", L"B", L"N"}, 2}}, 1},
-        {"folder deleted: the watcher gives it up", {{Before::kDeleteAUnnoticed, 0, nullptr, all, 2}}, 0},
+        {"pulled out without asking", {{Before::DeleteA, DBT_DEVICEREMOVECOMPLETE, nullptr, {L"A2", L"B", L"N"}, 2}}, 1},
+        {"folder deleted: the watcher gives it up", {{Before::DeleteAUnnoticed, 0, nullptr, all, 2}}, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -935,15 +937,15 @@ TEST_F(VolumeEvents, OnlyTheFoldersOfTheVolumeConcernedAreClosedAndArmedAgain) {
         for (const Step& step : c.steps) {
             // Deleted with no event: while the worker is in A's activation,
             // so that it finds A gone when it comes back.
-            if (step.before == Before::kDeleteAUnnoticed) {
+            if (step.before == Before::DeleteAUnnoticed) {
                 recorder::HoldNextActivationOf(a_);
                 ASSERT_TRUE(CreateDirectoryW((a_ + L"\\x").c_str(), nullptr) && recorder::WaitUntilHeld(5s));
             }
-            if (step.before == Before::kDeleteA || step.before == Before::kDeleteAUnnoticed) {
+            if (step.before == Before::DeleteA || step.before == Before::DeleteAUnnoticed) {
                 ASSERT_TRUE(StartUnixProgram(L"/bin/rm", L"/bin/rm -rf " + QuotedUnixPath(a_)));
                 ASSERT_TRUE(WaitUntil([&] { return !FileExists(a_); }, 5s));
             }
-            if (step.before == Before::kMakeA) {
+            if (step.before == Before::MakeA) {
                 ASSERT_TRUE(CreateDirectoryW(a_.c_str(), nullptr));
             }
             recorder::Release();
@@ -953,9 +955,9 @@ TEST_F(VolumeEvents, OnlyTheFoldersOfTheVolumeConcernedAreClosedAndArmedAgain) {
                 EXPECT_EQ(SendHandleEvent(window_, step.event, registrationOf[step.onA2], step.kind), TRUE);
             }
             PumpForAWhile();
-            if (step.before == Before::kQuiet) WaitUntil([] { PumpMessages(); return false; }, 2400ms, 10ms);
+            if (step.before == Before::Quiet) WaitUntil([] { PumpMessages(); return false; }, 2400ms, 10ms);
             // Looked for again every few seconds.
-            if (step.before == Before::kMakeA) {
+            if (step.before == Before::MakeA) {
                 WaitUntil([&] { PumpMessages(); return Watched() == step.watched; }, 5s, 20ms);
             }
             EXPECT_EQ(Watched(), step.watched);

@@ -434,7 +434,7 @@ TEST_F(ChangeWatcher, ChangesHeldBackWhileTheUserWorksAreShownOnceTheyAreAway) {
         FakeDesktopInUse inUse({.userInputAt = -9000,
                                 .notifications = c.presenting ? QUNS_PRESENTATION_MODE : QUNS_ACCEPTS_NOTIFICATIONS,
                                 .clockRuns = true});
-        CurrentForegroundCalls().getForegroundWindow = GetForegroundWindow;
+        CurrentDesktopCalls().getForegroundWindow = GetForegroundWindow;
         SetForegroundWindow(reports.Handle());
         ReportToWindow(reports.Handle());
         Watch({folders[0], folders[1]});

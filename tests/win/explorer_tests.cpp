@@ -663,13 +663,13 @@ TEST(HeldChangeWaitMs, ReachesTheMomentTheUserCountsAsAway) {
 // The real desktop check: a thread moved to a desktop of its own is not
 // where the input goes, as in a locked session.
 TEST(FocusRuleForChange, RealDesktopCheckTellsAnotherDesktop) {
-    EXPECT_FALSE(PlatformForegroundCalls().inputDesktopIsElsewhere()) << "Wine's own session read as locked";
+    EXPECT_FALSE(PlatformDesktopCalls().inputDesktopIsElsewhere()) << "Wine's own session read as locked";
     BOOL elsewhere = FALSE;
     std::thread([&] {
         HDESK other = CreateDesktopW(L"LumivaneOther", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
         ASSERT_NE(other, nullptr);
         ASSERT_TRUE(SetThreadDesktop(other));
-        elsewhere = PlatformForegroundCalls().inputDesktopIsElsewhere();
+        elsewhere = PlatformDesktopCalls().inputDesktopIsElsewhere();
         CloseDesktop(other);
     }).join();
     EXPECT_TRUE(elsewhere);

@@ -127,14 +127,14 @@ public:
         situation.realStart = GetTickCount();
         situation.stopEvent = stop_.get();
         desktop = situation;
-        CurrentForegroundCalls() = ForegroundCalls{
-            FakeShowWindowAsync,   FakeIsIconic,         FakeSetForegroundWindow,
-            FakeGetForegroundWindow, FakeSendInput,      FakeIsHungAppWindow,
-            FakeGetLastInputInfo,  FakeGetTickCount,     FakeGetGUIThreadInfo,
-            FakeQueryUserNotificationState, FakeInputDesktopIsElsewhere, FakeSystemParametersInfo,
-            FakeFlashWindowEx,     FakeShellExecute};
+        CurrentDesktopCalls() = DesktopCalls{
+            FakeShowWindowAsync,     FakeIsIconic,        FakeSetForegroundWindow,
+            FakeGetForegroundWindow, FakeIsHungAppWindow, FakeFlashWindowEx,
+            FakeShellExecute,        FakeSendInput,       FakeGetLastInputInfo,
+            FakeGetTickCount,        FakeGetGUIThreadInfo, FakeQueryUserNotificationState,
+            FakeInputDesktopIsElsewhere, FakeSystemParametersInfo};
     }
-    ~FakeDesktopInUse() { CurrentForegroundCalls() = PlatformForegroundCalls(); }
+    ~FakeDesktopInUse() { CurrentDesktopCalls() = PlatformDesktopCalls(); }
 
 private:
     UniqueHandle stop_;
