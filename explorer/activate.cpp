@@ -168,67 +168,91 @@ struct BackgroundTab {
     std::wstring name;
 };
 
-// What one search found.
-struct Found {
-    // A window showing the folder was brought forward as far as the rule
-    // allows, or left as it is because the user is in it.
-    bool any = false;
-    // Its window, when it shows the folder in front (not only in a
-    // background tab).
+// What a search came to, for one window or for all of them.
+enum class Match {
+    // No window shows the folder (or none that can be asked: no handle,
+    // hung, lost).
+    None,
+    // A window shows it in front: reloaded and brought forward as far as
+    // the rule allows.
+    BroughtForward,
+    // A window shows it in front, and the user is in it under a rule that
+    // leaves the focus: left exactly as it is.
+    LeftForUser,
+    // Only a background tab of a frame shows it. For one window: kept in
+    // the search, which goes on. For the search: the tab was brought to
+    // the front of its frame, or the frame forward as it was.
+    InBackgroundTab,
+};
+
+// One search over the shell's windows: what it looks for and under which
+// rule, the calls into the collection, and what it has found so far.
+struct Search {
+    const std::wstring& target;  // normal form
+    const std::wstring& item;    // the changed child to select, or empty
+    FocusState& focus;
+    HANDLE stopEvent;
+    CallDeadline& deadline;
+    IShellWindows* windows;
+    RemoteCalls& shellCalls;
+    // The first match that is only a background tab.
+    BackgroundTab background;
+    // The window that shows the folder in front, once one does.
     HWND window = nullptr;
-    // The user is in that window.
-    bool usersOwn = false;
+};
+
+// What one search found, and the window that shows the folder in front.
+struct Found {
+    Match match = Match::None;
+    HWND window = nullptr;
 };
 
 // The found window, reloaded unless the user is in it or a stop came, and
-// brought forward as far as focus allows; then item is selected in it
+// brought forward as far as focus allows; then the item is selected in it
 // where the focus may be taken (SelectItemInWindow), once the reloaded
 // view can list it.
-Found ReloadAndBringForward(HWND window, IWebBrowser2* browser, RemoteCalls* calls, FocusState& focus,
-                            HANDLE stopEvent, const std::wstring& item) {
-    if (UserIsInWindow(window, focus.rule)) return Found{true, window, true};
-    if (browser && !IsStopSet(stopEvent)) calls->Run([&] { return browser->Refresh(); });
-    BringWindowForward(window, focus, stopEvent);
-    if (browser) SelectItemInWindow(browser, window, item, focus, stopEvent, *calls);
-    return Found{true, window, false};
+Match ReloadAndBringForward(Search& search, HWND window, IWebBrowser2* browser, RemoteCalls* calls) {
+    search.window = window;
+    if (UserIsInWindow(window, search.focus.rule)) return Match::LeftForUser;
+    if (browser && !IsStopSet(search.stopEvent)) calls->Run([&] { return browser->Refresh(); });
+    BringWindowForward(window, search.focus, search.stopEvent);
+    if (browser) SelectItemInWindow(browser, window, search.item, search.focus, search.stopEvent, *calls);
+    return Match::BroughtForward;
 }
 
-// Looks at the window at index. A window that shows target is reloaded
-// and brought forward as far as focus allows; the window the user is in is
-// left as it is under a rule that leaves the focus. A match in a
-// background tab is only kept in background (the first such), and a match
-// whose handle is missing or hung is asked nothing more: neither is found,
-// and the caller goes on to the next index.
-Found ActivateIfShowing(IShellWindows* windows, RemoteCalls& shellCalls, const VARIANT& index,
-                        const std::wstring& target, const std::wstring& item, FocusState& focus,
-                        BackgroundTab& background, HANDLE stopEvent, CallDeadline& deadline) {
-    auto calls = std::make_unique<RemoteCalls>(deadline);
+// Looks at the window at index. A window that shows the folder in front
+// is reloaded and brought forward as far as focus allows, or left as it is
+// for the user. A match in a background tab is kept in the search (the
+// first such), and a match whose handle is missing or hung is asked
+// nothing more; either way the caller goes on to the next index.
+Match ActivateIfShowing(Search& search, const VARIANT& index) {
+    auto calls = std::make_unique<RemoteCalls>(search.deadline);
     IDispatch* listed = nullptr;
-    const HRESULT found = shellCalls.Run([&] { return windows->Item(index, &listed); });
+    const HRESULT found = search.shellCalls.Run([&] { return search.windows->Item(index, &listed); });
     calls->Hold(listed);
-    if (FAILED(found) || !listed) return {};
+    if (FAILED(found) || !listed) return Match::None;
 
     auto* browser =
         calls->Obtain<IWebBrowser2>([&](IWebBrowser2** out) { return listed->QueryInterface(IID_PPV_ARGS(out)); });
-    if (!browser) return {};
+    if (!browser) return Match::None;
 
     std::wstring windowPath;
-    if (!calls->Run([&] { return GetWindowFolderPath(browser, windowPath); })) return {};
-    if (!FolderPathsEqual(NormalizeFolderPath(windowPath), target)) return {};
+    if (!calls->Run([&] { return GetWindowFolderPath(browser, windowPath); })) return Match::None;
+    if (!FolderPathsEqual(NormalizeFolderPath(windowPath), search.target)) return Match::None;
 
     // The handle before the reload: a reload ends a rename or a new
     // folder's name the user is typing, and a hung window is asked nothing.
     HWND tab = TabWindowOf(browser, *calls);
     HWND frame = FrameWindowOf(browser, *calls);
-    if (!IsUsableWindow(frame) || calls->Lost()) return {};
+    if (!IsUsableWindow(frame) || calls->Lost()) return Match::None;
     if (tab && !FrameShowsTab(frame, tab)) {
-        if (!background.calls) {
-            std::wstring name = LocationNameOf(browser, *calls);
-            if (!calls->Lost()) background = BackgroundTab{std::move(calls), browser, tab, frame, std::move(name)};
-        }
-        return {};
+        if (search.background.calls) return Match::InBackgroundTab;
+        std::wstring name = LocationNameOf(browser, *calls);
+        if (calls->Lost()) return Match::None;
+        search.background = BackgroundTab{std::move(calls), browser, tab, frame, std::move(name)};
+        return Match::InBackgroundTab;
     }
-    return ReloadAndBringForward(frame, browser, calls.get(), focus, stopEvent, item);
+    return ReloadAndBringForward(search, frame, browser, calls.get());
 }
 
 // The folder's ID list as the byte-array variant FindWindowSW takes.
@@ -258,25 +282,44 @@ bool MakeIdListVariant(const std::wstring& target, VARIANT& location) {
 // Item and _NewEnum), the shell can still name the frame of a file browser
 // that shows the folder. It hands out no browser interface with it, so the
 // window cannot be reloaded; it is restored and brought forward.
-Found ActivateFoundByShell(IShellWindows* windows, RemoteCalls& shellCalls, const std::wstring& target,
-                           FocusState& focus, HANDLE stopEvent) {
+Match ActivateFoundByShell(Search& search) {
     VARIANT location;
     VariantInit(&location);
-    if (!MakeIdListVariant(target, location)) return {};
+    if (!MakeIdListVariant(search.target, location)) return Match::None;
     VARIANT root;
     VariantInit(&root);
     LONG handle = 0;
     // A null dispatch out-pointer is refused (RPC_X_NULL_REF_POINTER), even
     // when no dispatch is asked for.
     IDispatch* unused = nullptr;
-    const HRESULT hr =
-        shellCalls.Run([&] { return windows->FindWindowSW(&location, &root, SWC_EXPLORER, &handle, 0, &unused); });
-    shellCalls.Hold(unused);
+    const HRESULT hr = search.shellCalls.Run(
+        [&] { return search.windows->FindWindowSW(&location, &root, SWC_EXPLORER, &handle, 0, &unused); });
+    search.shellCalls.Hold(unused);
     VariantClear(&location);
-    if (hr != S_OK) return {};
+    if (hr != S_OK) return Match::None;
     HWND window = reinterpret_cast<HWND>(static_cast<LONG_PTR>(handle));
-    if (!IsUsableWindow(window)) return {};
-    return ReloadAndBringForward(window, nullptr, nullptr, focus, stopEvent, {});
+    if (!IsUsableWindow(window)) return Match::None;
+    return ReloadAndBringForward(search, window, nullptr, nullptr);
+}
+
+// Where only a background tab shows the folder: a tab switch only where
+// the focus may be taken, never in the frame the user is in. Otherwise
+// reload what the user will see: if the frame keeps another tab in front,
+// the frame still comes forward, but nothing is reloaded. The frame does
+// not count as the folder's window: the user in front of it may not see
+// the folder.
+void ShowBackgroundTab(Search& search) {
+    BackgroundTab& background = search.background;
+    FocusState& focus = search.focus;
+    if (UserIsInWindow(background.frame, focus.rule)) return;
+    const bool switched = MayTakeFocus(focus) && SelectTab(background.frame, background.tab, background.name) &&
+                          !IsStopSet(search.stopEvent);
+    if (switched) background.calls->Run([&] { return background.browser->Refresh(); });
+    BringWindowForward(background.frame, focus, search.stopEvent);
+    if (switched) {
+        SelectItemInWindow(background.browser, background.frame, search.item, focus, search.stopEvent,
+                           *background.calls);
+    }
 }
 
 // One search (see ActivateExistingWindow), its calls under deadline. A
@@ -288,46 +331,32 @@ Found SearchOnce(const std::wstring& target, const std::wstring& item, FocusStat
         return CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_PPV_ARGS(out));
     });
     if (!windows) return {};
+    Search search{target, item, focus, stopEvent, deadline, windows, shellCalls};
     LONG count = 0;
     if (FAILED(shellCalls.Run([&] { return windows->get_Count(&count); }))) {
         if (shellCalls.Lost()) return {};
-        return ActivateFoundByShell(windows, shellCalls, target, focus, stopEvent);
+        const Match match = ActivateFoundByShell(search);
+        return Found{match, search.window};
     }
 
-    Found found;
-    BackgroundTab background;
-    for (LONG i = 0; i < count && !found.any && !IsStopSet(stopEvent) && !shellCalls.Lost(); ++i) {
+    for (LONG i = 0; i < count && !IsStopSet(stopEvent) && !shellCalls.Lost(); ++i) {
         VARIANT index;
         VariantInit(&index);
         index.vt = VT_I4;
         index.lVal = i;
-        found = ActivateIfShowing(windows, shellCalls, index, target, item, focus, background, stopEvent, deadline);
+        const Match match = ActivateIfShowing(search, index);
         VariantClear(&index);
+        if (match == Match::BroughtForward || match == Match::LeftForUser) return Found{match, search.window};
     }
-    if (!found.any && background.calls && !IsStopSet(stopEvent)) {
-        // A tab switch only where the focus may be taken, never in the frame
-        // the user is in. Otherwise reload what the user will see: if the
-        // frame keeps another tab in front, the frame still comes forward,
-        // but nothing is reloaded. The frame does not count as the folder's
-        // window: the user in front of it may not see the folder.
-        if (!UserIsInWindow(background.frame, focus.rule)) {
-            const bool switched = MayTakeFocus(focus) &&
-                                  SelectTab(background.frame, background.tab, background.name) && !IsStopSet(stopEvent);
-            if (switched) background.calls->Run([&] { return background.browser->Refresh(); });
-            BringWindowForward(background.frame, focus, stopEvent);
-            if (switched) {
-                SelectItemInWindow(background.browser, background.frame, item, focus, stopEvent, *background.calls);
-            }
-        }
-        found.any = true;
-    }
-    return found;
+    if (!search.background.calls || IsStopSet(stopEvent)) return {};
+    ShowBackgroundTab(search);
+    return Found{Match::InBackgroundTab, nullptr};
 }
 
 // What the activation comes to: found is what its search found, focus the
 // rule as the activation ended.
 ActivationResult Outcome(const Found& found, const FocusState& focus, HANDLE stopEvent) {
-    if (focus.rule == FocusRule::Take || found.usersOwn || IsStopSet(stopEvent)) return {};
+    if (focus.rule == FocusRule::Take || found.match == Match::LeftForUser || IsStopSet(stopEvent)) return {};
     return ActivationResult{true, focus.rule == FocusRule::ShowNothing, found.window};
 }
 
@@ -337,7 +366,7 @@ ActivationResult ActivateOrOpen(const std::wstring& path, const std::wstring& ta
                                 FocusState& focus, HANDLE stopEvent) {
     CallDeadline deadline;
     const Found found = SearchOnce(target, item, focus, stopEvent, deadline);
-    if (found.any) return Outcome(found, focus, stopEvent);
+    if (found.match != Match::None) return Outcome(found, focus, stopEvent);
     // A path from the settings file can be edited by hand; "open" would run
     // a program, open a document or follow a URL just as readily as a folder.
     if (!IsExistingDirectory(path) || IsStopSet(stopEvent)) return {};
@@ -350,7 +379,7 @@ ActivationResult ActivateOrOpen(const std::wstring& path, const std::wstring& ta
     for (int poll = 0; poll < kOpenPolls; ++poll) {
         if (WaitUnlessStopped(stopEvent, kPollIntervalMs)) return {};
         const Found opened = SearchOnce(target, item, focus, stopEvent, deadline);
-        if (opened.any) return Outcome(opened, focus, stopEvent);
+        if (opened.match != Match::None) return Outcome(opened, focus, stopEvent);
     }
     return {};
 }
@@ -360,7 +389,7 @@ ActivationResult ActivateOrOpen(const std::wstring& path, const std::wstring& ta
 bool ActivateExistingWindow(const std::wstring& target, FocusRule rule, HANDLE stopEvent) {
     CallDeadline deadline;
     FocusState focus{rule, false, 0};
-    return SearchOnce(target, {}, focus, stopEvent, deadline).any;
+    return SearchOnce(target, {}, focus, stopEvent, deadline).match != Match::None;
 }
 
 // An empty path, or one of separators only, names no folder: nothing is

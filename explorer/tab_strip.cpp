@@ -105,7 +105,7 @@ bool ListTabs(HWND frame, ULONGLONG deadline, std::vector<TabItem>& tabs) {
 // Select where the item offers it, as a click on the tab would; Invoke
 // where it offers only that. The strip is read again for it, so the index
 // is the one listTabs gave only while no tab came or went in between.
-bool SelectTab(HWND frame, ULONGLONG deadline, std::size_t index) {
+bool SelectTabAt(HWND frame, ULONGLONG deadline, std::size_t index) {
     ComPtr<uia::IUIAutomation2> automation = Automation();
     if (!automation) return false;
     ComPtr<uia::IUIAutomationElementArray> items = ReadStrip(automation.Get(), frame, deadline);
@@ -155,7 +155,7 @@ void TabItemsFromCache(uia::IUIAutomationElementArray* items, std::vector<TabIte
     }
 }
 
-TabStripCalls PlatformTabStripCalls() { return TabStripCalls{ListTabs, SelectTab}; }
+TabStripCalls PlatformTabStripCalls() { return TabStripCalls{ListTabs, SelectTabAt}; }
 
 TabStripCalls& CurrentTabStripCalls() {
     static TabStripCalls calls = PlatformTabStripCalls();
