@@ -12,6 +12,8 @@ bool IsDriveLetter(wchar_t c) {
     return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
 }
 
+}  // namespace
+
 std::wstring WithBackslashes(std::wstring_view path) {
     std::wstring converted(path);
     for (wchar_t& c : converted) {
@@ -20,13 +22,8 @@ std::wstring WithBackslashes(std::wstring_view path) {
     return converted;
 }
 
-}  // namespace
-
 std::wstring NormalizeFolderPath(std::wstring_view path) {
-    std::wstring normal(path);
-    for (wchar_t& c : normal) {
-        if (c == L'/') c = L'\\';
-    }
+    std::wstring normal = WithBackslashes(path);
     while (!normal.empty() && normal.back() == L'\\') normal.pop_back();
     // The folder list's own duplicate test folds exactly these letters.
     for (wchar_t& c : normal) c = FoldAsciiLetter(c);

@@ -7,6 +7,10 @@
 #include <string>
 #include <string_view>
 
+// The path with every slash a backslash: the separator the kernel and the
+// shell answer with.
+std::wstring WithBackslashes(std::wstring_view path);
+
 // Slashes become backslashes, every trailing backslash goes (so C:\ and C:
 // agree), and only A-Z are lower-cased. Empty for a path of separators only.
 std::wstring NormalizeFolderPath(std::wstring_view path);

@@ -51,11 +51,7 @@ std::optional<std::wstring> PathBelow(std::wstring_view folder, std::wstring_vie
         return std::nullopt;
     }
     // The rest as given, not folded: it names something on disk.
-    std::wstring given(path);
-    for (wchar_t& c : given) {
-        if (c == L'/') c = L'\\';
-    }
-    return given.substr(top.size() + 1);
+    return WithBackslashes(path).substr(top.size() + 1);
 }
 
 WakeUpJudgement JudgeWakeUp(const std::vector<ChangedName>& records, const std::optional<std::wstring>& ownFolder) {
