@@ -959,7 +959,8 @@ TEST(TabItemsFromCache, AnUnreadableItemKeepsItsPlace) {
 // The deadline on calls into Explorer. Wine's CoCancelCall aborts the
 // process, so a stand-in cancels: as CoCancelCall does, it makes the call
 // outstanding on the given thread return RPC_E_CALL_CANCELED (the fake
-// window answers so).
+// window answers so), and it is refused unless the thread allowed it, in
+// nested pairs (the activations all run on the test's thread).
 
 struct Cancellation {
     bool works = false;
@@ -967,11 +968,15 @@ struct Cancellation {
     FakeWindow* hungView = nullptr;
     std::atomic<int> calls{0};
     std::atomic<DWORD> thread{0};
+    std::atomic<int> allowed{0};  // the test thread's nesting
 };
 Cancellation cancellation;
 
 bool FakeCancellationWorks() { return cancellation.works; }
+HRESULT WINAPI FakeEnableCancellation(void*) { return ++cancellation.allowed, S_OK; }
+HRESULT WINAPI FakeDisableCancellation(void*) { return --cancellation.allowed, S_OK; }
 HRESULT WINAPI FakeCancelCall(DWORD thread, ULONG) {
+    if (cancellation.allowed <= 0) return CO_E_CANCEL_DISABLED;
     ++cancellation.calls;
     cancellation.thread = thread;
     if (cancellation.window) cancellation.window->Cancel();
@@ -988,9 +993,12 @@ TEST(CallDeadline, AHungWindowIsCancelledAndTheSearchGoesOn) {
         bool (*works)();
         int cancels;
         bool withinDeadline;  // found within the deadline and a half
+        WindowFault lost = WindowFault::None;  // of an in-process window listed first
     } cases[] = {
         {"hung window, cancellation works", true, FakeCancellationWorks, 1, true},
         {"answering windows only", false, FakeCancellationWorks, 0, true},
+        {"a window whose call is cancelled at once", false, FakeCancellationWorks, 0, true, WindowFault::CallCancelled},
+        {"a window that answers after the deadline", false, FakeCancellationWorks, 1, true, WindowFault::AnswersLate},
         {"hung window under Wine", true, CallCancellationWorks, 0, false},
     };
     ComApartment apartment;
@@ -1001,16 +1009,19 @@ TEST(CallDeadline, AHungWindowIsCancelledAndTheSearchGoesOn) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         if (c.works == CallCancellationWorks && CallCancellationWorks()) GTEST_SKIP() << "not under Wine";
+        TestWindow first(L"first", SW_SHOWMINIMIZED);
         TestWindow second(L"second", SW_SHOWMINIMIZED);
         UnansweringWindow& hung = hungWindows.emplace_back();
         FakeShell shell;
         if (c.hungWindowFirst) shell.AddWindowAnsweringThrough(L"file:///C:/Data", hung.TakeMarshalled());
+        FakeWindow* lost =
+            c.lost == WindowFault::None ? nullptr : &shell.AddWindow(L"file:///C:/Data", first.Handle(), c.lost);
         FakeWindow& answering = shell.AddWindow(L"file:///C:/Data", second.Handle());
-        cancellation.calls = 0;
+        cancellation.calls = cancellation.allowed = 0;
         cancellation.works = true;
         cancellation.window = &hung;
         CurrentCallCancelCalls() =
-            CallCancelCalls{c.works, FakeCancelCall, CoEnableCallCancellation, CoDisableCallCancellation};
+            CallCancelCalls{c.works, FakeCancelCall, FakeEnableCancellation, FakeDisableCancellation};
         // Where nothing cancels, the hung window answers (E_FAIL) after the
         // deadline and a half.
         UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -1035,6 +1046,8 @@ TEST(CallDeadline, AHungWindowIsCancelledAndTheSearchGoesOn) {
         EXPECT_EQ(elapsed < kCallDeadlineMs * 5 / 4, c.withinDeadline) << elapsed << " ms";
         EXPECT_EQ(answering.RefreshCalls(), 1);
         EXPECT_FALSE(IsIconic(second.Handle()));
+        EXPECT_EQ(lost ? lost->CallsAfterHang() : 0, 0) << "the lost window was released or called again";
+        EXPECT_EQ(cancellation.allowed, 0) << "call cancellation still allowed after the activation";
         std::printf("%s: found after %llu ms\n", c.name, elapsed);
     }
 }
@@ -1060,7 +1073,7 @@ TEST(CallDeadline, OnlyACallThatOutlastsItsOwnDeadlineIsCancelled) {
         cancellation.works = true;
         cancellation.window = nullptr;
         CurrentCallCancelCalls() =
-            CallCancelCalls{FakeCancellationWorks, FakeCancelCall, CoEnableCallCancellation, CoDisableCallCancellation};
+            CallCancelCalls{FakeCancellationWorks, FakeCancelCall, FakeEnableCancellation, FakeDisableCancellation};
         {
             CallDeadline deadline;
             deadline.Bounded([] { return S_OK; });
@@ -1167,7 +1180,7 @@ TEST(ActivateOrOpenFolder, SelectsTheChangedItemOnlyWhereAndWhenItMay) {
             cancellation.window = nullptr;
             cancellation.hungView = shown;
             CurrentCallCancelCalls() =
-                CallCancelCalls{FakeCancellationWorks, FakeCancelCall, CoEnableCallCancellation, CoDisableCallCancellation};
+                CallCancelCalls{FakeCancellationWorks, FakeCancelCall, FakeEnableCancellation, FakeDisableCancellation};
         }
         UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         if (c.stopAtMs == INFINITE) shell.SetEventOnLocation(stop.get());
