@@ -909,6 +909,7 @@ TEST(ActivateExistingWindowWithTabs, BackgroundTabIsSelectedThroughTheStripAndRe
         int selected;   // the strip's selection at the end
         int shown;      // the tab the frame shows at the end
         bool reloaded;
+        bool wantedFirstHidden = false;  // its window first in z-order, not shown (a frame mid-switch)
     } cases[] = {
         {"strip switches", StripSelect::Switches, 0, {L"Data", L"Data"}, 2, 3, 3, true},
         {"strip ignores select", StripSelect::Ignores, 0, {L"Data", L"Data"}, 3, 0, 0, false},
@@ -918,6 +919,7 @@ TEST(ActivateExistingWindowWithTabs, BackgroundTabIsSelectedThroughTheStripAndRe
         {"no item carries the caption", StripSelect::Switches, 0, {L"Docs", L"Data 2"}, 0, 0, 0, false},
         {"budget spent before the wanted tab", StripSelect::Switches, 450, {L"Data", L"Data"}, 2, 0, 0, false},
         {"strip too slow to switch within the budget", StripSelect::Switches, 600, {L"Data", L"Data"}, 2, 0, 0, false},
+        {"wanted tab first but hidden", StripSelect::Switches, 0, {L"Data", L"Data"}, 2, 3, 3, true, true},
     };
     ComApartment apartment;
     for (const Case& c : cases) {
@@ -929,6 +931,7 @@ TEST(ActivateExistingWindowWithTabs, BackgroundTabIsSelectedThroughTheStripAndRe
         FakeWindow& shown = shell.AddTab(L"file:///C:/Other", frame.Handle(), frame.Tab(0), L"Other");
         shell.AddTab(L"file:///D:/Data", frame.Handle(), frame.Tab(1), L"Data");
         FakeWindow& wanted = shell.AddTab(L"file:///C:/Data", frame.Handle(), frame.Tab(3), L"Data");
+        if (c.wantedFirstHidden) SetWindowPos(frame.Tab(3), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
 
         EXPECT_TRUE(ActivateExistingWindow(L"c:\\data"));
 
@@ -943,16 +946,19 @@ TEST(ActivateExistingWindowWithTabs, BackgroundTabIsSelectedThroughTheStripAndRe
     }
 }
 
-// An item whose cached properties cannot be read keeps its place, so that
-// the index selected is the strip's own.
+// An item whose cached properties cannot be read (1), or that the read
+// cannot hand out at all (2), keeps its place, so that the index selected
+// is the strip's own.
 TEST(TabItemsFromCache, AnUnreadableItemKeepsItsPlace) {
     std::vector<TabItem> tabs;
-    TabItemsFromCache(FakeTabItems({L"Other", nullptr, L"Data"}, 2).Get(), tabs);
-    ASSERT_EQ(tabs.size(), 3u);
-    EXPECT_EQ(tabs[1].name, L"");
-    EXPECT_FALSE(tabs[1].selected);
-    EXPECT_EQ(tabs[2].name, L"Data");
-    EXPECT_TRUE(tabs[2].selected);
+    TabItemsFromCache(FakeTabItems({L"Other", nullptr, L"Misc", L"Data"}, 3, 2).Get(), tabs);
+    ASSERT_EQ(tabs.size(), 4u);
+    for (int unreadable : {1, 2}) {
+        EXPECT_EQ(tabs[unreadable].name, L"") << unreadable;
+        EXPECT_FALSE(tabs[unreadable].selected) << unreadable;
+    }
+    EXPECT_EQ(tabs[3].name, L"Data");
+    EXPECT_TRUE(tabs[3].selected);
 }
 
 // ---------------------------------------------------------------------------

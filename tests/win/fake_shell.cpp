@@ -983,6 +983,7 @@ public:
     HRESULT STDMETHODCALLTYPE GetElement(int index, uia::IUIAutomationElement** element) override {
         *element = nullptr;
         if (index < 0 || index >= static_cast<int>(items_.size())) return E_INVALIDARG;
+        if (!items_[index]) return E_FAIL;
         return items_[index].CopyTo(element);
     }
 
@@ -992,11 +993,12 @@ private:
 
 }  // namespace
 
-Microsoft::WRL::ComPtr<uia::IUIAutomationElementArray> FakeTabItems(std::vector<const wchar_t*> names, int selected) {
+Microsoft::WRL::ComPtr<uia::IUIAutomationElementArray> FakeTabItems(std::vector<const wchar_t*> names, int selected,
+                                                                     int unavailable) {
     std::vector<Microsoft::WRL::ComPtr<uia::IUIAutomationElement>> items;
-    for (std::size_t i = 0; i < names.size(); ++i) {
+    for (int i = 0; i < static_cast<int>(names.size()); ++i) {
         items.emplace_back();
-        items.back().Attach(new FakeTabItem(names[i], static_cast<int>(i) == selected));
+        if (i != unavailable) items.back().Attach(new FakeTabItem(names[i], i == selected));
     }
     Microsoft::WRL::ComPtr<uia::IUIAutomationElementArray> array;
     array.Attach(new FakeTabItemArray(std::move(items)));

@@ -212,9 +212,10 @@ public:
 
 // One read of a strip as UI Automation hands it out: tab items with their
 // name and selected state cached. A null name is an item whose cached
-// properties cannot be read (it left the tree meanwhile).
+// properties cannot be read (it left the tree meanwhile); the item at
+// unavailable is one the array fails to hand out (GetElement fails).
 Microsoft::WRL::ComPtr<uia::IUIAutomationElementArray> FakeTabItems(std::vector<const wchar_t*> names,
-                                                                     int selected);
+                                                                     int selected, int unavailable = -1);
 
 // One fake shell window served from a thread of its own, in a
 // single-threaded apartment: from any other apartment its IOleWindow is
