@@ -79,6 +79,10 @@ ComPtr<uia::IUIAutomationElementArray> ReadStrip(uia::IUIAutomation2* automation
     if (!LeaveRestOfBudget(automation, deadline) || FAILED(automation->ElementFromHandle(frame, &root)) || !root) {
         return nullptr;
     }
+    // The strip lies somewhere below the frame, its tabs right under it. No
+    // test under Wine reaches this search (it serves no UI Automation
+    // client), and on Windows either scope finds the tested tab control:
+    // the way to Explorer's own strip is checked by hand on Windows 11.
     ComPtr<uia::IUIAutomationElement> strip;
     if (!LeaveRestOfBudget(automation, deadline) ||
         FAILED(root->FindFirst(uia::kTreeScopeDescendants, isTab.Get(), &strip)) || !strip) {

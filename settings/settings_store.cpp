@@ -101,6 +101,8 @@ bool WriteSettingsFile(const std::wstring& path, const std::wstring& text) {
     // the right size full of zeros, which loses the list at the next start.
     saved = saved && FlushFileBuffers(file);
     saved = CloseHandle(file) && saved;
+    // No test can tell a move written through from one that is not (only a
+    // power cut would): the flag is checked by hand on Windows.
     const DWORD moveFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
     if (saved && MoveFileExW(temp.c_str(), path.c_str(), moveFlags)) return true;
     DeleteFileW(temp.c_str());

@@ -909,6 +909,7 @@ TEST(ActivateExistingWindowWithTabs, BackgroundTabIsSelectedThroughTheStripAndRe
         int selected;   // the strip's selection at the end
         int shown;      // the tab the frame shows at the end
         bool reloaded;
+        bool wantedFirstHidden = false;  // its window first in z-order, not shown (a frame mid-switch)
     } cases[] = {
         {"strip switches", StripSelect::Switches, 0, {L"Data", L"Data"}, 2, 3, 3, true},
         {"strip ignores select", StripSelect::Ignores, 0, {L"Data", L"Data"}, 3, 0, 0, false},
@@ -918,6 +919,7 @@ TEST(ActivateExistingWindowWithTabs, BackgroundTabIsSelectedThroughTheStripAndRe
         {"no item carries the caption", StripSelect::Switches, 0, {L"Docs", L"Data 2"}, 0, 0, 0, false},
         {"budget spent before the wanted tab", StripSelect::Switches, 450, {L"Data", L"Data"}, 2, 0, 0, false},
         {"strip too slow to switch within the budget", StripSelect::Switches, 600, {L"Data", L"Data"}, 2, 0, 0, false},
+        {"wanted tab first but hidden", StripSelect::Switches, 0, {L"Data", L"Data"}, 2, 3, 3, true, true},
     };
     ComApartment apartment;
     for (const Case& c : cases) {
@@ -929,6 +931,7 @@ TEST(ActivateExistingWindowWithTabs, BackgroundTabIsSelectedThroughTheStripAndRe
         FakeWindow& shown = shell.AddTab(L"file:///C:/Other", frame.Handle(), frame.Tab(0), L"Other");
         shell.AddTab(L"file:///D:/Data", frame.Handle(), frame.Tab(1), L"Data");
         FakeWindow& wanted = shell.AddTab(L"file:///C:/Data", frame.Handle(), frame.Tab(3), L"Data");
+        if (c.wantedFirstHidden) SetWindowPos(frame.Tab(3), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
 
         EXPECT_TRUE(ActivateExistingWindow(L"c:\\data"));
 
@@ -943,23 +946,27 @@ TEST(ActivateExistingWindowWithTabs, BackgroundTabIsSelectedThroughTheStripAndRe
     }
 }
 
-// An item whose cached properties cannot be read keeps its place, so that
-// the index selected is the strip's own.
+// An item whose cached properties cannot be read (1), or that the read
+// cannot hand out at all (2), keeps its place, so that the index selected
+// is the strip's own.
 TEST(TabItemsFromCache, AnUnreadableItemKeepsItsPlace) {
     std::vector<TabItem> tabs;
-    TabItemsFromCache(FakeTabItems({L"Other", nullptr, L"Data"}, 2).Get(), tabs);
-    ASSERT_EQ(tabs.size(), 3u);
-    EXPECT_EQ(tabs[1].name, L"");
-    EXPECT_FALSE(tabs[1].selected);
-    EXPECT_EQ(tabs[2].name, L"Data");
-    EXPECT_TRUE(tabs[2].selected);
+    TabItemsFromCache(FakeTabItems({L"Other", nullptr, L"Misc", L"Data"}, 3, 2).Get(), tabs);
+    ASSERT_EQ(tabs.size(), 4u);
+    for (int unreadable : {1, 2}) {
+        EXPECT_EQ(tabs[unreadable].name, L"") << unreadable;
+        EXPECT_FALSE(tabs[unreadable].selected) << unreadable;
+    }
+    EXPECT_EQ(tabs[3].name, L"Data");
+    EXPECT_TRUE(tabs[3].selected);
 }
 
 // ---------------------------------------------------------------------------
 // The deadline on calls into Explorer. Wine's CoCancelCall aborts the
 // process, so a stand-in cancels: as CoCancelCall does, it makes the call
 // outstanding on the given thread return RPC_E_CALL_CANCELED (the fake
-// window answers so).
+// window answers so), and it is refused unless the thread allowed it, in
+// nested pairs (the activations all run on the test's thread).
 
 struct Cancellation {
     bool works = false;
@@ -967,11 +974,15 @@ struct Cancellation {
     FakeWindow* hungView = nullptr;
     std::atomic<int> calls{0};
     std::atomic<DWORD> thread{0};
+    std::atomic<int> allowed{0};  // the test thread's nesting
 };
 Cancellation cancellation;
 
 bool FakeCancellationWorks() { return cancellation.works; }
+HRESULT WINAPI FakeEnableCancellation(void*) { return ++cancellation.allowed, S_OK; }
+HRESULT WINAPI FakeDisableCancellation(void*) { return --cancellation.allowed, S_OK; }
 HRESULT WINAPI FakeCancelCall(DWORD thread, ULONG) {
+    if (cancellation.allowed <= 0) return CO_E_CANCEL_DISABLED;
     ++cancellation.calls;
     cancellation.thread = thread;
     if (cancellation.window) cancellation.window->Cancel();
@@ -988,9 +999,12 @@ TEST(CallDeadline, AHungWindowIsCancelledAndTheSearchGoesOn) {
         bool (*works)();
         int cancels;
         bool withinDeadline;  // found within the deadline and a half
+        WindowFault lost = WindowFault::None;  // of an in-process window listed first
     } cases[] = {
         {"hung window, cancellation works", true, FakeCancellationWorks, 1, true},
         {"answering windows only", false, FakeCancellationWorks, 0, true},
+        {"a window whose call is cancelled at once", false, FakeCancellationWorks, 0, true, WindowFault::CallCancelled},
+        {"a window that answers after the deadline", false, FakeCancellationWorks, 1, true, WindowFault::AnswersLate},
         {"hung window under Wine", true, CallCancellationWorks, 0, false},
     };
     ComApartment apartment;
@@ -1001,16 +1015,19 @@ TEST(CallDeadline, AHungWindowIsCancelledAndTheSearchGoesOn) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         if (c.works == CallCancellationWorks && CallCancellationWorks()) GTEST_SKIP() << "not under Wine";
+        TestWindow first(L"first", SW_SHOWMINIMIZED);
         TestWindow second(L"second", SW_SHOWMINIMIZED);
         UnansweringWindow& hung = hungWindows.emplace_back();
         FakeShell shell;
         if (c.hungWindowFirst) shell.AddWindowAnsweringThrough(L"file:///C:/Data", hung.TakeMarshalled());
+        FakeWindow* lost =
+            c.lost == WindowFault::None ? nullptr : &shell.AddWindow(L"file:///C:/Data", first.Handle(), c.lost);
         FakeWindow& answering = shell.AddWindow(L"file:///C:/Data", second.Handle());
-        cancellation.calls = 0;
+        cancellation.calls = cancellation.allowed = 0;
         cancellation.works = true;
         cancellation.window = &hung;
         CurrentCallCancelCalls() =
-            CallCancelCalls{c.works, FakeCancelCall, CoEnableCallCancellation, CoDisableCallCancellation};
+            CallCancelCalls{c.works, FakeCancelCall, FakeEnableCancellation, FakeDisableCancellation};
         // Where nothing cancels, the hung window answers (E_FAIL) after the
         // deadline and a half.
         UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -1035,6 +1052,8 @@ TEST(CallDeadline, AHungWindowIsCancelledAndTheSearchGoesOn) {
         EXPECT_EQ(elapsed < kCallDeadlineMs * 5 / 4, c.withinDeadline) << elapsed << " ms";
         EXPECT_EQ(answering.RefreshCalls(), 1);
         EXPECT_FALSE(IsIconic(second.Handle()));
+        EXPECT_EQ(lost ? lost->CallsAfterHang() : 0, 0) << "the lost window was released or called again";
+        EXPECT_EQ(cancellation.allowed, 0) << "call cancellation still allowed after the activation";
         std::printf("%s: found after %llu ms\n", c.name, elapsed);
     }
 }
@@ -1060,7 +1079,7 @@ TEST(CallDeadline, OnlyACallThatOutlastsItsOwnDeadlineIsCancelled) {
         cancellation.works = true;
         cancellation.window = nullptr;
         CurrentCallCancelCalls() =
-            CallCancelCalls{FakeCancellationWorks, FakeCancelCall, CoEnableCallCancellation, CoDisableCallCancellation};
+            CallCancelCalls{FakeCancellationWorks, FakeCancelCall, FakeEnableCancellation, FakeDisableCancellation};
         {
             CallDeadline deadline;
             deadline.Bounded([] { return S_OK; });
@@ -1167,7 +1186,7 @@ TEST(ActivateOrOpenFolder, SelectsTheChangedItemOnlyWhereAndWhenItMay) {
             cancellation.window = nullptr;
             cancellation.hungView = shown;
             CurrentCallCancelCalls() =
-                CallCancelCalls{FakeCancellationWorks, FakeCancelCall, CoEnableCallCancellation, CoDisableCallCancellation};
+                CallCancelCalls{FakeCancellationWorks, FakeCancelCall, FakeEnableCancellation, FakeDisableCancellation};
         }
         UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         if (c.stopAtMs == INFINITE) shell.SetEventOnLocation(stop.get());

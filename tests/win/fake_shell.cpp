@@ -30,6 +30,7 @@
 #include <utility>
 
 #include "base/win_raii.h"
+#include "explorer/call_deadline.h"
 #include "explorer/tab_strip.h"
 
 namespace {
@@ -254,7 +255,7 @@ public:
         tally_.memoryTickets.push_back(AllocationSpy::Instance().Watch(*id));
         return S_OK;
     }
-    // Counts a call that comes after the hung one.
+    // Counts a call that comes after the hung one (or the window's lost one).
     void Touch() { afterHang_ += hung_ ? 1 : 0; }
 
     std::vector<std::wstring> listed_;
@@ -424,6 +425,7 @@ public:
         if (!made) return E_FAIL;
         return view_.QueryInterface(IID_PPV_ARGS(view));
     }
+    ULONG STDMETHODCALLTYPE Release() override { return view_.Touch(), Drop(); }
     HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE InsertMenusSB(HMENU, LPOLEMENUGROUPWIDTHS) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SetMenuSB(HMENU, HOLEMENU, HWND) override { return E_NOTIMPL; }
@@ -511,7 +513,7 @@ public:
         return S_OK;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return Acquire(); }
-    ULONG STDMETHODCALLTYPE Release() override { return Drop(); }
+    ULONG STDMETHODCALLTYPE Release() override { return view_.Touch(), Drop(); }
 
     // IWebBrowser2 and its bases: the two methods the search uses...
     HRESULT STDMETHODCALLTYPE Refresh() override {
@@ -608,6 +610,8 @@ public:
         if (!handle) return E_POINTER;
         *handle = nullptr;
         if (fault_ == WindowFault::GetWindowFails) return E_FAIL;
+        if (fault_ == WindowFault::CallCancelled) return view_.hung_ = true, RPC_E_CALL_CANCELED;
+        if (fault_ == WindowFault::AnswersLate) Sleep(kCallDeadlineMs + 100), view_.hung_ = true;
         if (fault_ != WindowFault::NullHandle) *handle = handle_;
         return S_OK;
     }
@@ -979,6 +983,7 @@ public:
     HRESULT STDMETHODCALLTYPE GetElement(int index, uia::IUIAutomationElement** element) override {
         *element = nullptr;
         if (index < 0 || index >= static_cast<int>(items_.size())) return E_INVALIDARG;
+        if (!items_[index]) return E_FAIL;
         return items_[index].CopyTo(element);
     }
 
@@ -988,11 +993,12 @@ private:
 
 }  // namespace
 
-Microsoft::WRL::ComPtr<uia::IUIAutomationElementArray> FakeTabItems(std::vector<const wchar_t*> names, int selected) {
+Microsoft::WRL::ComPtr<uia::IUIAutomationElementArray> FakeTabItems(std::vector<const wchar_t*> names, int selected,
+                                                                     int unavailable) {
     std::vector<Microsoft::WRL::ComPtr<uia::IUIAutomationElement>> items;
-    for (std::size_t i = 0; i < names.size(); ++i) {
+    for (int i = 0; i < static_cast<int>(names.size()); ++i) {
         items.emplace_back();
-        items.back().Attach(new FakeTabItem(names[i], static_cast<int>(i) == selected));
+        if (i != unavailable) items.back().Attach(new FakeTabItem(names[i], i == selected));
     }
     Microsoft::WRL::ComPtr<uia::IUIAutomationElementArray> array;
     array.Attach(new FakeTabItemArray(std::move(items)));

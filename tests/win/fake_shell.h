@@ -52,6 +52,8 @@ enum class WindowFault {
     NullOleWindow,   // ... returns S_OK and no interface
     GetWindowFails,  // IOleWindow::GetWindow returns E_FAIL
     NullHandle,      // GetWindow returns S_OK and a null handle
+    CallCancelled,   // GetWindow returns RPC_E_CALL_CANCELED at once, as a cancelled call does
+    AnswersLate,     // GetWindow answers S_OK and the handle, but only after the call deadline
     NoShellBrowser,  // QueryInterface(IServiceProvider) returns E_NOINTERFACE
 };
 
@@ -89,8 +91,9 @@ public:
     // in call order.
     virtual const std::vector<std::string>& Events() const = 0;
     virtual UINT LastSelectFlags() const = 0;
-    // Calls, AddRef and Release included, that reached the view, its folder
-    // or its enumerator after its hung call returned.
+    // Calls that came after a hung SelectItem, or a cancelled or late
+    // GetWindow, returned: to the view, its folder or its enumerator (AddRef
+    // and Release included), and Release on the window or its shell browser.
     virtual int CallsAfterHang() const = 0;
 };
 
@@ -209,9 +212,10 @@ public:
 
 // One read of a strip as UI Automation hands it out: tab items with their
 // name and selected state cached. A null name is an item whose cached
-// properties cannot be read (it left the tree meanwhile).
+// properties cannot be read (it left the tree meanwhile); the item at
+// unavailable is one the array fails to hand out (GetElement fails).
 Microsoft::WRL::ComPtr<uia::IUIAutomationElementArray> FakeTabItems(std::vector<const wchar_t*> names,
-                                                                     int selected);
+                                                                     int selected, int unavailable = -1);
 
 // One fake shell window served from a thread of its own, in a
 // single-threaded apartment: from any other apartment its IOleWindow is
