@@ -7,10 +7,10 @@ bool IsLostObject(HRESULT hr) {
            hr == RPC_E_SERVER_DIED_DNE;
 }
 
+// Once the objects are lost (before or during these releases), Run calls
+// nothing: the references left are abandoned.
 RemoteCalls::~RemoteCalls() {
-    while (!held_.empty() && !lost_) {
-        IUnknown* reference = held_.back();
-        held_.pop_back();
-        Run([&] { return reference->Release(), true; });
+    for (auto reference = held_.rbegin(); reference != held_.rend(); ++reference) {
+        Run([&] { return (*reference)->Release(), true; });
     }
 }
