@@ -109,8 +109,6 @@ protected:
         AppState.folders.clear();
     }
     void TearDown() override {
-        CurrentCallCancelCalls() = PlatformCallCancelCalls();
-        CurrentFolderAccessCalls() = PlatformFolderAccessCalls();
         recorder::Release();  // never leave the worker held, or the stop below would wait for ever
         StopWatching();
         AppState.folders.clear();
@@ -244,10 +242,12 @@ TEST_F(ChangeWatcher, ChangesNameTheItemToSelectAndNoiseWakesNobody) {
         ScratchFolder scratch;
         const std::wstring folder = scratch.Make(L"Watched");
         if (c.prepare) c.prepare(folder);
-        if (c.refuseNames) CurrentFolderAccessCalls().readDirectoryChanges = RefuseNames;
-        IgnoreChangesIn(c.ownFolder ? folder + L"\\Own" : L"");
-        Watch({folder});
-        CurrentFolderAccessCalls() = PlatformFolderAccessCalls();
+        {
+            ScopedCalls access(CurrentFolderAccessCalls());
+            if (c.refuseNames) CurrentFolderAccessCalls().readDirectoryChanges = RefuseNames;
+            IgnoreChangesIn(c.ownFolder ? folder + L"\\Own" : L"");
+            Watch({folder});
+        }
         ASSERT_EQ(AppState.watchEntries.size(), 1u);
         EXPECT_EQ(AppState.watchEntries[0].read == nullptr, c.refuseNames);
         recorder::Reset();
@@ -518,9 +518,8 @@ TEST_F(ChangeWatcher, StopWaitsForRunningActivationAndDropsPendingChanges) {
 TEST_F(ChangeWatcher, StopReturnsWithinASecondWhileTheWorkerWaitsForAnUnansweringWindow) {
     std::wstring stuck = root.Make(L"stuck");
     std::wstring other = root.Make(L"other");
-    CallCancelCalls noCancellation = PlatformCallCancelCalls();
-    noCancellation.cancellationWorks = [] { return false; };
-    CurrentCallCancelCalls() = noCancellation;
+    ScopedCalls cancel(CurrentCallCancelCalls());
+    CurrentCallCancelCalls().cancellationWorks = [] { return false; };
     UnansweringWindow window;
     ASSERT_NO_FATAL_FAILURE(PutWorkerInCallTo(stuck, window));
 
@@ -598,7 +597,7 @@ TEST_F(ChangeWatcher, StopCancelsTheWorkersCallWhereCancellationWorks) {
     UnansweringWindow window;
     cancelTarget = &window;
     cancelAllowed.clear();  // threads of earlier runs are gone, and their permission with them
-    CurrentCallCancelCalls() = {[] { return true; }, CancelOn, EnableCancel, DisableCancel};
+    ScopedCalls cancel(CurrentCallCancelCalls(), {[] { return true; }, CancelOn, EnableCancel, DisableCancel});
     ASSERT_NO_FATAL_FAILURE(PutWorkerInCallTo(stuck, window));
     StopWatching();
     EXPECT_EQ(recorder::Finished(), 1u) << "the call was not cancelled and the worker was left behind";
@@ -801,23 +800,25 @@ TEST_F(ChangeWatcher, UnansweringSharesAreLeftOutWithinASecondAndTheirLateHandle
     UniqueHandle answers(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     share::answers = answers.get();
     long handlesBefore = HandleCount();
-    CurrentFolderAccessCalls() = FolderAccessCalls{share::Open, share::Attributes, share::RemoteDrive};
     share::armedWhileSilent = 0;
-
-    auto start = std::chrono::steady_clock::now();
-    Watch(folders);
-    auto armed = std::chrono::steady_clock::now() - start;
-    const bool exists = IsExistingDirectory(folders[1]);
-    auto asked = std::chrono::steady_clock::now() - start - armed;
+    std::chrono::steady_clock::duration armed, asked, arrival, restarted;
+    bool exists = true;
     TestWindow window(L"drive events", SW_HIDE);
-    DEV_BROADCAST_VOLUME volume{sizeof(volume), DBT_DEVTYP_VOLUME};
-    const DWORD worker = GetThreadId(AppState.watcherThread);
-    start = std::chrono::steady_clock::now();
-    OnDeviceChange(window.Handle(), DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&volume));
-    auto arrival = std::chrono::steady_clock::now() - start;
-    WaitUntil([&] { PumpMessages(); return GetThreadId(AppState.watcherThread) != worker; }, 5s, 10ms);
-    auto restarted = std::chrono::steady_clock::now() - start;
-    CurrentFolderAccessCalls() = PlatformFolderAccessCalls();
+    {
+        ScopedCalls shares(CurrentFolderAccessCalls(), {share::Open, share::Attributes, share::RemoteDrive});
+        auto start = std::chrono::steady_clock::now();
+        Watch(folders);
+        armed = std::chrono::steady_clock::now() - start;
+        exists = IsExistingDirectory(folders[1]);
+        asked = std::chrono::steady_clock::now() - start - armed;
+        DEV_BROADCAST_VOLUME volume{sizeof(volume), DBT_DEVTYP_VOLUME};
+        const DWORD worker = GetThreadId(AppState.watcherThread);
+        start = std::chrono::steady_clock::now();
+        OnDeviceChange(window.Handle(), DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&volume));
+        arrival = std::chrono::steady_clock::now() - start;
+        WaitUntil([&] { PumpMessages(); return GetThreadId(AppState.watcherThread) != worker; }, 5s, 10ms);
+        restarted = std::chrono::steady_clock::now() - start;
+    }
 
     using std::chrono::duration_cast, std::chrono::milliseconds;
     std::printf("ten unreachable shares: start %lld ms, exists %lld ms, arrival %lld ms, its restart %lld ms\n",
@@ -854,7 +855,7 @@ TEST_F(ChangeWatcher, ShareThatFallsSilentAfterArmingIsKeptWithoutHoldingTheWork
     UniqueHandle answers(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     share::answers = answers.get();
     share::silent = false;
-    CurrentFolderAccessCalls() = FolderAccessCalls{share::Open, share::Attributes, share::RemoteDrive};
+    ScopedCalls shares(CurrentFolderAccessCalls(), {share::Open, share::Attributes, share::RemoteDrive});
     Watch({share, other});
     share::silent = true;
     ASSERT_EQ(AppState.watchEntries.size(), 2u);

@@ -1009,8 +1009,8 @@ TEST(CallDeadline, AHungWindowIsCancelledAndTheSearchGoesOn) {
         cancellation.calls = 0;
         cancellation.works = true;
         cancellation.window = &hung;
-        CurrentCallCancelCalls() =
-            CallCancelCalls{c.works, FakeCancelCall, CoEnableCallCancellation, CoDisableCallCancellation};
+        ScopedCalls cancel(CurrentCallCancelCalls(),
+                           {c.works, FakeCancelCall, CoEnableCallCancellation, CoDisableCallCancellation});
         // Where nothing cancels, the hung window answers (E_FAIL) after the
         // deadline and a half.
         UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -1026,7 +1026,6 @@ TEST(CallDeadline, AHungWindowIsCancelledAndTheSearchGoesOn) {
         late.join();
         // A deadline left armed after its call would fire by now.
         if (c.works == FakeCancellationWorks) Sleep(kCallDeadlineMs + 500);
-        CurrentCallCancelCalls() = PlatformCallCancelCalls();
 
         EXPECT_EQ(cancellation.calls, c.cancels);
         if (c.cancels) {
@@ -1059,8 +1058,8 @@ TEST(CallDeadline, OnlyACallThatOutlastsItsOwnDeadlineIsCancelled) {
         cancellation.calls = 0;
         cancellation.works = true;
         cancellation.window = nullptr;
-        CurrentCallCancelCalls() =
-            CallCancelCalls{FakeCancellationWorks, FakeCancelCall, CoEnableCallCancellation, CoDisableCallCancellation};
+        ScopedCalls cancel(CurrentCallCancelCalls(),
+                           {FakeCancellationWorks, FakeCancelCall, CoEnableCallCancellation, CoDisableCallCancellation});
         {
             CallDeadline deadline;
             deadline.Bounded([] { return S_OK; });
@@ -1071,7 +1070,6 @@ TEST(CallDeadline, OnlyACallThatOutlastsItsOwnDeadlineIsCancelled) {
             });
             EXPECT_EQ(cancellation.calls, c.cancels);
         }
-        CurrentCallCancelCalls() = PlatformCallCancelCalls();
     }
 }
 
@@ -1161,6 +1159,7 @@ TEST(ActivateOrOpenFolder, SelectsTheChangedItemOnlyWhereAndWhenItMay) {
                                                     window.Handle(), nullptr, GetModuleHandleW(nullptr), nullptr);
         }
         FakeDesktopInUse inUse(situation);
+        ScopedCalls cancel(CurrentCallCancelCalls());
         if (c.view == View::Hangs) {
             shown->HangOnSelect(kCallDeadlineMs * 3);
             cancellation.works = true;
@@ -1178,7 +1177,6 @@ TEST(ActivateOrOpenFolder, SelectsTheChangedItemOnlyWhereAndWhenItMay) {
         else ActivateOrOpenFolder(folder.Path(), stop.get(), c.item);
         const ULONGLONG elapsed = GetTickCount64() - start;
         stopper.join();
-        CurrentCallCancelCalls() = PlatformCallCancelCalls();
         cancellation.hungView = nullptr;
 
         const std::vector<std::string>& events = shown->Events();

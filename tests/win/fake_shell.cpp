@@ -899,11 +899,10 @@ HWND TestTabbedFrame::ShownTab() const {
     return first && IsWindowVisible(first) ? first : nullptr;
 }
 
-FakeTabStrip::FakeTabStrip() {
+FakeTabStrip::FakeTabStrip()
+    : calls_(CurrentTabStripCalls(), {TestTabbedFrame::Strip::List, TestTabbedFrame::Strip::Select}) {
     stripSelectCalls = 0;
-    CurrentTabStripCalls() = TabStripCalls{TestTabbedFrame::Strip::List, TestTabbedFrame::Strip::Select};
 }
-FakeTabStrip::~FakeTabStrip() { CurrentTabStripCalls() = PlatformTabStripCalls(); }
 int FakeTabStrip::SelectCalls() const { return stripSelectCalls; }
 
 namespace {

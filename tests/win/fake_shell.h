@@ -34,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "explorer/tab_strip.h"
 #include "explorer/ui_automation_client.h"
 #include "test_support.h"
 
@@ -200,11 +201,11 @@ private:
 class FakeTabStrip {
 public:
     FakeTabStrip();
-    ~FakeTabStrip();
-    FakeTabStrip(const FakeTabStrip&) = delete;
-    FakeTabStrip& operator=(const FakeTabStrip&) = delete;
     // Select requests made, obeyed or not.
     int SelectCalls() const;
+
+private:
+    ScopedCalls<TabStripCalls> calls_;
 };
 
 // One read of a strip as UI Automation hands it out: tab items with their

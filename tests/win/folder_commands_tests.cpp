@@ -458,14 +458,7 @@ HRESULT WINAPI CreateInstanceWithoutFileOpenDialog(REFCLSID type, LPUNKNOWN oute
 
 class FolderBrowserFallback : public FolderCommands {
 protected:
-    void SetUp() override {
-        FolderCommands::SetUp();
-        CurrentFolderDialogCalls() = {CreateInstanceWithoutFileOpenDialog};
-    }
-    void TearDown() override {
-        CurrentFolderDialogCalls() = PlatformFolderDialogCalls();
-        FolderCommands::TearDown();
-    }
+    ScopedCalls<FolderDialogCalls> dialogs_{CurrentFolderDialogCalls(), {CreateInstanceWithoutFileOpenDialog}};
 };
 
 TEST_F(FolderBrowserFallback, ShowsTheTitleAndCancellingChangesNothing) {
