@@ -1,5 +1,7 @@
 #include "activation_recorder.h"
 
+#include <gtest/gtest.h>
+
 #include <oleidl.h>
 #include <wrl/client.h>
 
@@ -19,6 +21,8 @@ CONDITION_VARIABLE changed = CONDITION_VARIABLE_INIT;
 
 
 void NotifyAll() { WakeAllConditionVariable(&changed); }
+
+constexpr std::chrono::seconds kLongestHold{20};
 
 // With the lock held: waits until done() or the timeout, and says which.
 template <typename Done>
@@ -80,7 +84,11 @@ ActivationResult ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent
         holding = false;
         held = true;
         NotifyAll();
-        while (!released) SleepConditionVariableSRW(&changed, &lock, INFINITE, 0);
+        // A test that never lets go fails here, instead of leaving the
+        // worker, and a stop that waits for it, waiting for ever.
+        if (!WaitWhileLocked([] { return released; }, kLongestHold)) {
+            ADD_FAILURE() << "the held activation was never released";
+        }
         held = false;
     }
     ++finished;

@@ -772,13 +772,18 @@ std::atomic<int> armedWhileSilent{0};
 bool IsUnreachable(LPCWSTR path) {
     return silent && std::wstring_view(path).find(L"unreachable") != std::wstring_view::npos;
 }
+// A test that never lets the share answer fails after 20 s, instead of
+// leaving the calls waiting for ever.
+void WaitForTheAnswer(LPCWSTR path) {
+    if (WaitForSingleObject(answers, 20000) == WAIT_TIMEOUT) ADD_FAILURE() << "the share never answered for " << path;
+}
 HANDLE WINAPI Open(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD how, DWORD flags,
                   HANDLE model) {
-    if (IsUnreachable(path)) ++armedWhileSilent, WaitForSingleObject(answers, INFINITE);
+    if (IsUnreachable(path)) ++armedWhileSilent, WaitForTheAnswer(path);
     return CreateFileW(path, access, share, security, how, flags, model);
 }
 DWORD WINAPI Attributes(LPCWSTR path) {
-    if (IsUnreachable(path)) WaitForSingleObject(answers, INFINITE);
+    if (IsUnreachable(path)) WaitForTheAnswer(path);
     return GetFileAttributesW(path);
 }
 UINT WINAPI RemoteDrive(LPCWSTR) {

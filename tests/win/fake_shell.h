@@ -217,7 +217,8 @@ Microsoft::WRL::ComPtr<uia::IUIAutomationElementArray> FakeTabItems(std::vector<
 // One fake shell window served from a thread of its own, in a
 // single-threaded apartment: from any other apartment its IOleWindow is
 // reached through a real proxy, and GetWindow does not answer until
-// Answer() (or the destructor), the way a hung Explorer window does not.
+// Answer() (or the destructor, or 30 s), the way a hung Explorer window
+// does not.
 // After Cancel() the thread stays hung for a few seconds more, as a hung
 // window's does: a call into it meanwhile, a Release included, waits.
 class UnansweringWindow {

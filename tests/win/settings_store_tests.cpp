@@ -8,6 +8,7 @@
 #include <psapi.h>
 #include <shlobj.h>
 
+#include <atomic>
 #include <functional>
 #include <random>
 #include <string>
@@ -144,14 +145,20 @@ TEST_F(SettingsStore, ReadTellsAMissingFileFromOneThatCannotBeOpened) {
     // part of a list): the part must not pass for the whole file.
     const std::wstring pipeName = L"\\\\.\\pipe\\lumivane-" + std::to_wstring(GetCurrentProcessId());
     HANDLE pipe = CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE, 1, 4096, 4096, 0, nullptr);
-    std::thread writer([pipe, part = kBom + "{\"folders\":[\"C:\\\\A\"]"] {
-        DWORD written = 0;
+    std::atomic<bool> written{false};
+    std::thread writer([pipe, &written, part = kBom + "{\"folders\":[\"C:\\\\A\"]"] {
+        DWORD size = 0;
         ConnectNamedPipe(pipe, nullptr);
-        WriteFile(pipe, part.data(), static_cast<DWORD>(part.size()), &written, nullptr);
+        WriteFile(pipe, part.data(), static_cast<DWORD>(part.size()), &size, nullptr);
         FlushFileBuffers(pipe);  // until the reader has it all
         DisconnectNamedPipe(pipe);
+        written = true;
     });
     EXPECT_EQ(ReadSettingsFile(pipeName, text), SettingsFileRead::Unreadable) << "read error";
+    if (!WaitUntil([&] { return written.load(); }, std::chrono::seconds(10))) {
+        ADD_FAILURE() << "the reader never read the pipe";
+        CloseHandle(CreateFileW(pipeName.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    }
     writer.join();
     CloseHandle(pipe);
 }
