@@ -22,8 +22,6 @@ CONDITION_VARIABLE changed = CONDITION_VARIABLE_INIT;
 
 void NotifyAll() { WakeAllConditionVariable(&changed); }
 
-constexpr std::chrono::seconds kLongestHold{20};
-
 // With the lock held: waits until done() or the timeout, and says which.
 template <typename Done>
 bool WaitWhileLocked(Done done, std::chrono::milliseconds timeout) {
@@ -84,9 +82,8 @@ ActivationResult ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent
         holding = false;
         held = true;
         NotifyAll();
-        // A test that never lets go fails here, instead of leaving the
-        // worker, and a stop that waits for it, waiting for ever.
-        if (!WaitWhileLocked([] { return released; }, kLongestHold)) {
+        // Never let go, it fails the test instead of hanging the worker.
+        if (!WaitWhileLocked([] { return released; }, std::chrono::seconds(20))) {
             ADD_FAILURE() << "the held activation was never released";
         }
         held = false;

@@ -242,12 +242,10 @@ TEST_F(ChangeWatcher, ChangesNameTheItemToSelectAndNoiseWakesNobody) {
         ScratchFolder scratch;
         const std::wstring folder = scratch.Make(L"Watched");
         if (c.prepare) c.prepare(folder);
-        {
-            ScopedCalls access(CurrentFolderAccessCalls());
-            if (c.refuseNames) CurrentFolderAccessCalls().readDirectoryChanges = RefuseNames;
-            IgnoreChangesIn(c.ownFolder ? folder + L"\\Own" : L"");
-            Watch({folder});
-        }
+        ScopedCalls access(CurrentFolderAccessCalls());
+        if (c.refuseNames) CurrentFolderAccessCalls().readDirectoryChanges = RefuseNames;
+        IgnoreChangesIn(c.ownFolder ? folder + L"\\Own" : L"");
+        Watch({folder});
         ASSERT_EQ(AppState.watchEntries.size(), 1u);
         EXPECT_EQ(AppState.watchEntries[0].read == nullptr, c.refuseNames);
         recorder::Reset();
@@ -772,8 +770,7 @@ std::atomic<int> armedWhileSilent{0};
 bool IsUnreachable(LPCWSTR path) {
     return silent && std::wstring_view(path).find(L"unreachable") != std::wstring_view::npos;
 }
-// A test that never lets the share answer fails after 20 s, instead of
-// leaving the calls waiting for ever.
+// Never let go by the test, a call fails it after 20 s instead of hanging.
 void WaitForTheAnswer(LPCWSTR path) {
     if (WaitForSingleObject(answers, 20000) == WAIT_TIMEOUT) ADD_FAILURE() << "the share never answered for " << path;
 }
@@ -805,25 +802,22 @@ TEST_F(ChangeWatcher, UnansweringSharesAreLeftOutWithinASecondAndTheirLateHandle
     UniqueHandle answers(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     share::answers = answers.get();
     long handlesBefore = HandleCount();
+    ScopedCalls shares(CurrentFolderAccessCalls(), {share::Open, share::Attributes, share::RemoteDrive});
     share::armedWhileSilent = 0;
-    std::chrono::steady_clock::duration armed, asked, arrival, restarted;
-    bool exists = true;
+
+    auto start = std::chrono::steady_clock::now();
+    Watch(folders);
+    auto armed = std::chrono::steady_clock::now() - start;
+    const bool exists = IsExistingDirectory(folders[1]);
+    auto asked = std::chrono::steady_clock::now() - start - armed;
     TestWindow window(L"drive events", SW_HIDE);
-    {
-        ScopedCalls shares(CurrentFolderAccessCalls(), {share::Open, share::Attributes, share::RemoteDrive});
-        auto start = std::chrono::steady_clock::now();
-        Watch(folders);
-        armed = std::chrono::steady_clock::now() - start;
-        exists = IsExistingDirectory(folders[1]);
-        asked = std::chrono::steady_clock::now() - start - armed;
-        DEV_BROADCAST_VOLUME volume{sizeof(volume), DBT_DEVTYP_VOLUME};
-        const DWORD worker = GetThreadId(AppState.watcherThread);
-        start = std::chrono::steady_clock::now();
-        OnDeviceChange(window.Handle(), DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&volume));
-        arrival = std::chrono::steady_clock::now() - start;
-        WaitUntil([&] { PumpMessages(); return GetThreadId(AppState.watcherThread) != worker; }, 5s, 10ms);
-        restarted = std::chrono::steady_clock::now() - start;
-    }
+    DEV_BROADCAST_VOLUME volume{sizeof(volume), DBT_DEVTYP_VOLUME};
+    const DWORD worker = GetThreadId(AppState.watcherThread);
+    start = std::chrono::steady_clock::now();
+    OnDeviceChange(window.Handle(), DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&volume));
+    auto arrival = std::chrono::steady_clock::now() - start;
+    WaitUntil([&] { PumpMessages(); return GetThreadId(AppState.watcherThread) != worker; }, 5s, 10ms);
+    auto restarted = std::chrono::steady_clock::now() - start;
 
     using std::chrono::duration_cast, std::chrono::milliseconds;
     std::printf("ten unreachable shares: start %lld ms, exists %lld ms, arrival %lld ms, its restart %lld ms\n",

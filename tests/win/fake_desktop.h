@@ -133,9 +133,8 @@ public:
 private:
     UniqueHandle stop_;
     ScopedCalls<DesktopCalls> calls_{CurrentDesktopCalls(),
-                                     {FakeShowWindowAsync, FakeIsIconic, FakeSetForegroundWindow,
-                                      FakeGetForegroundWindow, FakeIsHungAppWindow, FakeFlashWindowEx,
-                                      FakeShellExecute, FakeSendInput, FakeGetLastInputInfo, FakeGetTickCount,
-                                      FakeGetGUIThreadInfo, FakeQueryUserNotificationState,
-                                      FakeInputDesktopIsElsewhere, FakeSystemParametersInfo}};
+                                     {FakeShowWindowAsync, FakeIsIconic, FakeSetForegroundWindow, FakeGetForegroundWindow,
+                                      FakeIsHungAppWindow, FakeFlashWindowEx, FakeShellExecute, FakeSendInput,
+                                      FakeGetLastInputInfo, FakeGetTickCount, FakeGetGUIThreadInfo,
+                                      FakeQueryUserNotificationState, FakeInputDesktopIsElsewhere, FakeSystemParametersInfo}};
 };

@@ -1007,8 +1007,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetWindow(HWND* handle) override {
         SetEvent(called_);
-        // Left unanswered, it answers by itself, so that a call that is never
-        // cancelled fails its test instead of hanging it.
+        // Left unanswered, it answers: a test fails instead of hanging.
         if (WaitForSingleObject(answered_, 30000) != WAIT_OBJECT_0) {
             std::fprintf(stderr, "an unanswering window was neither answered nor cancelled within 30 s\n");
         }

@@ -62,11 +62,9 @@ inline bool IsValidChangeHandle(HANDLE handle) {
     return handle != nullptr && handle != INVALID_HANDLE_VALUE;
 }
 
-// Puts standIn into one of the program's tables of platform calls (a
-// Current...Calls() slot) for one scope, and what was there before back
-// when the scope ends, however it ends: a failed ASSERT returns early.
-// Without a stand-in it only keeps the table, for a test that changes one
-// entry of it.
+// Puts standIn into a table of platform calls (a Current...Calls() slot)
+// for one scope and what was there back at its end, however it ends; with
+// no stand-in, keeps the table for a test that changes an entry of it.
 template <typename Calls>
 class ScopedCalls {
 public:
@@ -74,7 +72,6 @@ public:
     ScopedCalls(Calls& slot, Calls standIn) : ScopedCalls(slot) { slot_ = std::move(standIn); }
     ~ScopedCalls() { slot_ = saved_; }
     ScopedCalls(const ScopedCalls&) = delete;
-    ScopedCalls& operator=(const ScopedCalls&) = delete;
 
 private:
     Calls& slot_;
