@@ -1,5 +1,7 @@
 #include "activation_recorder.h"
 
+#include <gtest/gtest.h>
+
 #include <oleidl.h>
 #include <wrl/client.h>
 
@@ -80,7 +82,10 @@ ActivationResult ActivateOrOpenFolder(const std::wstring& path, HANDLE stopEvent
         holding = false;
         held = true;
         NotifyAll();
-        while (!released) SleepConditionVariableSRW(&changed, &lock, INFINITE, 0);
+        // Never let go, it fails the test instead of hanging the worker.
+        if (!WaitWhileLocked([] { return released; }, std::chrono::seconds(20))) {
+            ADD_FAILURE() << "the held activation was never released";
+        }
         held = false;
     }
     ++finished;

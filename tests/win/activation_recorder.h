@@ -33,7 +33,7 @@ void Reset();
 void AnswerByFocusRule(HWND window = nullptr);
 
 // The next call for path (compared exactly) waits inside the activation
-// until Release.
+// until Release; after 20 s the test fails and the call goes on.
 void HoldNextActivationOf(const std::wstring& path);
 // True once a held call has started waiting.
 bool WaitUntilHeld(std::chrono::milliseconds timeout);

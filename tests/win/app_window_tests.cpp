@@ -690,8 +690,8 @@ TEST_F(MainWindow, RemovableDriveCanGoAndComeBackWhileItsFolderIsListed) {
     const std::wstring onCard = L"Q:\\inbox";
     ASSERT_EQ(GetFileAttributesW(L"Q:\\"), INVALID_FILE_ATTRIBUTES) << "drive Q is taken";
     const UnmapAtEnd unmap{drive};
-    CurrentDeviceNotificationCalls() = RecordingDeviceCalls();
-    CurrentFolderAccessCalls() = FolderAccessCalls{RecordedOpen, RecordedAttributes, GetDriveTypeW};
+    ScopedCalls devices(CurrentDeviceNotificationCalls(), RecordingDeviceCalls());
+    ScopedCalls access(CurrentFolderAccessCalls(), {RecordedOpen, RecordedAttributes, GetDriveTypeW});
     Create([&] { AppState.folders = {onCard, local}; });
     EXPECT_EQ(WatchedFolders(), std::vector<std::wstring>{local});
 
@@ -778,8 +778,6 @@ TEST_F(MainWindow, RemovableDriveCanGoAndComeBackWhileItsFolderIsListed) {
     }
     EXPECT_GT(restartedAfter, 0ms) << "no restart during the burst";
     EXPECT_LT(restartedAfter, 1800ms);
-    CurrentDeviceNotificationCalls() = PlatformDeviceNotificationCalls();
-    CurrentFolderAccessCalls() = PlatformFolderAccessCalls();
 }
 
 // A stand-in for the volume names of a volume mounted in a folder (an NTFS
@@ -817,8 +815,7 @@ protected:
         calls.getVolumePathName = MountedVolumePath;
         calls.getVolumeNameForVolumeMountPoint = MountedVolumeName;
         CurrentDeviceNotificationCalls() = calls;
-        CurrentFolderAccessCalls() =
-            FolderAccessCalls{RecordedOpen, RecordedAttributes, DriveTypeWithNetworkDrive};
+        CurrentFolderAccessCalls() = {RecordedOpen, RecordedAttributes, DriveTypeWithNetworkDrive};
         CurrentVolumeQuietTimes() = {2000, 2000};
         CreateDirectoryW(a_.c_str(), nullptr);
         CreateDirectoryW(a2_.c_str(), nullptr);
@@ -826,8 +823,6 @@ protected:
     }
     void TearDown() override {
         MainWindow::TearDown();
-        CurrentDeviceNotificationCalls() = PlatformDeviceNotificationCalls();
-        CurrentFolderAccessCalls() = PlatformFolderAccessCalls();
         CurrentVolumeQuietTimes() = kVolumeQuietTimes;
         networkDrive = 0;
         EXPECT_TRUE(UnmapDrive(L'R'));
@@ -845,6 +840,8 @@ protected:
     const std::wstring a2_ = root_.Child(L"Mnt\\Usb\\second");
     const std::wstring b_ = root_.Make(L"local");
     const std::wstring n_ = L"R:\\team";
+    ScopedCalls<DeviceNotificationCalls> devices_{CurrentDeviceNotificationCalls()};
+    ScopedCalls<FolderAccessCalls> access_{CurrentFolderAccessCalls()};
 };
 
 // Each step acts on the registration of A (or of A2), after what comes

@@ -109,8 +109,6 @@ protected:
         AppState.folders.clear();
     }
     void TearDown() override {
-        CurrentCallCancelCalls() = PlatformCallCancelCalls();
-        CurrentFolderAccessCalls() = PlatformFolderAccessCalls();
         recorder::Release();  // never leave the worker held, or the stop below would wait for ever
         StopWatching();
         AppState.folders.clear();
@@ -244,10 +242,10 @@ TEST_F(ChangeWatcher, ChangesNameTheItemToSelectAndNoiseWakesNobody) {
         ScratchFolder scratch;
         const std::wstring folder = scratch.Make(L"Watched");
         if (c.prepare) c.prepare(folder);
+        ScopedCalls access(CurrentFolderAccessCalls());
         if (c.refuseNames) CurrentFolderAccessCalls().readDirectoryChanges = RefuseNames;
         IgnoreChangesIn(c.ownFolder ? folder + L"\\Own" : L"");
         Watch({folder});
-        CurrentFolderAccessCalls() = PlatformFolderAccessCalls();
         ASSERT_EQ(AppState.watchEntries.size(), 1u);
         EXPECT_EQ(AppState.watchEntries[0].read == nullptr, c.refuseNames);
         recorder::Reset();
@@ -518,9 +516,8 @@ TEST_F(ChangeWatcher, StopWaitsForRunningActivationAndDropsPendingChanges) {
 TEST_F(ChangeWatcher, StopReturnsWithinASecondWhileTheWorkerWaitsForAnUnansweringWindow) {
     std::wstring stuck = root.Make(L"stuck");
     std::wstring other = root.Make(L"other");
-    CallCancelCalls noCancellation = PlatformCallCancelCalls();
-    noCancellation.cancellationWorks = [] { return false; };
-    CurrentCallCancelCalls() = noCancellation;
+    ScopedCalls cancel(CurrentCallCancelCalls());
+    CurrentCallCancelCalls().cancellationWorks = [] { return false; };
     UnansweringWindow window;
     ASSERT_NO_FATAL_FAILURE(PutWorkerInCallTo(stuck, window));
 
@@ -598,7 +595,7 @@ TEST_F(ChangeWatcher, StopCancelsTheWorkersCallWhereCancellationWorks) {
     UnansweringWindow window;
     cancelTarget = &window;
     cancelAllowed.clear();  // threads of earlier runs are gone, and their permission with them
-    CurrentCallCancelCalls() = {[] { return true; }, CancelOn, EnableCancel, DisableCancel};
+    ScopedCalls cancel(CurrentCallCancelCalls(), {[] { return true; }, CancelOn, EnableCancel, DisableCancel});
     ASSERT_NO_FATAL_FAILURE(PutWorkerInCallTo(stuck, window));
     StopWatching();
     EXPECT_EQ(recorder::Finished(), 1u) << "the call was not cancelled and the worker was left behind";
@@ -773,13 +770,17 @@ std::atomic<int> armedWhileSilent{0};
 bool IsUnreachable(LPCWSTR path) {
     return silent && std::wstring_view(path).find(L"unreachable") != std::wstring_view::npos;
 }
+// Never let go by the test, a call fails it after 20 s instead of hanging.
+void WaitForTheAnswer(LPCWSTR path) {
+    if (WaitForSingleObject(answers, 20000) == WAIT_TIMEOUT) ADD_FAILURE() << "the share never answered for " << path;
+}
 HANDLE WINAPI Open(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD how, DWORD flags,
                   HANDLE model) {
-    if (IsUnreachable(path)) ++armedWhileSilent, WaitForSingleObject(answers, INFINITE);
+    if (IsUnreachable(path)) ++armedWhileSilent, WaitForTheAnswer(path);
     return CreateFileW(path, access, share, security, how, flags, model);
 }
 DWORD WINAPI Attributes(LPCWSTR path) {
-    if (IsUnreachable(path)) WaitForSingleObject(answers, INFINITE);
+    if (IsUnreachable(path)) WaitForTheAnswer(path);
     return GetFileAttributesW(path);
 }
 UINT WINAPI RemoteDrive(LPCWSTR) {
@@ -801,7 +802,7 @@ TEST_F(ChangeWatcher, UnansweringSharesAreLeftOutWithinASecondAndTheirLateHandle
     UniqueHandle answers(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     share::answers = answers.get();
     long handlesBefore = HandleCount();
-    CurrentFolderAccessCalls() = FolderAccessCalls{share::Open, share::Attributes, share::RemoteDrive};
+    ScopedCalls shares(CurrentFolderAccessCalls(), {share::Open, share::Attributes, share::RemoteDrive});
     share::armedWhileSilent = 0;
 
     auto start = std::chrono::steady_clock::now();
@@ -817,7 +818,6 @@ TEST_F(ChangeWatcher, UnansweringSharesAreLeftOutWithinASecondAndTheirLateHandle
     auto arrival = std::chrono::steady_clock::now() - start;
     WaitUntil([&] { PumpMessages(); return GetThreadId(AppState.watcherThread) != worker; }, 5s, 10ms);
     auto restarted = std::chrono::steady_clock::now() - start;
-    CurrentFolderAccessCalls() = PlatformFolderAccessCalls();
 
     using std::chrono::duration_cast, std::chrono::milliseconds;
     std::printf("ten unreachable shares: start %lld ms, exists %lld ms, arrival %lld ms, its restart %lld ms\n",
@@ -854,7 +854,7 @@ TEST_F(ChangeWatcher, ShareThatFallsSilentAfterArmingIsKeptWithoutHoldingTheWork
     UniqueHandle answers(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     share::answers = answers.get();
     share::silent = false;
-    CurrentFolderAccessCalls() = FolderAccessCalls{share::Open, share::Attributes, share::RemoteDrive};
+    ScopedCalls shares(CurrentFolderAccessCalls(), {share::Open, share::Attributes, share::RemoteDrive});
     Watch({share, other});
     share::silent = true;
     ASSERT_EQ(AppState.watchEntries.size(), 2u);

@@ -301,7 +301,7 @@ TEST(ActivateExistingWindow, OnlyTheFirstMatchingWindowIsActivated) {
 // (its location and failing step), the second whole at wholeLocation; then
 // the search for c:\data.
 struct FaultyThenWhole {
-    FaultyThenWhole(const ListedWindow& listed, const wchar_t* wholeLocation = L"file:///C:/Data")
+    FaultyThenWhole(const ListedWindow& listed, const wchar_t* wholeLocation)
         : faulty(shell.AddWindow(listed.location, first.Handle(), listed.fault)),
           whole(shell.AddWindow(wholeLocation, second.Handle())),
           found(ActivateExistingWindow(L"c:\\data")) {}
@@ -314,21 +314,41 @@ struct FaultyThenWhole {
     bool found;
 };
 
-// Without its handle a window cannot be told hung, nor told apart from the
-// one the user types in: it is not reloaded.
-TEST(ActivateExistingWindow, MatchWithoutHandleIsNotReloadedAndTheSearchGoesOn) {
-    const WindowFault faults[] = {WindowFault::NoOleWindow, WindowFault::NullOleWindow,
-                                  WindowFault::GetWindowFails, WindowFault::NullHandle};
+// A window that fails at one step is skipped and the search goes on. One
+// without its handle cannot be told hung, nor told apart from the one the
+// user types in: it is not reloaded either.
+TEST(ActivateExistingWindow, AWindowThatFailsAtOneStepIsSkipped) {
+    const struct {
+        const wchar_t* location;
+        WindowFault fault;
+        const wchar_t* wholeLocation = L"file:///C:/Data";
+    } cases[] = {
+        {L"file:///C:/Data", WindowFault::ItemFails},
+        {L"file:///C:/Data", WindowFault::ItemNull},
+        {L"file:///C:/Data", WindowFault::NoBrowser},
+        {L"file:///C:/Data", WindowFault::NullBrowser},
+        {L"file:///C:/Data", WindowFault::LocationFails},
+        {L"file:///C:/Data", WindowFault::NullLocation},
+        {L"FILE:///C:/Data", WindowFault::None},
+        {L"https://example.com/", WindowFault::None},
+        {L"file://", WindowFault::None},
+        {L"", WindowFault::None},
+        {L"file:///C:/Data", WindowFault::NoOleWindow, L"file:///c:/data"},
+        {L"file:///C:/Data", WindowFault::NullOleWindow, L"file:///c:/data"},
+        {L"file:///C:/Data", WindowFault::GetWindowFails, L"file:///c:/data"},
+        {L"file:///C:/Data", WindowFault::NullHandle, L"file:///c:/data"},
+    };
     ComApartment apartment;
-    for (WindowFault fault : faults) {
-        SCOPED_TRACE(testing::Message() << "fault " << static_cast<int>(fault));
-        FaultyThenWhole search({L"file:///C:/Data", fault}, L"file:///c:/data");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Describe({c.location, c.fault}));
+        FaultyThenWhole search({c.location, c.fault}, c.wholeLocation);
 
         EXPECT_TRUE(search.found);
         EXPECT_EQ(search.faulty.RefreshCalls(), 0);
         EXPECT_TRUE(IsIconic(search.first.Handle()));
         EXPECT_EQ(search.whole.RefreshCalls(), 1);
         EXPECT_FALSE(IsIconic(search.second.Handle()));
+        EXPECT_EQ(search.shell.ItemRequests(), (std::vector<LONG>{0, 1}));
         ExpectBalanced(search.shell);
     }
 }
@@ -342,34 +362,6 @@ TEST(ActivateExistingWindow, LoneMatchWithoutHandleIsNeitherReloadedNorFound) {
     EXPECT_EQ(window.RefreshCalls(), 0);
     EXPECT_TRUE(IsIconic(shown.Handle()));
     ExpectBalanced(shell);
-}
-
-TEST(ActivateExistingWindow, FailureAtOneIndexOnlySkipsThatIndex) {
-    const ListedWindow faulty[] = {
-        {L"file:///C:/Data", WindowFault::ItemFails},
-        {L"file:///C:/Data", WindowFault::ItemNull},
-        {L"file:///C:/Data", WindowFault::NoBrowser},
-        {L"file:///C:/Data", WindowFault::NullBrowser},
-        {L"file:///C:/Data", WindowFault::LocationFails},
-        {L"file:///C:/Data", WindowFault::NullLocation},
-        {L"FILE:///C:/Data", WindowFault::None},
-        {L"https://example.com/", WindowFault::None},
-        {L"file://", WindowFault::None},
-        {L"", WindowFault::None},
-    };
-    ComApartment apartment;
-    for (const ListedWindow& listed : faulty) {
-        SCOPED_TRACE(Describe(listed));
-        FaultyThenWhole search(listed);
-
-        EXPECT_TRUE(search.found);
-        EXPECT_EQ(search.faulty.RefreshCalls(), 0);
-        EXPECT_TRUE(IsIconic(search.first.Handle()));
-        EXPECT_EQ(search.whole.RefreshCalls(), 1);
-        EXPECT_FALSE(IsIconic(search.second.Handle()));
-        EXPECT_EQ(search.shell.ItemRequests(), (std::vector<LONG>{0, 1}));
-        ExpectBalanced(search.shell);
-    }
 }
 
 // The collection cannot be created, or cannot be counted, from now on.
@@ -1026,8 +1018,8 @@ TEST(CallDeadline, AHungWindowIsCancelledAndTheSearchGoesOn) {
         cancellation.calls = cancellation.allowed = 0;
         cancellation.works = true;
         cancellation.window = &hung;
-        CurrentCallCancelCalls() =
-            CallCancelCalls{c.works, FakeCancelCall, FakeEnableCancellation, FakeDisableCancellation};
+        ScopedCalls cancel(CurrentCallCancelCalls(),
+                           {c.works, FakeCancelCall, FakeEnableCancellation, FakeDisableCancellation});
         // Where nothing cancels, the hung window answers (E_FAIL) after the
         // deadline and a half.
         UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -1043,7 +1035,6 @@ TEST(CallDeadline, AHungWindowIsCancelledAndTheSearchGoesOn) {
         late.join();
         // A deadline left armed after its call would fire by now.
         if (c.works == FakeCancellationWorks) Sleep(kCallDeadlineMs + 500);
-        CurrentCallCancelCalls() = PlatformCallCancelCalls();
 
         EXPECT_EQ(cancellation.calls, c.cancels);
         if (c.cancels) {
@@ -1078,8 +1069,8 @@ TEST(CallDeadline, OnlyACallThatOutlastsItsOwnDeadlineIsCancelled) {
         cancellation.calls = 0;
         cancellation.works = true;
         cancellation.window = nullptr;
-        CurrentCallCancelCalls() =
-            CallCancelCalls{FakeCancellationWorks, FakeCancelCall, FakeEnableCancellation, FakeDisableCancellation};
+        ScopedCalls cancel(CurrentCallCancelCalls(),
+                           {FakeCancellationWorks, FakeCancelCall, FakeEnableCancellation, FakeDisableCancellation});
         {
             CallDeadline deadline;
             deadline.Bounded([] { return S_OK; });
@@ -1090,7 +1081,6 @@ TEST(CallDeadline, OnlyACallThatOutlastsItsOwnDeadlineIsCancelled) {
             });
             EXPECT_EQ(cancellation.calls, c.cancels);
         }
-        CurrentCallCancelCalls() = PlatformCallCancelCalls();
     }
 }
 
@@ -1180,6 +1170,7 @@ TEST(ActivateOrOpenFolder, SelectsTheChangedItemOnlyWhereAndWhenItMay) {
                                                     window.Handle(), nullptr, GetModuleHandleW(nullptr), nullptr);
         }
         FakeDesktopInUse inUse(situation);
+        ScopedCalls cancel(CurrentCallCancelCalls());
         if (c.view == View::Hangs) {
             shown->HangOnSelect(kCallDeadlineMs * 3);
             cancellation.works = true;
@@ -1197,7 +1188,6 @@ TEST(ActivateOrOpenFolder, SelectsTheChangedItemOnlyWhereAndWhenItMay) {
         else ActivateOrOpenFolder(folder.Path(), stop.get(), c.item);
         const ULONGLONG elapsed = GetTickCount64() - start;
         stopper.join();
-        CurrentCallCancelCalls() = PlatformCallCancelCalls();
         cancellation.hungView = nullptr;
 
         const std::vector<std::string>& events = shown->Events();

@@ -14,6 +14,7 @@
 
 #include "base/win_raii.h"
 #include "explorer/foreground.h"
+#include "test_support.h"
 
 enum class Grants { AtOnce, AfterOwnInput, Never };
 
@@ -127,15 +128,13 @@ public:
         situation.realStart = GetTickCount();
         situation.stopEvent = stop_.get();
         desktop = situation;
-        CurrentDesktopCalls() = DesktopCalls{
-            FakeShowWindowAsync,     FakeIsIconic,        FakeSetForegroundWindow,
-            FakeGetForegroundWindow, FakeIsHungAppWindow, FakeFlashWindowEx,
-            FakeShellExecute,        FakeSendInput,       FakeGetLastInputInfo,
-            FakeGetTickCount,        FakeGetGUIThreadInfo, FakeQueryUserNotificationState,
-            FakeInputDesktopIsElsewhere, FakeSystemParametersInfo};
     }
-    ~FakeDesktopInUse() { CurrentDesktopCalls() = PlatformDesktopCalls(); }
 
 private:
     UniqueHandle stop_;
+    ScopedCalls<DesktopCalls> calls_{CurrentDesktopCalls(),
+                                     {FakeShowWindowAsync, FakeIsIconic, FakeSetForegroundWindow, FakeGetForegroundWindow,
+                                      FakeIsHungAppWindow, FakeFlashWindowEx, FakeShellExecute, FakeSendInput,
+                                      FakeGetLastInputInfo, FakeGetTickCount, FakeGetGUIThreadInfo,
+                                      FakeQueryUserNotificationState, FakeInputDesktopIsElsewhere, FakeSystemParametersInfo}};
 };

@@ -34,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "explorer/tab_strip.h"
 #include "explorer/ui_automation_client.h"
 #include "test_support.h"
 
@@ -203,11 +204,11 @@ private:
 class FakeTabStrip {
 public:
     FakeTabStrip();
-    ~FakeTabStrip();
-    FakeTabStrip(const FakeTabStrip&) = delete;
-    FakeTabStrip& operator=(const FakeTabStrip&) = delete;
     // Select requests made, obeyed or not.
     int SelectCalls() const;
+
+private:
+    ScopedCalls<TabStripCalls> calls_;
 };
 
 // One read of a strip as UI Automation hands it out: tab items with their
@@ -220,7 +221,8 @@ Microsoft::WRL::ComPtr<uia::IUIAutomationElementArray> FakeTabItems(std::vector<
 // One fake shell window served from a thread of its own, in a
 // single-threaded apartment: from any other apartment its IOleWindow is
 // reached through a real proxy, and GetWindow does not answer until
-// Answer() (or the destructor), the way a hung Explorer window does not.
+// Answer() (or the destructor, or 30 s), the way a hung Explorer window
+// does not.
 // After Cancel() the thread stays hung for a few seconds more, as a hung
 // window's does: a call into it meanwhile, a Release included, waits.
 class UnansweringWindow {

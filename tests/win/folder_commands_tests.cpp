@@ -387,18 +387,6 @@ private:
     std::thread thread_;
 };
 
-TEST_F(FolderCommands, CancellingTheFolderDialogChangesNothing) {
-    DialogDriver driver(window_.Handle(), [](HWND dialog) { PressButton(dialog, IDCANCEL); });
-
-    PickFolder(window_.Handle());
-
-    ASSERT_TRUE(driver.Join()) << "no dialog was shown";
-    EXPECT_TRUE(AppState.folders.empty());
-    EXPECT_TRUE(ListBoxItems().empty());
-    EXPECT_FALSE(FileExists(appData_.settingsFile()));
-    EXPECT_EQ(AppState.stopEvent, nullptr);
-}
-
 // The File Open dialog's name box, which takes a full path; with folder
 // picking on, OK then returns that folder instead of browsing into it.
 // Wine's dialog has the classic one (edt1), a child of the dialog itself;
@@ -456,34 +444,32 @@ HRESULT WINAPI CreateInstanceWithoutFileOpenDialog(REFCLSID type, LPUNKNOWN oute
     return REGDB_E_CLASSNOTREG;
 }
 
-class FolderBrowserFallback : public FolderCommands {
-protected:
-    void SetUp() override {
-        FolderCommands::SetUp();
-        CurrentFolderDialogCalls() = {CreateInstanceWithoutFileOpenDialog};
+// Cancelled, the folder dialog, or the folder browser (which shows the
+// title) in its place, changes nothing.
+TEST_F(FolderCommands, CancellingTheDialogOrTheBrowserChangesNothing) {
+    for (bool browser : {false, true}) {
+        SCOPED_TRACE(browser ? "folder browser" : "folder dialog");
+        ScopedCalls dialogs(CurrentFolderDialogCalls());
+        if (browser) CurrentFolderDialogCalls() = {CreateInstanceWithoutFileOpenDialog};
+        std::atomic<bool> titled{false};
+        DialogDriver driver(window_.Handle(), [&titled](HWND dialog) {
+            titled = HasChildWithText(dialog, L"フォルダーを選択");
+            PressButton(dialog, IDCANCEL);
+        });
+
+        PickFolder(window_.Handle());
+
+        ASSERT_TRUE(driver.Join()) << "nothing was shown";
+        EXPECT_TRUE(titled || !browser);
+        EXPECT_TRUE(AppState.folders.empty());
+        EXPECT_TRUE(ListBoxItems().empty());
+        EXPECT_FALSE(FileExists(appData_.settingsFile()));
+        EXPECT_EQ(AppState.stopEvent, nullptr);
     }
-    void TearDown() override {
-        CurrentFolderDialogCalls() = PlatformFolderDialogCalls();
-        FolderCommands::TearDown();
-    }
-};
-
-TEST_F(FolderBrowserFallback, ShowsTheTitleAndCancellingChangesNothing) {
-    std::atomic<bool> titled{false};
-    DialogDriver driver(window_.Handle(), [&titled](HWND dialog) {
-        titled = HasChildWithText(dialog, L"フォルダーを選択");
-        PressButton(dialog, IDCANCEL);
-    });
-
-    PickFolder(window_.Handle());
-
-    ASSERT_TRUE(driver.Join()) << "no folder browser was shown";
-    EXPECT_TRUE(titled);
-    EXPECT_TRUE(AppState.folders.empty());
-    EXPECT_FALSE(FileExists(appData_.settingsFile()));
 }
 
-TEST_F(FolderBrowserFallback, FolderChosenInTheBrowserIsAdded) {
+TEST_F(FolderCommands, FolderChosenInTheBrowserIsAdded) {
+    ScopedCalls dialogs(CurrentFolderDialogCalls(), {CreateInstanceWithoutFileOpenDialog});
     std::wstring chosen = root.Make(L"browsed");
     DialogDriver driver(window_.Handle(), [chosen](HWND dialog) {
         // The browser fills its tree after it shows and may move the

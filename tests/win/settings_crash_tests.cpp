@@ -15,6 +15,7 @@
 #include "scoped_local_app_data.h"
 #include "settings/settings_store.h"
 #include "settings_save_texts.h"
+#include "test_support.h"
 
 namespace {
 
@@ -63,13 +64,16 @@ TEST(SettingsCrashSafety, KilledSavesNeverLeaveACutFile) {
         }
         ASSERT_TRUE(started) << "kill " << kill << ", error " << GetLastError();
         // Let the loop get going, then kill it somewhere inside a save.
-        while (ReadBytes(path) == previous && WaitForSingleObject(process.hProcess, 1) == WAIT_TIMEOUT) {
-        }
+        const bool saving = WaitUntil(
+            [&] { return ReadBytes(path) != previous || WaitForSingleObject(process.hProcess, 0) != WAIT_TIMEOUT; },
+            std::chrono::seconds(10), std::chrono::milliseconds(1));
         Sleep(delay(random));
         TerminateProcess(process.hProcess, 9);
-        WaitForSingleObject(process.hProcess, INFINITE);
+        const bool ended = WaitForSingleObject(process.hProcess, 10000) == WAIT_OBJECT_0;
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
+        ASSERT_TRUE(saving && ended) << "kill " << kill << ": the save loop "
+                                     << (saving ? "still ran 10 s after the kill" : "changed nothing within 10 s");
 
         const std::string now = ReadBytes(path);
         ASSERT_TRUE(now == texts[0] || now == texts[1]) << "kill " << kill << " left " << now.size() << " bytes";

@@ -8,6 +8,7 @@
 #include <psapi.h>
 #include <shlobj.h>
 
+#include <atomic>
 #include <functional>
 #include <random>
 #include <string>
@@ -57,33 +58,36 @@ TEST_F(SettingsStore, PathWithoutAFolderGivenIsUnderTheShellsLocalAppData) {
     EXPECT_EQ(path, std::wstring(shellFolder) + L"\\Vantly\\window.json");
 }
 
-TEST_F(SettingsStore, SaveWritesBomAndOneLineOfUtf8) {
-    AppState.folders = {L"C:\\\u65e5\u672c\\\u30d5\u30a9\u30eb\u30c0\u30fc", L"C:\\emoji\U0001F600", L"D:\\a]b \"q\"\t"};
-    SaveSettings(window_.Handle());
-    EXPECT_EQ(ReadBytes(appData_.settingsFile()),
-              kBom +
-                  "{\"x\":880,\"y\":410,\"width\":420,\"height\":350,\"folders\":["
-                  "\"C:\\\\\xE6\x97\xA5\xE6\x9C\xAC\\\\\xE3\x83\x95\xE3\x82\xA9\xE3\x83\xAB\xE3\x83\x80\xE3\x83\xBC\","
-                  "\"C:\\\\emoji\xF0\x9F\x98\x80\","
-                  "\"D:\\\\a]b \\\"q\\\"\\t\"]}");
-    EXPECT_EQ(FilesIn(appData_.vantlyFolder()), std::vector<std::wstring>{L"window.json"});
-}
-
-TEST_F(SettingsStore, EverySaveLeavesExactlyOneBom) {
-    SaveSettings(window_.Handle());
-    AppState.folders = {L"C:\\A"};
-    SaveSettings(window_.Handle());
-    EXPECT_EQ(ReadBytes(appData_.settingsFile()),
-              kBom + "{\"x\":880,\"y\":410,\"width\":420,\"height\":350,\"folders\":[\"C:\\\\A\"]}");
-}
-
-TEST_F(SettingsStore, MaximisedMinimisedAndHiddenWindowsStoreTheirRestoredRectangle) {
-    const std::string expected = kBom + "{\"x\":880,\"y\":410,\"width\":420,\"height\":350,\"folders\":[]}";
-    for (int show : {SW_SHOWMAXIMIZED, SW_SHOWMINIMIZED, SW_HIDE}) {
-        ShowWindow(window_.Handle(), SW_SHOWNORMAL);
-        ShowWindow(window_.Handle(), show);
+// What a save leaves: a BOM, one line of UTF-8 with the window's restored
+// rectangle whatever its state, and no file beside window.json, over a
+// temporary file a killed save left as over an earlier save.
+TEST_F(SettingsStore, SaveLeavesOneBomAndOneLineOfUtf8Alone) {
+    const std::string noFolders = kBom + "{\"x\":880,\"y\":410,\"width\":420,\"height\":350,\"folders\":[]}";
+    auto shown = [&](int show) {
+        return [this, show] { ShowWindow(window_.Handle(), SW_SHOWNORMAL); ShowWindow(window_.Handle(), show); };
+    };
+    const struct { const char* what; std::function<void()> before; FolderList folders; std::string bytes; } cases[] = {
+        {"a temporary file left by a killed save",
+         [&] { GetSettingsPath(); WriteTextFile(appData_.settingsFile() + L".tmp", "{\"x\":1,\"fold"); }, {}, noFolders},
+        {"names beyond ASCII and to be escaped", [] {},
+         {L"C:\\\u65e5\u672c\\\u30d5\u30a9\u30eb\u30c0\u30fc", L"C:\\emoji\U0001F600", L"D:\\a]b \"q\"\t"},
+         kBom + "{\"x\":880,\"y\":410,\"width\":420,\"height\":350,\"folders\":["
+                "\"C:\\\\\xE6\x97\xA5\xE6\x9C\xAC\\\\\xE3\x83\x95\xE3\x82\xA9\xE3\x83\xAB\xE3\x83\x80\xE3\x83\xBC\","
+                "\"C:\\\\emoji\xF0\x9F\x98\x80\","
+                "\"D:\\\\a]b \\\"q\\\"\\t\"]}"},
+        {"a save over an earlier one", [&] { SaveSettings(window_.Handle()); }, {L"C:\\A"},
+         kBom + "{\"x\":880,\"y\":410,\"width\":420,\"height\":350,\"folders\":[\"C:\\\\A\"]}"},
+        {"maximised", shown(SW_SHOWMAXIMIZED), {}, noFolders},
+        {"minimised", shown(SW_SHOWMINIMIZED), {}, noFolders},
+        {"hidden", shown(SW_HIDE), {}, noFolders},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.before();
+        AppState.folders = c.folders;
         SaveSettings(window_.Handle());
-        EXPECT_EQ(ReadBytes(appData_.settingsFile()), expected) << "show command " << show;
+        EXPECT_EQ(ReadBytes(appData_.settingsFile()), c.bytes);
+        EXPECT_EQ(FilesIn(appData_.vantlyFolder()), std::vector<std::wstring>{L"window.json"});
     }
 }
 
@@ -141,14 +145,20 @@ TEST_F(SettingsStore, ReadTellsAMissingFileFromOneThatCannotBeOpened) {
     // part of a list): the part must not pass for the whole file.
     const std::wstring pipeName = L"\\\\.\\pipe\\lumivane-" + std::to_wstring(GetCurrentProcessId());
     HANDLE pipe = CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE, 1, 4096, 4096, 0, nullptr);
-    std::thread writer([pipe, part = kBom + "{\"folders\":[\"C:\\\\A\"]"] {
-        DWORD written = 0;
+    std::atomic<bool> written{false};
+    std::thread writer([pipe, &written, part = kBom + "{\"folders\":[\"C:\\\\A\"]"] {
+        DWORD size = 0;
         ConnectNamedPipe(pipe, nullptr);
-        WriteFile(pipe, part.data(), static_cast<DWORD>(part.size()), &written, nullptr);
+        WriteFile(pipe, part.data(), static_cast<DWORD>(part.size()), &size, nullptr);
         FlushFileBuffers(pipe);  // until the reader has it all
         DisconnectNamedPipe(pipe);
+        written = true;
     });
     EXPECT_EQ(ReadSettingsFile(pipeName, text), SettingsFileRead::Unreadable) << "read error";
+    if (!WaitUntil([&] { return written.load(); }, std::chrono::seconds(10))) {
+        ADD_FAILURE() << "the reader never read the pipe";
+        CloseHandle(CreateFileW(pipeName.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    }
     writer.join();
     CloseHandle(pipe);
 }
@@ -242,15 +252,6 @@ TEST_F(SettingsStore, ASaveThatFailsLeavesTheOldFile) {
         EXPECT_EQ(ReadBytes(file), before);
         EXPECT_EQ(FilesIn(appData_.vantlyFolder()), std::vector<std::wstring>{L"window.json"});
     }
-}
-
-TEST_F(SettingsStore, ATemporaryFileLeftByAKilledSaveIsReplacedNotKept) {
-    GetSettingsPath();
-    WriteTextFile(appData_.settingsFile() + L".tmp", "{\"x\":1,\"fold");
-    SaveSettings(window_.Handle());
-    EXPECT_EQ(FilesIn(appData_.vantlyFolder()), std::vector<std::wstring>{L"window.json"});
-    EXPECT_EQ(ReadBytes(appData_.settingsFile()),
-              kBom + "{\"x\":880,\"y\":410,\"width\":420,\"height\":350,\"folders\":[]}");
 }
 
 TEST_F(SettingsStore, FileEditedByHandWithCrLfAndSpacesLoads) {

@@ -1,7 +1,8 @@
 #pragma once
 // What the Windows tests share: real folders and files of their own, real
 // windows to hand to the code under test, and waiting for something to
-// happen on another thread or in another process.
+// happen on another thread or in another process, and putting a stand-in
+// in place of the platform for one scope.
 //
 // Header-only and free of the program's own headers, so that any test,
 // the fake shell and the benchmarks can include it without linking more.
@@ -16,6 +17,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 // Calls predicate every interval until it answers true; false if it still
 // answers false after timeout.
@@ -59,6 +61,22 @@ inline bool BecomesRenewed(HANDLE handle) {
 inline bool IsValidChangeHandle(HANDLE handle) {
     return handle != nullptr && handle != INVALID_HANDLE_VALUE;
 }
+
+// Puts standIn into a table of platform calls (a Current...Calls() slot)
+// for one scope and what was there back at its end, however it ends; with
+// no stand-in, keeps the table for a test that changes an entry of it.
+template <typename Calls>
+class ScopedCalls {
+public:
+    explicit ScopedCalls(Calls& slot) : slot_(slot), saved_(slot) {}
+    ScopedCalls(Calls& slot, Calls standIn) : ScopedCalls(slot) { slot_ = std::move(standIn); }
+    ~ScopedCalls() { slot_ = saved_; }
+    ScopedCalls(const ScopedCalls&) = delete;
+
+private:
+    Calls& slot_;
+    Calls saved_;
+};
 
 // --- Folders and files ---------------------------------------------------
 
