@@ -154,25 +154,34 @@ TEST(GetWindowFolderPath, NullBrowserGivesNoPath) {
     EXPECT_TRUE(path.empty());
 }
 
-TEST(GetWindowFolderPath, LocationsThatNameNoFolderLeaveThePathAlone) {
-    const ListedWindow cases[] = {
-        {L"file:///C:/Data", WindowFault::LocationFails},
-        {L"file:///C:/Data", WindowFault::NullLocation},
-        {L"", WindowFault::None},
-        {L"file:/", WindowFault::None},
-        {L"FILE:///C:/Data", WindowFault::None},
-        {L"File:///C:/Data", WindowFault::None},
-        {L"https://example.com/C:/Data", WindowFault::None},
-        {L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}", WindowFault::None},
+// A file location converts to the whole local path; any other location,
+// or one that cannot be read, leaves the path alone.
+TEST(GetWindowFolderPath, OnlyFileLocationsGiveAWholeLocalPath) {
+    const struct {
+        ListedWindow listed;
+        const wchar_t* path;  // null: no folder
+    } cases[] = {
+        {{L"file:///C:/Users/Me/My%20Docs", WindowFault::None}, L"C:\\Users\\Me\\My Docs"},
+        {{L"file:///C:/Data", WindowFault::None}, L"C:\\Data"},
+        {{L"file:///c:/a", WindowFault::None}, L"c:\\a"},
+        {{L"file://server/share/x", WindowFault::None}, L"\\\\server\\share\\x"},
+        {{L"file:///C:/Data", WindowFault::LocationFails}, nullptr},
+        {{L"file:///C:/Data", WindowFault::NullLocation}, nullptr},
+        {{L"", WindowFault::None}, nullptr},
+        {{L"file:/", WindowFault::None}, nullptr},
+        {{L"FILE:///C:/Data", WindowFault::None}, nullptr},
+        {{L"File:///C:/Data", WindowFault::None}, nullptr},
+        {{L"https://example.com/C:/Data", WindowFault::None}, nullptr},
+        {{L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}", WindowFault::None}, nullptr},
     };
     ComApartment apartment;
-    for (const ListedWindow& c : cases) {
-        SCOPED_TRACE(Describe(c));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Describe(c.listed));
         FakeShell shell;
-        FakeWindow& window = shell.AddWindow(c.location, nullptr, c.fault);
+        FakeWindow& window = shell.AddWindow(c.listed.location, nullptr, c.listed.fault);
         std::wstring path = L"untouched";
-        EXPECT_FALSE(GetWindowFolderPath(window.Browser(), path));
-        EXPECT_EQ(path, L"untouched");
+        EXPECT_EQ(GetWindowFolderPath(window.Browser(), path), c.path != nullptr);
+        EXPECT_EQ(path, c.path ? c.path : L"untouched");
         EXPECT_EQ(window.LocationCalls(), 1);
         ExpectBalanced(shell);
     }
@@ -192,87 +201,44 @@ TEST(GetWindowFolderPath, BarePrefixNeverNamesAFolder) {
     ExpectBalanced(shell);
 }
 
-TEST(GetWindowFolderPath, FileLocationsConvertToWholeLocalPaths) {
-    struct Case {
-        const wchar_t* location;
-        const wchar_t* path;
-    } cases[] = {
-        {L"file:///C:/Users/Me/My%20Docs", L"C:\\Users\\Me\\My Docs"},
-        {L"file:///C:/Data", L"C:\\Data"},
-        {L"file:///c:/a", L"c:\\a"},
-        {L"file://server/share/x", L"\\\\server\\share\\x"},
-    };
-    ComApartment apartment;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "location " << c.location);
-        FakeShell shell;
-        FakeWindow& window = shell.AddWindow(c.location);
-        std::wstring path;
-        EXPECT_TRUE(GetWindowFolderPath(window.Browser(), path));
-        EXPECT_EQ(path, c.path);
-        ExpectBalanced(shell);
-    }
-}
-
 // ---------------------------------------------------------------------------
 // ActivateExistingWindow and ActivateOrOpenFolder with the fake collection
 
-// A stored folder path and the location a shell window reports.
-struct StoredAndLocation {
-    const wchar_t* stored;
-    const wchar_t* location;
-};
-
-// For each case: one minimised window listed at the location, and
-// ActivateOrOpenFolder of the stored path; check then sees the shell, the
-// listed window and its handle.
-void ActivateWithOneListedWindow(const std::vector<StoredAndLocation>& cases,
-                                 const std::function<void(const FakeShell&, FakeWindow&, HWND)>& check) {
+// One minimised window listed at the location, and the user's request for
+// the stored path. A match is reloaded and restored once, with no second
+// search; none of the paths that do not match exists, so nothing is opened
+// either.
+TEST(ActivateOrOpenFolder, MatchesDespiteCaseSlashesAndTrailingSeparatorsOnly) {
+    const struct {
+        const wchar_t* stored;
+        const wchar_t* location;
+        bool matches;
+    } cases[] = {
+        {L"C:\\Users\\Me\\Projects", L"file:///c:/users/me/projects", true},
+        {L"c:/users/me/projects/", L"file:///C:/Users/Me/Projects", true},
+        {L"C:\\Users\\Me\\Projects\\\\", L"file:///C:/Users/Me/Projects/", true},
+        {L"C:\\", L"file:///C:/", true},
+        {L"C:\\My Docs", L"file:///C:/My%20Docs", true},
+        {L"\\\\Server\\Share\\Docs", L"file://server/share/docs", true},
+        {L"C:\\LumivaneMissing\\Data", L"file:///C:/LumivaneMissing/Data2", false},
+        {L"C:\\LumivaneMissing\\Data2", L"file:///C:/LumivaneMissing/Data", false},
+        {L"C:\\\\LumivaneMissing\\Data", L"file:///C:/LumivaneMissing/Data", false},
+        {L"C:\\LumivaneMissing\\\u00c4", L"file:///C:/LumivaneMissing/\u00e4", false},
+    };
     ComApartment apartment;
-    for (const StoredAndLocation& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "stored " << c.stored << ", location " << c.location);
         TestWindow shown(L"listed", SW_SHOWMINIMIZED);
         FakeShell shell;
         FakeWindow& window = shell.AddWindow(c.location, shown.Handle());
         ActivateOrOpenFolderForUser(c.stored);
-        check(shell, window, shown.Handle());
+        EXPECT_EQ(window.LocationCalls(), 1);
+        EXPECT_EQ(window.RefreshCalls(), c.matches ? 1 : 0);
+        EXPECT_EQ(window.GetWindowCalls(), c.matches ? 1 : 0);
+        EXPECT_EQ(IsIconic(shown.Handle()) != FALSE, !c.matches);
+        EXPECT_EQ(shell.Creations(), 1) << "searched again after a match";
         ExpectBalanced(shell);
     }
-}
-
-TEST(ActivateOrOpenFolder, MatchesDespiteCaseSlashesAndTrailingSeparators) {
-    ActivateWithOneListedWindow(
-        {
-            {L"C:\\Users\\Me\\Projects", L"file:///c:/users/me/projects"},
-            {L"c:/users/me/projects/", L"file:///C:/Users/Me/Projects"},
-            {L"C:\\Users\\Me\\Projects\\\\", L"file:///C:/Users/Me/Projects/"},
-            {L"C:\\", L"file:///C:/"},
-            {L"C:\\My Docs", L"file:///C:/My%20Docs"},
-            {L"\\\\Server\\Share\\Docs", L"file://server/share/docs"},
-        },
-        [](const FakeShell& shell, FakeWindow& window, HWND shown) {
-            EXPECT_EQ(window.RefreshCalls(), 1);
-            EXPECT_EQ(window.GetWindowCalls(), 1);
-            EXPECT_FALSE(IsIconic(shown));
-            EXPECT_EQ(shell.Creations(), 1) << "searched again after a match";
-        });
-}
-
-TEST(ActivateOrOpenFolder, OtherFoldersDoNotMatch) {
-    // None of the stored paths exists, so nothing is opened either.
-    ActivateWithOneListedWindow(
-        {
-            {L"C:\\LumivaneMissing\\Data", L"file:///C:/LumivaneMissing/Data2"},
-            {L"C:\\LumivaneMissing\\Data2", L"file:///C:/LumivaneMissing/Data"},
-            {L"C:\\\\LumivaneMissing\\Data", L"file:///C:/LumivaneMissing/Data"},
-            {L"C:\\LumivaneMissing\\\u00c4", L"file:///C:/LumivaneMissing/\u00e4"},
-        },
-        [](const FakeShell& shell, FakeWindow& window, HWND shown) {
-            EXPECT_EQ(window.LocationCalls(), 1);
-            EXPECT_EQ(window.RefreshCalls(), 0);
-            EXPECT_TRUE(IsIconic(shown));
-            EXPECT_EQ(shell.Creations(), 1);
-        });
 }
 
 TEST(ActivateExistingWindow, OnlyTheFirstMatchingWindowIsActivated) {
@@ -298,25 +264,10 @@ TEST(ActivateExistingWindow, OnlyTheFirstMatchingWindowIsActivated) {
 }
 
 // Two minimised windows listed for the same folder, the first as listed
-// (its location and failing step), the second whole at wholeLocation; then
-// the search for c:\data.
-struct FaultyThenWhole {
-    FaultyThenWhole(const ListedWindow& listed, const wchar_t* wholeLocation)
-        : faulty(shell.AddWindow(listed.location, first.Handle(), listed.fault)),
-          whole(shell.AddWindow(wholeLocation, second.Handle())),
-          found(ActivateExistingWindow(L"c:\\data")) {}
-
-    TestWindow first{L"first", SW_SHOWMINIMIZED};
-    TestWindow second{L"second", SW_SHOWMINIMIZED};
-    FakeShell shell;
-    FakeWindow& faulty;
-    FakeWindow& whole;
-    bool found;
-};
-
-// A window that fails at one step is skipped and the search goes on. One
-// without its handle cannot be told hung, nor told apart from the one the
-// user types in: it is not reloaded either.
+// (its location and failing step), the second whole. A window that fails
+// at one step is skipped and the search goes on. One without its handle
+// cannot be told hung, nor told apart from the one the user types in: it
+// is not reloaded either.
 TEST(ActivateExistingWindow, AWindowThatFailsAtOneStepIsSkipped) {
     const struct {
         const wchar_t* location;
@@ -341,15 +292,19 @@ TEST(ActivateExistingWindow, AWindowThatFailsAtOneStepIsSkipped) {
     ComApartment apartment;
     for (const auto& c : cases) {
         SCOPED_TRACE(Describe({c.location, c.fault}));
-        FaultyThenWhole search({c.location, c.fault}, c.wholeLocation);
+        TestWindow first(L"first", SW_SHOWMINIMIZED);
+        TestWindow second(L"second", SW_SHOWMINIMIZED);
+        FakeShell shell;
+        FakeWindow& faulty = shell.AddWindow(c.location, first.Handle(), c.fault);
+        FakeWindow& whole = shell.AddWindow(c.wholeLocation, second.Handle());
 
-        EXPECT_TRUE(search.found);
-        EXPECT_EQ(search.faulty.RefreshCalls(), 0);
-        EXPECT_TRUE(IsIconic(search.first.Handle()));
-        EXPECT_EQ(search.whole.RefreshCalls(), 1);
-        EXPECT_FALSE(IsIconic(search.second.Handle()));
-        EXPECT_EQ(search.shell.ItemRequests(), (std::vector<LONG>{0, 1}));
-        ExpectBalanced(search.shell);
+        EXPECT_TRUE(ActivateExistingWindow(L"c:\\data"));
+        EXPECT_EQ(faulty.RefreshCalls(), 0);
+        EXPECT_TRUE(IsIconic(first.Handle()));
+        EXPECT_EQ(whole.RefreshCalls(), 1);
+        EXPECT_FALSE(IsIconic(second.Handle()));
+        EXPECT_EQ(shell.ItemRequests(), (std::vector<LONG>{0, 1}));
+        ExpectBalanced(shell);
     }
 }
 
@@ -362,15 +317,6 @@ TEST(ActivateExistingWindow, LoneMatchWithoutHandleIsNeitherReloadedNorFound) {
     EXPECT_EQ(window.RefreshCalls(), 0);
     EXPECT_TRUE(IsIconic(shown.Handle()));
     ExpectBalanced(shell);
-}
-
-// The collection cannot be created, or cannot be counted, from now on.
-void BreakCollection(FakeShell& shell, bool creationFails) {
-    if (creationFails) {
-        shell.FailCreation(E_FAIL);
-    } else {
-        shell.FailCount(E_FAIL);
-    }
 }
 
 TEST(ActivateExistingWindow, CollectionFailureEndsTheSearchAndCountFailureAsksTheShell) {
@@ -392,7 +338,7 @@ TEST(ActivateExistingWindow, CollectionFailureEndsTheSearchAndCountFailureAsksTh
         SCOPED_TRACE(testing::Message() << (c.creationFails ? "creation fails, " : "count fails, ") << c.path);
         FakeShell shell;
         FakeWindow& window = shell.AddWindow(L"file:///" + c.path);
-        BreakCollection(shell, c.creationFails);
+        c.creationFails ? shell.FailCreation(E_FAIL) : shell.FailCount(E_FAIL);
         EXPECT_FALSE(ActivateExistingWindow(NormalizeFolderPath(c.path)));
         EXPECT_EQ(shell.Creations(), 1);
         EXPECT_TRUE(shell.ItemRequests().empty());
@@ -479,7 +425,7 @@ TEST(ActivateOrOpenFolder, NoCollectionMeansOneOpenRequestAndTenSearches) {
         ScratchFolder folder(creationFails ? L"LumivaneNoCollection" : L"LumivaneNoCount");
         FakeShell shell;
         shell.AddWindow(folder.Url());
-        BreakCollection(shell, creationFails);
+        creationFails ? shell.FailCreation(E_FAIL) : shell.FailCount(E_FAIL);
 
         ActivateOrOpenFolderForUser(folder.Path());
 
