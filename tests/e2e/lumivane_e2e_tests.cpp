@@ -197,22 +197,24 @@ protected:
         return tray["tray"] == "shown" ? tray.Int("tray.icons") : 0;
     }
 
-    // Opens the list's context menu with a right-click or, when rightClick is
-    // false, from the keyboard, then picks its only item, "削除".
-    void DeleteRowByContextMenu(int row, bool rightClick) {
-        Facts before = Inspect({"main"});
-        auto [x, y] = Middle(before.Ints("list." + std::to_string(row) + ".rect"));
-        if (rightClick) {
+    // Opens the list's context menu on row: with a right-click when key is
+    // empty, else from the keyboard with key, once a click has selected the
+    // row and given the list the focus.
+    void OpenListMenu(int row, const std::string& key) {
+        auto [x, y] = Middle(Inspect({"main"}).Ints("list." + std::to_string(row) + ".rect"));
+        if (key.empty()) {
             Click(x, y, 3);
         } else {
             Click(x, y, 1);
-            ASSERT_TRUE(Eventually([&] { return Inspect({"main"}).Int("list.selection") == row; }, kShort));
-            Key(mainXWindow_, "shift+F10");
+            ASSERT_TRUE(Eventually(
+                [&] {
+                    Facts main = Inspect({"main"});
+                    return main.Int("list.selection") == row && main["focus"] == "list";
+                },
+                kShort));
+            Key(mainXWindow_, key);
         }
         ASSERT_TRUE(Eventually([&] { return Inspect({"popup"})["popup"] == "open"; }, kShort)) << "no context menu";
-        Key(mainXWindow_, "Down Return");
-        ASSERT_TRUE(Eventually([&] { return Inspect({"popup"})["popup"] == "none"; }, kShort))
-            << "the menu stayed open:\n" << Inspect({"popup"}).text << Inspect({"main"}).text;
     }
 
     // Right-clicks the notification icon and clicks an item of its menu
@@ -230,29 +232,14 @@ protected:
         Click(menu[0] + menu[2] / 2, menu[1] + menu[3] * (2 * item + 1) / 6, 1);
     }
 
-    // The file-browser windows with this title that appeared during the test.
-    std::vector<TopWindow> NewFileBrowsers(const std::string& title) {
+    // The file-browser windows that appeared during the test; given a
+    // title, only those with that title.
+    std::vector<TopWindow> NewFileBrowsers(const std::string& title = "") {
         std::vector<TopWindow> found;
         for (const TopWindow& window : TopWindows(kFileBrowserClass))
-            if (window.title == title && !fileBrowsersBefore_.count(window.handle)) found.push_back(window);
+            if ((title.empty() || window.title == title) && !fileBrowsersBefore_.count(window.handle))
+                found.push_back(window);
         return found;
-    }
-
-    // The handle of the one file-browser window that a change in folder
-    // opened (its last name is title), once the change has settled; empty
-    // after a failure.
-    std::string BrowserOpenedByAChange(const std::string& folder, const std::string& title) {
-        WriteFileBytes(folder + "/first.txt", "1");
-        std::vector<TopWindow> opened;
-        // Shown once the session has been without input for about ten seconds.
-        if (!Eventually([&] { return !(opened = NewFileBrowsers(title)).empty(); }, milliseconds(20000))) {
-            ADD_FAILURE() << "no file-browser window for " << title << " appeared";
-            return {};
-        }
-        // Let the activation and the watcher's wake-ups for this change settle.
-        std::this_thread::sleep_for(milliseconds(1500));
-        EXPECT_EQ(NewFileBrowsers(title).size(), 1u);
-        return opened.front().handle;
     }
 
     // Waits until the session has had no input for a little longer than
@@ -267,25 +254,16 @@ protected:
     // Every file-browser window that appeared during the test is closed,
     // and its process ended if the window does not go.
     void CloseNewFileBrowsers() {
-        std::vector<std::string> handles;
+        const std::vector<TopWindow> opened = NewFileBrowsers();
+        if (opened.empty()) return;
+        std::vector<std::string> close = {"close"};
         std::set<std::string> titles;
-        for (const TopWindow& window : TopWindows(kFileBrowserClass)) {
-            if (fileBrowsersBefore_.count(window.handle)) continue;
-            handles.push_back(window.handle);
+        for (const TopWindow& window : opened) {
+            close.push_back(window.handle);
             titles.insert(window.title);
         }
-        if (handles.empty()) return;
-        std::vector<std::string> close = {"close"};
-        close.insert(close.end(), handles.begin(), handles.end());
         Inspect(close);
-        bool gone = Eventually(
-            [&] {
-                for (const TopWindow& window : TopWindows(kFileBrowserClass))
-                    if (!fileBrowsersBefore_.count(window.handle)) return false;
-                return true;
-            },
-            kShort);
-        if (gone) return;
+        if (Eventually([&] { return NewFileBrowsers().empty(); }, kShort)) return;
         for (const std::string& title : titles)
             for (const std::string& xWindow : FindXWindows("^" + title + "$", milliseconds(1000)))
                 if (pid_t pid = XWindowPid(xWindow); pid > 0) kill(pid, SIGKILL);
@@ -296,12 +274,6 @@ protected:
     void MoveWindow() {
         Inspect({"move", "640", "360"});
         ASSERT_TRUE(Eventually([&] { return Inspect({"main"})["rect"].rfind("640 360 ", 0) == 0; }, kShort));
-    }
-
-    bool AnyNewFileBrowser() {
-        for (const TopWindow& window : TopWindows(kFileBrowserClass))
-            if (!fileBrowsersBefore_.count(window.handle)) return true;
-        return false;
     }
 
     std::string home_;
@@ -423,9 +395,18 @@ TEST_F(LumivaneTest, ClosingHidesAndSavesAndTheIconShowsTheWindowAgain) {
 
     // Round one closes with Alt+F4 and shows with a click on the icon;
     // round two closes with a posted WM_CLOSE and shows with the icon's
-    // "Show Window".
-    for (bool keyboard : {true, false}) {
-        SCOPED_TRACE(keyboard ? "Alt+F4, icon click" : "WM_CLOSE, Show Window");
+    // "Show Window"; round three is round one again, with the icon that
+    // TaskbarCreated brings back after the shell lost every icon.
+    for (int round = 1; round <= 3; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const bool keyboard = round != 2;
+        if (round == 3) {
+            ASSERT_EQ(TrayIcons(), 1);
+            EXPECT_EQ(Inspect({"delete-icon"})["deleted"], "1");
+            ASSERT_TRUE(Eventually([&] { return TrayIcons() == 0; }, kShort));
+            EXPECT_EQ(Inspect({"taskbar-created"})["broadcast"], "1");
+            ASSERT_TRUE(Eventually([&] { return TrayIcons() == 1; }, kShort)) << "the icon did not come back";
+        }
         // Removed, so that only a save on closing can bring it back.
         std::filesystem::remove(settingsFile_);
         if (keyboard) Key(mainXWindow_, "alt+F4");
@@ -518,18 +499,22 @@ TEST_F(LumivaneTest, ContextMenuDeleteRemovesTheSelectedFolderFromListAndFile) {
     struct Case {
         const char* name;
         int row;
-        bool rightClick;
+        const char* key;  // that opens the menu; empty: a right-click
     };
     const Case cases[] = {
         // From the keyboard the selected row goes, not the one at the
         // list's top-left corner.
-        {"second row, Shift+F10", 1, false},
-        {"first row, Shift+F10", 0, false},
-        {"second row, right-click", 1, true},
+        {"second row, Shift+F10", 1, "shift+F10"},
+        {"first row, Shift+F10", 0, "shift+F10"},
+        {"second row, right-click", 1, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_NO_FATAL_FAILURE(DeleteRowByContextMenu(c.row, c.rightClick));
+        ASSERT_NO_FATAL_FAILURE(OpenListMenu(c.row, c.key));
+        // Its only item, "削除".
+        Key(mainXWindow_, "Down Return");
+        ASSERT_TRUE(Eventually([&] { return Inspect({"popup"})["popup"] == "none"; }, kShort))
+            << "the menu stayed open:\n" << Inspect({"popup"}).text << Inspect({"main"}).text;
         folders.erase(folders.begin() + c.row);
         ASSERT_TRUE(Eventually([&] { return ListRows(Inspect({"main"})) == folders; }, kShort))
             << "list: " << Inspect({"main"}).text;
@@ -544,15 +529,10 @@ TEST_F(LumivaneTest, ContextMenuKeyOpensTheListMenu) {
     std::vector<std::string> folders = {WindowsPath(Folder("Only"))};
     WriteSettingsWithFolders(folders);
     ASSERT_NO_FATAL_FAILURE(Start());
-    Facts main = Inspect({"main"});
-    auto [x, y] = Middle(main.Ints("list.0.rect"));
-    Click(x, y, 1);
-    ASSERT_TRUE(Eventually([&] { return Inspect({"main"})["focus"] == "list"; }, kShort));
-    Key(mainXWindow_, "Menu");
-    ASSERT_TRUE(Eventually([&] { return Inspect({"popup"})["popup"] == "open"; }, kShort)) << "no context menu";
+    ASSERT_NO_FATAL_FAILURE(OpenListMenu(0, "Menu"));
     // At the list's top-left corner.
     std::vector<int> popup = Inspect({"popup"}).Ints("popup.rect");
-    std::vector<int> list = main.Ints("list.rect");
+    std::vector<int> list = Inspect({"main"}).Ints("list.rect");
     ASSERT_EQ(popup.size(), 4u);
     ASSERT_EQ(list.size(), 4u);
     EXPECT_NEAR(popup[0], list[0], 4);
@@ -562,31 +542,53 @@ TEST_F(LumivaneTest, ContextMenuKeyOpensTheListMenu) {
     EXPECT_EQ(ListRows(Inspect({"main"})), folders) << "Esc deleted something";
 }
 
-TEST_F(LumivaneTest, ChangeInAWatchedFolderOpensThatFolder) {
+// A change in a watched folder opens that folder, and no other. The shell
+// under Wine lists no windows, so the folder is opened anew, once the
+// session has been without input for about ten seconds (Wine counts the
+// main window shown at start-up as input). But it can find the window
+// showing a folder: the next change brings back the window the first one
+// opened, minimised meanwhile. An open request could not do it (Wine's file
+// browser then only sets the foreground, and a minimised window stays
+// minimised).
+TEST_F(LumivaneTest, ChangeInAWatchedFolderOpensItAndTheNextBringsItBackInFront) {
     std::string inbox = Folder("Inbox");
     WriteSettingsWithFolders({WindowsPath(Folder("Quiet")), WindowsPath(inbox)});
     ASSERT_NO_FATAL_FAILURE(Start());
-    auto newBrowsers = [&](const std::string& title) { return NewFileBrowsers(title); };
-    ASSERT_TRUE(newBrowsers("Inbox").empty());
+    ASSERT_TRUE(NewFileBrowsers("Inbox").empty());
 
-    WriteFileBytes(inbox + "/note.txt", "hello");
-    // The shell under Wine lists no windows, so the folder is opened anew,
-    // once the session has been without input for about ten seconds (Wine
-    // counts the main window shown at start-up as input).
+    WriteFileBytes(inbox + "/first.txt", "1");
     std::vector<TopWindow> opened;
-    EXPECT_TRUE(Eventually([&] { return !(opened = newBrowsers("Inbox")).empty(); }, milliseconds(20000)))
+    EXPECT_TRUE(Eventually([&] { return !(opened = NewFileBrowsers("Inbox")).empty(); }, milliseconds(20000)))
         << "no file-browser window for Inbox appeared";
-    EXPECT_TRUE(newBrowsers("Quiet").empty()) << "the unchanged folder was opened too";
-    if (opened.empty()) return;
+    EXPECT_TRUE(NewFileBrowsers("Quiet").empty()) << "the unchanged folder was opened too";
+    ASSERT_FALSE(opened.empty());
     EXPECT_TRUE(opened.front().visible);
     // Later wake-ups for the same file find the window opened by the first
     // (Wine's shell finds it by folder) instead of asking to open it again.
     std::this_thread::sleep_for(milliseconds(1500));
-    std::cout << "file-browser windows opened for one new file: " << newBrowsers("Inbox").size() << "\n";
+    EXPECT_EQ(NewFileBrowsers("Inbox").size(), 1u);
     EXPECT_FALSE(FindXWindows("^Inbox$", kShort).empty());
+    const std::string browser = opened.front().handle;
+
+    Inspect({"minimize", browser});
+    Inspect({"foreground"});
+    ASSERT_TRUE(Eventually([&] { return Inspect({"state", browser})["iconic"] == "1"; }, kShort));
+    ASSERT_EQ(Inspect({"state", browser})["foreground"], "0");
+    ASSERT_NO_FATAL_FAILURE(WaitUntilTheUserIsAway(browser));
+
+    WriteFileBytes(inbox + "/second.txt", "2");
+    EXPECT_TRUE(Eventually(
+        [&] {
+            Facts state = Inspect({"state", browser});
+            return state["iconic"] == "0" && state["foreground"] == "1";
+        },
+        milliseconds(5000)))
+        << "the folder's window did not come back in front";
+    std::this_thread::sleep_for(milliseconds(1500));
+    EXPECT_EQ(NewFileBrowsers("Inbox").size(), 1u) << "a second window was opened";
 
     CloseNewFileBrowsers();
-    EXPECT_TRUE(newBrowsers("Inbox").empty()) << "the file browser did not close";
+    EXPECT_TRUE(NewFileBrowsers("Inbox").empty()) << "the file browser did not close";
     EXPECT_TRUE(program_->Running());
 }
 
@@ -623,43 +625,12 @@ TEST_F(LumivaneTest, PausedChangesOpenNothingUntilResumed) {
     WriteFileBytes(inbox + "/paused.txt", "1");
     WriteFileBytes(added + "/paused.txt", "1");
     std::this_thread::sleep_for(milliseconds(3000));
-    EXPECT_FALSE(AnyNewFileBrowser()) << "a change was shown while paused";
+    EXPECT_TRUE(NewFileBrowsers().empty()) << "a change was shown while paused";
 
     ASSERT_NO_FATAL_FAILURE(ChooseFromIconMenu(kPauseItem));
     EXPECT_EQ(tip(), "Lumivane");
     WriteFileBytes(added + "/resumed.txt", "1");
     EXPECT_TRUE(Eventually([&] { return !NewFileBrowsers("Added").empty(); }, milliseconds(25000)));
-}
-
-// Wine's shell cannot list its windows but can find the one showing a
-// folder: the second change brings back the window the first one opened.
-// An open request could not do it (Wine's file browser then only sets the
-// foreground, and a minimised window stays minimised).
-TEST_F(LumivaneTest, NextChangeBringsTheMinimisedFolderWindowBackInFront) {
-    std::string inbox = Folder("Inbox");
-    WriteSettingsWithFolders({WindowsPath(inbox)});
-    ASSERT_NO_FATAL_FAILURE(Start());
-
-    const std::string browser = BrowserOpenedByAChange(inbox, "Inbox");
-    ASSERT_FALSE(browser.empty());
-
-    Inspect({"minimize", browser});
-    Inspect({"foreground"});
-    ASSERT_TRUE(Eventually([&] { return Inspect({"state", browser})["iconic"] == "1"; }, kShort));
-    ASSERT_EQ(Inspect({"state", browser})["foreground"], "0");
-    ASSERT_NO_FATAL_FAILURE(WaitUntilTheUserIsAway(browser));
-
-    WriteFileBytes(inbox + "/second.txt", "2");
-    EXPECT_TRUE(Eventually(
-        [&] {
-            Facts state = Inspect({"state", browser});
-            return state["iconic"] == "0" && state["foreground"] == "1";
-        },
-        milliseconds(5000)))
-        << "the folder's window did not come back in front";
-    std::this_thread::sleep_for(milliseconds(1500));
-    EXPECT_EQ(NewFileBrowsers("Inbox").size(), 1u) << "a second window was opened";
-    EXPECT_TRUE(program_->Running());
 }
 
 // Someone typing in another window keeps the foreground and every key,
@@ -788,28 +759,6 @@ INSTANTIATE_TEST_SUITE_P(Lumivane, LumivaneExitTest,
                                          ExitWay::EndSessionOverACutList),
                          [](const testing::TestParamInfo<ExitWay>& info) { return std::string(Name(info.param)); });
 
-TEST_F(LumivaneTest, TaskbarCreatedBringsTheIconBack) {
-    ASSERT_NO_FATAL_FAILURE(Start());
-    ASSERT_EQ(TrayIcons(), 1);
-    // As if the shell had restarted and lost every icon.
-    EXPECT_EQ(Inspect({"delete-icon"})["deleted"], "1");
-    ASSERT_TRUE(Eventually([&] { return TrayIcons() == 0; }, kShort));
-
-    EXPECT_EQ(Inspect({"taskbar-created"})["broadcast"], "1");
-    ASSERT_TRUE(Eventually([&] { return TrayIcons() == 1; }, kShort)) << "the icon did not come back";
-
-    // And it is the program's working icon: it shows the closed window.
-    Key(mainXWindow_, "alt+F4");
-    ASSERT_TRUE(Eventually([&] { return Inspect({"main"})["visible"] == "0"; }, kShort));
-    auto [x, y] = Middle(TrayIcon());
-    Click(x, y, 1);
-    EXPECT_TRUE(Eventually([&] { return Inspect({"main"})["visible"] == "1"; }, kShort));
-}
-
-}  // namespace
-
-namespace {
-
 // Ten watched folders and 10,000 new files in bursts, made from Linux: the
 // program lives through it, its window answers within a second all along,
 // and it ends with the handles and (within 1 MB) the private bytes it had.
@@ -826,7 +775,7 @@ TEST_F(LumivaneTest, TenThousandChangesInBurstsLeaveItResponsiveAndLeakFree) {
     auto settle = [&] {
         for (int quiet = 0, seconds = 0; quiet < 3 && seconds < 90; ++seconds) {
             std::this_thread::sleep_for(milliseconds(1000));
-            quiet = AnyNewFileBrowser() ? 0 : quiet + 1;
+            quiet = NewFileBrowsers().empty() ? quiet + 1 : 0;
             CloseNewFileBrowsers();
         }
     };
@@ -879,11 +828,7 @@ TEST_F(LumivaneTest, TenThousandChangesInBurstsLeaveItResponsiveAndLeakFree) {
               << " KiB\n";
 }
 
-}  // namespace
-
 // --- A settings file held by another program at start-up ------------------
-
-namespace {
 
 class HeldSettingsTest : public LumivaneTest {
 protected:

@@ -102,6 +102,13 @@ std::wstring RectText(const RECT& r) {
            std::to_wstring(r.bottom - r.top);
 }
 
+// A window's place on the screen, as RectText gives it.
+std::wstring WindowRectText(HWND window) {
+    RECT rect = {};
+    GetWindowRect(window, &rect);
+    return RectText(rect);
+}
+
 std::wstring ClassOf(HWND window) {
     wchar_t name[256] = {};
     GetClassNameW(window, name, 256);
@@ -253,9 +260,7 @@ int MainFacts() {
     Fact("window", Hex(main));
     Fact("windows", TopLevelWindows(kMainClass).size());
     Fact("title", TextOf(main));
-    RECT rect = {};
-    GetWindowRect(main, &rect);
-    Fact("rect", RectText(rect));
+    Fact("rect", WindowRectText(main));
     WINDOWPLACEMENT placement = {};
     placement.length = sizeof placement;
     if (GetWindowPlacement(main, &placement)) Fact("normal.rect", RectText(placement.rcNormalPosition));
@@ -268,9 +273,7 @@ int MainFacts() {
     Fact("button", button ? TextOf(button) : L"(none)");
     HWND list = GetDlgItem(main, IDC_FOLDER_LIST);
     if (list) {
-        RECT listRect = {};
-        GetWindowRect(list, &listRect);
-        Fact("list.rect", RectText(listRect));
+        Fact("list.rect", WindowRectText(list));
         LRESULT count = Send(list, LB_GETCOUNT);
         Fact("list.count", count);
         for (LRESULT i = 0; i < count; ++i) {
@@ -316,9 +319,7 @@ int AboutFacts() {
     gui.cbSize = sizeof gui;
     if (GetGUIThreadInfo(GetWindowThreadProcessId(about, nullptr), &gui))
         Fact("about.active", gui.hwndActive == about && gui.hwndFocus && (gui.hwndFocus == about || IsChild(about, gui.hwndFocus)) ? 1 : 0);
-    RECT rect = {};
-    GetWindowRect(about, &rect);
-    Fact("about.rect", RectText(rect));
+    Fact("about.rect", WindowRectText(about));
     HWND picture = GetDlgItem(about, IDC_ABOUT_IMAGE);
     if (!picture) {
         Fact("about.image", L"no control");
@@ -328,9 +329,7 @@ int AboutFacts() {
     Fact("about.image", image && image != reinterpret_cast<HBITMAP>(-1) ? 1 : 0);
     BITMAP info = {};
     if (image && GetObjectW(image, sizeof info, &info)) Fact("about.image.size", std::to_wstring(info.bmWidth) + L" " + std::to_wstring(info.bmHeight));
-    RECT pictureRect = {};
-    GetWindowRect(picture, &pictureRect);
-    Fact("about.picture.rect", RectText(pictureRect));
+    Fact("about.picture.rect", WindowRectText(picture));
     for (HWND child = GetWindow(about, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
         if (child == picture) continue;
         Fact("about.text", TextOf(child));
@@ -344,9 +343,7 @@ int PopupFacts() {
         if (IsWindowVisible(popup)) shown.push_back(popup);
     Fact("popup", shown.empty() ? L"none" : L"open");
     for (HWND popup : shown) {
-        RECT rect = {};
-        GetWindowRect(popup, &rect);
-        Fact("popup.rect", RectText(rect));
+        Fact("popup.rect", WindowRectText(popup));
         // MN_GETHMENU: the menu the pop-up window shows.
         if (HMENU menu = reinterpret_cast<HMENU>(Send(popup, 0x01E1))) MenuFacts("popup.menu", menu);
     }
@@ -364,15 +361,11 @@ int TrayFacts() {
     }
     Fact("tray", IsWindowVisible(tray) ? L"shown" : L"hidden");
     Fact("tray.title", TextOf(tray));
-    RECT rect = {};
-    GetWindowRect(tray, &rect);
-    Fact("tray.rect", RectText(rect));
+    Fact("tray.rect", WindowRectText(tray));
     int icons = 0;
     for (HWND child = GetWindow(tray, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
         if (!IsWindowVisible(child)) continue;
-        RECT iconRect = {};
-        GetWindowRect(child, &iconRect);
-        Fact("tray.icon", RectText(iconRect) + L" " + ClassOf(child));
+        Fact("tray.icon", WindowRectText(child) + L" " + ClassOf(child));
         ++icons;
     }
     Fact("tray.icons", icons);
@@ -387,10 +380,8 @@ int WindowsFacts(const std::wstring& className) {
     std::vector<HWND> windows = TopLevelWindows(className.c_str());
     Fact("count", windows.size());
     for (HWND window : windows) {
-        RECT rect = {};
-        GetWindowRect(window, &rect);
-        Fact("window", Hex(window) + L" " + (IsWindowVisible(window) ? L"visible " : L"hidden ") + RectText(rect) + L" " +
-                           ClassOf(window) + L" " + TextOf(window));
+        Fact("window", Hex(window) + L" " + (IsWindowVisible(window) ? L"visible " : L"hidden ") + WindowRectText(window) +
+                           L" " + ClassOf(window) + L" " + TextOf(window));
     }
     return 0;
 }

@@ -311,26 +311,15 @@ TEST_F(WatchLoad, UnusualNamesAreWatchedAndSurviveSaveAndLoad) {
         levels.push_back(L"\\\\?\\" + deep);
         ASSERT_TRUE(CreateDirectoryW(levels.back().c_str(), nullptr));
     }
-    // The scratch folder's own clean-up cannot reach that deep.
+    // The scratch folder's own clean-up cannot reach that deep; DeleteTree
+    // can, given the \\?\ form of the top level.
     struct RemoveDeepest {
-        std::vector<std::wstring>& levels;
+        const std::wstring& top;
         ~RemoveDeepest() {
             StopWatching();
-            for (auto level = levels.rbegin(); level != levels.rend(); ++level) {
-                WIN32_FIND_DATAW found;
-                HANDLE search = FindFirstFileW((*level + L"\\*").c_str(), &found);
-                if (search != INVALID_HANDLE_VALUE) {
-                    do {
-                        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                            DeleteFileW((*level + L"\\" + found.cFileName).c_str());
-                        }
-                    } while (FindNextFileW(search, &found));
-                    FindClose(search);
-                }
-                RemoveDirectoryW(level->c_str());
-            }
+            DeleteTree(top);
         }
-    } removeDeepest{levels};
+    } removeDeepest{levels.front()};
     const std::vector<std::wstring> names = {
         scratch.Make(L"\u65e5\u672c\u8a9e\u30d5\u30a9\u30eb\u30c0\u30fc"),
         scratch.Make(L"emoji \U0001F600 folder"),
