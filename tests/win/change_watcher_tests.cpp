@@ -29,6 +29,7 @@
 #include "fake_desktop.h"
 #include "fake_shell.h"
 #include "handle_count.h"
+#include "scoped_local_app_data.h"
 #include "state/app_state.h"
 #include "test_support.h"
 #include "watch/change_watcher.h"
@@ -906,6 +907,15 @@ TEST_F(ChangeWatcher, StartAndStopLeakNoHandle) {
 TEST_F(ChangeWatcher, FolderPathLongerThanMaxPathIsArmedAndReportedAsStored) {
     std::wstring stored = root.Path();
     std::wstring created = L"\\\\?\\" + root.Path();
+    // The scratch folder's own clean-up cannot reach that deep; DeleteTree
+    // can, given the \\?\ form of the top level.
+    struct RemoveDeepest {
+        std::wstring top;
+        ~RemoveDeepest() {
+            StopWatching();
+            DeleteTree(top);
+        }
+    } removeDeepest{created + L"\\level-0" + std::wstring(40, L'x')};
     for (int level = 0; stored.size() <= MAX_PATH + 40; ++level) {
         const std::wstring name = L"level-" + std::to_wstring(level) + std::wstring(40, L'x');
         stored += L"/" + name;
