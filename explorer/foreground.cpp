@@ -176,10 +176,11 @@ BOOL WINAPI InputDesktopIsElsewhere() {
 }  // namespace
 
 DesktopCalls PlatformDesktopCalls() {
-    return DesktopCalls{ShowWindowAsync,  IsIconic,         SetForegroundWindow,
-                        GetForegroundWindow, IsHungAppWindow, FlashWindowEx,
-                        ShellExecuteW,    SendInput,        GetLastInputInfo,
-                        GetTickCount,     GetGUIThreadInfo, SHQueryUserNotificationState,
+    return DesktopCalls{// Other programs' windows.
+                        ShowWindowAsync, IsIconic, SetForegroundWindow, GetForegroundWindow, IsHungAppWindow,
+                        FlashWindowEx, ShellExecuteW,
+                        // The user.
+                        SendInput, GetLastInputInfo, GetTickCount, GetGUIThreadInfo, SHQueryUserNotificationState,
                         InputDesktopIsElsewhere, SystemParametersInfoW};
 }
 
